@@ -1,0 +1,66 @@
+// Opening and closing the one UDP endpoint.
+#include "control/errors.h"
+#include "control/udp_ctrl.h"
+#include "framework/text.h"
+
+namespace udp {
+
+void CUdpCtrl::Open(const std::wstring& localPort) {
+  if (m_socket != INVALID_SOCKET) ThrowUdpError(kErrAlreadyOpen);
+  m_bindPending = FALSE;
+  auto& ws = Winsock();
+  unique_socket socket(ws.socket(AF_INET, SOCK_DGRAM, 0));
+  if (!socket) FailCall(ws.WSAGetLastError(), true);
+
+  bool bindNow = true;
+  if (!localPort.empty() && localPort != L"0") {
+    // The text is taken whole: a long service name is looked up as it stands, never cut short.
+    const INT_PTR started = AsyncGetLocalServByName(GetSafeHwnd(), fw::AnsiFromWide(localPort));
+    if (started == -1) FailCall(ws.WSAGetLastError(), true);
+    if (started == 0) {
+      SetLocalSockAddr(m_localAddress, m_localPortNet);
+    } else {
+      m_bindPending = TRUE;
+      bindNow = false;
+    }
+  } else {
+    SetLocalSockAddr(m_localAddress, 0);
+  }
+  if (bindNow && ws.bind(socket.get(), reinterpret_cast<const sockaddr*>(&m_bindAddr),
+                         sizeof m_bindAddr) == SOCKET_ERROR)
+    FailCall(ws.WSAGetLastError(), true);
+  if (ws.WSAAsyncSelect(socket.get(), GetSafeHwnd(), kMsgSocketNotify, FD_READ | FD_WRITE) ==
+      SOCKET_ERROR)
+    FailCall(ws.WSAGetLastError(), true);
+
+  ++m_openCount;
+  m_state = kStateOpened;
+  m_readyFired = false;
+  m_socket = socket.release();
+}
+
+void CUdpCtrl::Close() {
+  const SOCKET old = m_socket;
+  m_socket = INVALID_SOCKET;
+  m_state = kStateClosed;
+  if (old != INVALID_SOCKET) {
+    ReleaseEndpoint(old);
+    FireClosed();
+  }
+}
+
+int CUdpCtrl::ReleaseEndpoint(SOCKET socket) {
+  auto& ws = Winsock();
+  if (socket != INVALID_SOCKET && ws.closesocket(socket) == SOCKET_ERROR)
+    m_lastError = ws.WSAGetLastError();
+  m_socket = INVALID_SOCKET;
+  CancelLookup(m_hGetHost, m_hostEntBuf);
+  CancelLookup(m_hGetServ, m_servEntBuf);
+  CancelLookup(m_hGetLocalServ, m_localServEntBuf);
+  m_pendingData.reset();
+  return 0;
+}
+
+LONG CUdpCtrl::GetSocket() const { return static_cast<LONG>(m_socket); }
+
+}  // namespace udp

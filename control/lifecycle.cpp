@@ -1,0 +1,195 @@
+// Creation, destruction, persistence, event raising and the failure convention.
+#include <cstdio>
+
+#include "control/errors.h"
+#include "control/udp_ctrl.h"
+#include "framework/automation_error.h"
+#include "framework/text.h"
+#include "typelib/udp_guids.h"
+
+namespace udp {
+
+namespace {
+constexpr wchar_t kBanner[] =
+    L"Karvo Dgramix UDP Control Version 1.11  Copyright (C) 1997-2026 Karvo Software";
+constexpr DWORD kPersistVersion = 0x00010000;  // 1.0
+}  // namespace
+
+const fw::ControlClassInfo& CUdpCtrl::ClassInfoOfUdp() {
+  static const fw::ControlClassInfo info = {
+    &CLSID_Udp,
+    &LIBID_UDPLib,
+    &DIID_DUdp,
+    &DIID_DUdpEvents,
+    kUdpDispatch,
+    kUdpEvents,
+    kUdpMessages,
+    {32, 32},
+    0x20591,
+    L"Karvo Dgramix 1.10 ",
+  };
+  return info;
+}
+
+HRESULT CreateUdpCtrl(REFIID iid, void** out) {
+  return fw::ComBarrier([&] { return fw::CreateControlInstance<CUdpCtrl>(iid, out); });
+}
+
+CUdpCtrl::CUdpCtrl() : COleControl(ClassInfoOfUdp()), m_banner(kBanner) {
+  const int started = WsaStartup();
+  if (started != 0) {
+    m_state = kStateFailed;
+    m_lastError = started;
+    ReportFailure(started, ErrorMessage(kErrWinsock), L"WSAStartup()");
+    return;
+  }
+  if (LOBYTE(m_wsaData.wVersion) != 1 || HIBYTE(m_wsaData.wVersion) != 1) {
+    WsaCleanup();
+    m_state = kStateFailed;
+    ReportFailure(kErrWinsockVersion, ErrorMessage(kErrWinsockVersion), L"WSAStartup()");
+    return;
+  }
+  m_wsaStarted = true;
+  m_sockAddr = {};
+
+  wchar_t text[32];
+  std::swprintf(text, 32, L"%d.%d", LOBYTE(m_wsaData.wVersion), HIBYTE(m_wsaData.wVersion));
+  m_winsockVer = text;
+  m_winsockDesc = fw::WideFromAnsi(m_wsaData.szDescription);
+  m_winsockSysStat = fw::WideFromAnsi(m_wsaData.szSystemStatus);
+  std::swprintf(text, 32, L"%u", static_cast<unsigned>(m_wsaData.iMaxSockets));
+  m_winsockMaxSockets = text;
+  std::swprintf(text, 32, L"%u", static_cast<unsigned>(m_wsaData.iMaxUdpDg));
+  m_winsockMaxDatagram = text;
+
+  const unsigned maxUdp = m_wsaData.iMaxUdpDg;
+  m_maxDatagram = maxUdp == 0 ? 65467 : maxUdp < 512 ? 512 : static_cast<LONG>(maxUdp);
+
+  char hostName[kHostNameBufferSize] = {};
+  if (GetLocalHostName(hostName, kHostNameBufferSize) != 0) {
+    m_hostName.clear();
+    m_state = kStateFailed;
+    m_lastError = m_wsaError;
+    ReportFailure(m_wsaError, ErrorMessage(kErrWinsock), L"gethostname()");
+    return;
+  }
+  m_hostName = fw::WideFromAnsi(hostName);
+}
+
+CUdpCtrl::~CUdpCtrl() {
+  ReleaseEndpoint(m_socket);
+  m_anyData.reset();
+  if (m_wsaStarted) {
+    m_wsaStarted = false;
+    if (WsaCleanup() != 0) {
+      m_state = kStateFailed;
+      m_lastError = m_wsaError;
+      ReportFailure(m_wsaError, ErrorMessage(kErrWinsock), L"WSACleanup() in ~CUdpCtrl()");
+      return;
+    }
+  }
+  m_state = kStateClosed;
+}
+
+int CUdpCtrl::WsaStartup() {
+  int r = Winsock().WSAStartup(0x0101, &m_wsaData);
+  if (r != 0) m_wsaError = r;
+  return r;
+}
+
+int CUdpCtrl::WsaCleanup() {
+  int r = Winsock().WSACleanup();
+  if (r != 0) m_wsaError = Winsock().WSAGetLastError();
+  return r;
+}
+
+int CUdpCtrl::GetLocalHostName(char* buffer, int length) {
+  int r = Winsock().gethostname(buffer, length);
+  if (r != 0) m_wsaError = Winsock().WSAGetLastError();
+  return r;
+}
+
+int CUdpCtrl::CancelAsyncRequest(HANDLE task) {
+  int r = Winsock().WSACancelAsyncRequest(task);
+  if (r != 0) m_wsaError = Winsock().WSAGetLastError();
+  return r;
+}
+
+void CUdpCtrl::DoPropExchange(fw::CPropExchange& px) {
+  ExchangeVersion(px, kPersistVersion, true);
+  COleControl::DoPropExchange(px);
+  fw::PX_Bool(px, L"Broadcast", m_broadcast, FALSE);
+  fw::PX_Long(px, L"LastError", m_lastError, 0);
+  fw::PX_Long(px, L"InetIp", m_inetIp, 0);
+  fw::PX_String(px, L"InetName", m_inetName, L"");
+  fw::PX_String(px, L"InetAddress", m_inetAddress, L"");
+  fw::PX_String(px, L"UserFlag", m_userFlag, L"");
+  fw::PX_String(px, L"UserData1", m_userData1, L"");
+  fw::PX_String(px, L"UserData2", m_userData2, L"");
+  fw::PX_String(px, L"UserData3", m_userData3, L"");
+  fw::PX_String(px, L"UserData4", m_userData4, L"");
+  fw::PX_String(px, L"UserData5", m_userData5, L"");
+  fw::PX_Long(px, L"RCVBUF", m_rcvbuf, 0);
+  fw::PX_Long(px, L"SNDBUF", m_sndbuf, 0);
+}
+
+void CUdpCtrl::OnSetClientSite() { RecreateControlWindow(); }
+
+bool CUdpCtrl::OnSetExtent(const SIZEL&) { return false; }
+
+// Events
+
+void CUdpCtrl::FireWsError(LONG ecode, const std::wstring& description, const wchar_t* where,
+                           BOOL* cancelClose) {
+  VARIANT_BOOL cancel = VARIANT_FALSE;
+  fw::unique_variant args[4];
+  V_VT(&args[0]) = VT_I4;
+  V_I4(&args[0]) = ecode;
+  V_BSTR(&args[1]) = fw::AllocBstr(description);
+  V_VT(&args[1]) = VT_BSTR;
+  V_BSTR(&args[2]) = fw::AllocBstr(where);
+  V_VT(&args[2]) = VT_BSTR;
+  V_VT(&args[3]) = VT_BOOL | VT_BYREF;
+  V_BOOLREF(&args[3]) = &cancel;
+  VARIANT raw[4] = {args[0], args[1], args[2], args[3]};
+  FireEvent(kEventWsError, raw);
+  *cancelClose = cancel != VARIANT_FALSE;
+}
+
+void CUdpCtrl::FireReceived(const std::wstring& ipAddress, const std::wstring& port,
+                            VARIANT* data) {
+  fw::unique_variant ip, portText;
+  V_BSTR(&ip) = fw::AllocBstr(ipAddress);
+  V_VT(&ip) = VT_BSTR;
+  V_BSTR(&portText) = fw::AllocBstr(port);
+  V_VT(&portText) = VT_BSTR;
+  VARIANT raw[3] = {ip, portText, *data};
+  FireEvent(kEventReceived, raw);
+}
+
+void CUdpCtrl::FireClosed() { FireEvent(kEventClosed, {}); }
+void CUdpCtrl::FireReady() { FireEvent(kEventReady, {}); }
+void CUdpCtrl::FireSent() { FireEvent(kEventSent, {}); }
+
+// The failure convention
+
+void CUdpCtrl::ReportFailure(LONG ecode, const wchar_t* description, const wchar_t* where) {
+  const LONG openCount = m_openCount;
+  BOOL cancelClose = FALSE;
+  FireWsError(ecode, description, where, &cancelClose);
+  if (!cancelClose && m_openCount == openCount) Close();
+}
+
+void CUdpCtrl::ReportWinsockFailure(int wsaError, const wchar_t* where) {
+  m_state = kStateFailed;
+  m_lastError = wsaError;
+  ReportFailure(wsaError, ErrorMessage(kErrWinsock), where);
+}
+
+void CUdpCtrl::FailCall(int wsaError, bool setFailedState) {
+  if (setFailedState) m_state = kStateFailed;
+  m_lastError = wsaError;
+  ThrowWinsockError(wsaError);
+}
+
+}  // namespace udp

@@ -1,0 +1,83 @@
+// Socket notifications: stored in a ring and dispatched one per window message, so that a
+// notification arriving while an event handler pumps messages waits until that handler returns.
+#include "control/errors.h"
+#include "control/udp_ctrl.h"
+#include "framework/ui_hooks.h"
+
+namespace udp {
+
+namespace {
+constexpr wchar_t kInvalidEvent[] = L"INVALID SelectEvent value in OnSocketEvent2()";
+constexpr int RingNext(int index) { return (index + 1) % kNotifyRingSize; }
+}  // namespace
+
+LRESULT CUdpCtrl::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
+  if (m_socket == INVALID_SOCKET) return 0;
+  if (LOWORD(eventWord) != 0) {
+    // One slot stays free so that a full ring and an empty one differ; when the ring is full,
+    // or earlier arrivals already wait behind it, the notification queues behind them.
+    if (!m_notifyOverflow.empty() || RingNext(m_notifyIn) == m_notifyOut) {
+      m_notifyOverflow.push_back({socket, eventWord});
+    } else {
+      m_notifyQueue[m_notifyIn] = {socket, eventWord};
+      m_notifyIn = RingNext(m_notifyIn);
+    }
+  }
+  if (m_inNotify) return 0;
+
+  m_inNotify = true;
+  if (m_notifyIn != m_notifyOut) {
+    const SocketNotification next = m_notifyQueue[m_notifyOut];
+    m_notifyOut = RingNext(m_notifyOut);
+    // Move the oldest overflow entry into the slot just freed, keeping arrival order.
+    if (!m_notifyOverflow.empty()) {
+      m_notifyQueue[m_notifyIn] = m_notifyOverflow.front();
+      m_notifyIn = RingNext(m_notifyIn);
+      m_notifyOverflow.pop_front();
+    }
+    OnSocketEvent2(next.socket, next.eventWord);
+  }
+  if (m_notifyIn != m_notifyOut)
+    ::PostMessageW(GetSafeHwnd(), kMsgSocketNotify, static_cast<WPARAM>(m_socket), 0);
+  m_inNotify = false;
+  return 0;
+}
+
+LRESULT CUdpCtrl::OnSocketEvent2(WPARAM socket, LPARAM eventWord) {
+  if (m_socket == INVALID_SOCKET) return 0;
+  const WORD event = WSAGETSELECTEVENT(eventWord);
+  const WORD error = WSAGETSELECTERROR(eventWord);
+  if (error != 0 && event != FD_CLOSE) {
+    m_lastError = error;
+    const wchar_t* where = event == FD_READ    ? L"FD_READ"
+                           : event == FD_WRITE ? L"FD_WRITE"
+                                               : L"OnSocketEvent2()";
+    if (event != FD_READ && event != FD_WRITE)
+      fw::ShowMessageBox(GetSafeHwnd(), kInvalidEvent, ClassInfo().userTypeName, MB_OK);
+    ReportWinsockFailure(error, where);
+    return 0;
+  }
+  switch (event) {
+    case FD_READ:
+      HandleRead(socket, eventWord);
+      break;
+    case FD_WRITE:
+      if (!m_readyFired) {
+        m_readyFired = true;
+        FireReady();
+      } else {
+        HandleWrite(socket, eventWord);
+      }
+      break;
+    case FD_CLOSE:
+      Close();
+      break;
+    default:
+      fw::ShowMessageBox(GetSafeHwnd(), kInvalidEvent, ClassInfo().userTypeName, MB_OK);
+      break;
+  }
+  SetModifiedFlag();
+  return 0;
+}
+
+}  // namespace udp

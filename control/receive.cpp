@@ -1,0 +1,68 @@
+// Receiving: one datagram per read notification, raised as Received; and the AnyData slot.
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "control/data_variant.h"
+#include "control/errors.h"
+#include "control/udp_ctrl.h"
+#include "framework/text.h"
+
+namespace udp {
+
+void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
+  if (m_socket == INVALID_SOCKET) return;
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<size_t>(m_maxDatagram)]);
+  if (!buffer) {
+    ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), L"HandleRead()");
+    return;
+  }
+  auto& ws = Winsock();
+  int fromLength = sizeof m_fromAddr;
+  const int n = udp_recv(m_socket, buffer.get(), m_maxDatagram, 0,
+                         reinterpret_cast<sockaddr*>(&m_fromAddr), &fromLength);
+  if (n == SOCKET_ERROR) {
+    const int error = ws.WSAGetLastError();
+    buffer.reset();
+    m_state = kStateFailed;
+    m_lastError = error;
+    if (error != WSAEWOULDBLOCK)
+      ReportFailure(error, ErrorMessage(kErrWinsock), L"udp_recv() in HandleRead()");
+    return;
+  }
+  if (n == 0) return;
+
+  // The datagram is copied out before the event so that a handler may close or reopen.
+  fw::unique_variant data;
+  std::wstring address, port;
+  try {
+    VariantFromBytes(buffer.get(), static_cast<UINT>(n), &data);
+    buffer.reset();
+    address = fw::WideFromAnsi(ws.inet_ntoa(m_fromAddr.sin_addr));
+    wchar_t portText[8];
+    std::swprintf(portText, 8, L"%d", static_cast<short>(ws.ntohs(m_fromAddr.sin_port)));
+    port = portText;
+  } catch (const std::bad_alloc&) {
+    // The datagram has been taken from the socket and cannot be delivered: say so.
+    ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), L"HandleRead()");
+    return;
+  }
+  FireReceived(address, port, &data);
+}
+
+int CUdpCtrl::udp_recv(SOCKET s, char* buffer, int length, int flags, sockaddr* from,
+                       int* fromLength) {
+  return Winsock().recvfrom(s, buffer, length, flags, from, fromLength);
+}
+
+void CUdpCtrl::GetAnyData(VARIANT* result) const {
+  ::VariantInit(result);
+  ::VariantCopy(result, const_cast<fw::unique_variant*>(&m_anyData));
+}
+
+void CUdpCtrl::SetAnyData(VARIANT* value) {
+  m_anyData.reset();
+  ::VariantCopyInd(&m_anyData, value);
+}
+
+}  // namespace udp

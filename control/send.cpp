@@ -1,0 +1,77 @@
+// Sending: SendTo keeps one pending datagram and posts a write notification; the write handler
+// sends it and raises Sent.
+#include "control/data_variant.h"
+#include "control/errors.h"
+#include "control/udp_ctrl.h"
+#include "framework/text.h"
+
+namespace udp {
+
+void CUdpCtrl::SendTo(const std::wstring& remoteIp, const std::wstring& remotePort,
+                      VARIANT* data) {
+  if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
+  if (m_pendingData) ThrowUdpError(kErrNotWritable);
+  if (remoteIp.empty() || remotePort.empty()) ThrowUdpError(kErrBadArgument);
+
+  auto& ws = Winsock();
+  m_sockAddr.sin_family = AF_INET;
+  const INT_PTR portLookup = AsyncGetServByName(GetSafeHwnd(), fw::AnsiFromWide(remotePort));
+  if (portLookup == -1) FailCall(ws.WSAGetLastError(), true);
+
+  INT_PTR hostLookup = 0;
+  if (remoteIp == L"255.255.255.255" || remoteIp == L"-1") {
+    m_sockAddr.sin_addr.s_addr = INADDR_BROADCAST;
+    m_broadcast = TRUE;
+  } else {
+    hostLookup = AsyncGetHostByName(GetSafeHwnd(), fw::AnsiFromWide(remoteIp));
+    if (hostLookup == -1) FailCall(ws.WSAGetLastError(), true);
+  }
+
+  fw::unique_bstr bytes;
+  switch (BytesFromVariant(data, bytes)) {
+    case DataError::NotConvertible:
+      m_state = kStateFailed;
+      ThrowUdpError(kErrBadArgument);
+    case DataError::CannotFlatten:
+      m_state = kStateFailed;
+      ThrowUdpError(kErrOutOfMemory);
+    case DataError::None:
+      break;
+  }
+  m_pendingData = std::move(bytes);
+
+  if (portLookup == 0 && hostLookup == 0)
+    ::PostMessageW(GetSafeHwnd(), kMsgSocketNotify, static_cast<WPARAM>(m_socket), FD_WRITE);
+}
+
+void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
+  if (m_socket == INVALID_SOCKET || !m_pendingData) return;
+  auto& ws = Winsock();
+  const int broadcast = m_broadcast;
+  if (ws.setsockopt(m_socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast),
+                    sizeof broadcast) == SOCKET_ERROR) {
+    ReportWinsockFailure(ws.WSAGetLastError(), L"setsocket()");
+    return;
+  }
+  const UINT length = ::SysStringByteLen(m_pendingData.get());
+  if (length > 0 &&
+      udp_send(m_socket, reinterpret_cast<const char*>(m_pendingData.get()),
+               static_cast<int>(length), 0, reinterpret_cast<const sockaddr*>(&m_sockAddr),
+               sizeof m_sockAddr) == SOCKET_ERROR) {
+    const int error = ws.WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) return;  // the sockets layer posts FD_WRITE again when it can
+    ReportWinsockFailure(error, L"udp_send() in HandleWrite()");
+    return;
+  }
+  m_pendingData.reset();
+  FireSent();
+}
+
+int CUdpCtrl::udp_send(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
+                       int toLength) {
+  return Winsock().sendto(s, data, length, flags, to, toLength);
+}
+
+BOOL CUdpCtrl::GetSendable() const { return m_socket != INVALID_SOCKET && !m_pendingData; }
+
+}  // namespace udp

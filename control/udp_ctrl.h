@@ -1,0 +1,214 @@
+// CUdpCtrl: one UDP endpoint as an ActiveX control. All state is in plain members; the control
+// runs on the thread that created it and is re-entered only through its own event handlers.
+#pragma once
+#include <winsock.h>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <deque>
+#include <vector>
+
+#include "control/winsock_api.h"
+#include "framework/ole_control.h"
+
+namespace udp {
+
+// Private messages of the control's window.
+inline constexpr UINT kMsgSocketNotify = WM_USER + 1;
+inline constexpr UINT kMsgGetHost = WM_USER + 2;
+inline constexpr UINT kMsgGetServ = WM_USER + 3;
+inline constexpr UINT kMsgGetLocalServ = WM_USER + 5;
+inline constexpr UINT kMsgGetInetHost = WM_USER + 6;
+
+// Event identifiers of _DUdpEvents.
+enum EventId : DISPID {
+  kEventWsError = 1,
+  kEventReceived = 2,
+  kEventClosed = 3,
+  kEventReady = 4,
+  kEventSent = 5,
+};
+
+// State values the control stores itself.
+inline constexpr short kStateClosed = 0;
+inline constexpr short kStateOpened = 1;
+inline constexpr short kStateLookedUp = 5;
+inline constexpr short kStateFailed = 9;
+
+inline constexpr int kLookupBufferSize = MAXGETHOSTSTRUCT;  // 1024
+inline constexpr int kNotifyRingSize = 32;
+inline constexpr int kHostNameBufferSize = 50;
+
+// Result buffer of one asynchronous database request. The sockets layer writes it until the
+// request's completion message is posted, cancelled or not, so it lives until then.
+using LookupBuffer = std::unique_ptr<char[]>;
+struct RetiredLookup {
+  HANDLE task;
+  LookupBuffer buffer;
+};
+
+struct SocketNotification {
+  WPARAM socket;
+  LPARAM eventWord;
+};
+
+class CUdpCtrl : public fw::COleControl {
+ public:
+  CUdpCtrl();
+
+  static const fw::ControlClassInfo& ClassInfoOfUdp();
+
+  // --- lifecycle and failure convention (lifecycle.cpp) ---
+  void DoPropExchange(fw::CPropExchange& px) override;
+  void OnSetClientSite() override;
+  bool OnSetExtent(const SIZEL& size) override;
+  void OnDraw(HDC dc, const RECT& bounds) override;
+  void FireWsError(LONG ecode, const std::wstring& description, const wchar_t* where,
+                   BOOL* cancelClose);
+  void FireReceived(const std::wstring& ipAddress, const std::wstring& port, VARIANT* data);
+  void FireClosed();
+  void FireReady();
+  void FireSent();
+  // Raises WsError, then closes unless the handler cancelled the close or reopened the port.
+  void ReportFailure(LONG ecode, const wchar_t* description, const wchar_t* where);
+  // A Windows Sockets failure outside a call: State 9, LastError, then ReportFailure.
+  void ReportWinsockFailure(int wsaError, const wchar_t* where);
+  // A Windows Sockets failure inside a call: LastError (and State 9 when asked), then the throw.
+  [[noreturn]] void FailCall(int wsaError, bool setFailedState);
+
+  // --- the endpoint (endpoint.cpp) ---
+  void Open(const std::wstring& localPort);
+  void Close();
+  int ReleaseEndpoint(SOCKET socket);
+  LONG GetSocket() const;
+
+  // --- endpoint texts and look-up starts (lookup_starts.cpp) ---
+  INT_PTR AsyncGetHostByName(HWND window, const std::string& host);
+  INT_PTR AsyncGetServByName(HWND window, const std::string& port);
+  INT_PTR AsyncGetLocalServByName(HWND window, const std::string& port);
+  void SetLocalSockAddr(const std::wstring& address, u_short portNet);
+
+  // --- notification dispatch (notify.cpp) ---
+  LRESULT OnSocketNotify(WPARAM socket, LPARAM eventWord);
+  LRESULT OnSocketEvent2(WPARAM socket, LPARAM eventWord);
+
+  // --- sending (send.cpp) ---
+  void SendTo(const std::wstring& remoteIp, const std::wstring& remotePort, VARIANT* data);
+  void HandleWrite(WPARAM socket, LPARAM eventWord);
+  int udp_send(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
+               int toLength);
+  BOOL GetSendable() const;
+
+  // --- receiving and the data variant (receive.cpp) ---
+  void HandleRead(WPARAM socket, LPARAM eventWord);
+  int udp_recv(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int* fromLength);
+  void GetAnyData(VARIANT* result) const;
+  void SetAnyData(VARIANT* value);
+
+  // --- look-up completions, the Inet trio and the local endpoint (lookups.cpp) ---
+  LRESULT OnAsyncGetHostByName(WPARAM task, LPARAM result);
+  LRESULT OnAsyncGetServByName(WPARAM task, LPARAM result);
+  LRESULT OnAsyncGetLocalServByName(WPARAM task, LPARAM result);
+  LRESULT OnAsyncGetInetHost(WPARAM task, LPARAM result);
+  void OnInetAddressChanged();
+  void OnInetIpChanged();
+  void OnInetNameChanged();
+  LONG GetLocalIp() const;
+  short GetLocalPort() const;
+  std::wstring GetLocalAddress() const;
+  void SetLocalAddress(const std::wstring& address);
+  std::wstring GetLocalHost() const;
+  std::wstring HostIp(const std::wstring& remote);
+
+  // --- byte order (byte_order.cpp) ---
+  void htonl(double host, VARIANT* result);
+  void htons(LONG host, VARIANT* result);
+  double ntohl(VARIANT* net);
+  LONG ntohs(VARIANT* net);
+
+  // --- options and information (options.cpp) ---
+  LONG GetSndbuf();
+  void SetSndbuf(LONG value);
+  LONG GetRcvbuf();
+  void SetRcvbuf(LONG value);
+  void OnBroadcastChanged();
+  std::wstring GetCopyright() const;
+  short GetVersion() const;
+  std::wstring GetWinsockVer() const;
+  std::wstring GetWinsockDesc() const;
+  std::wstring GetWinsockSysStat() const;
+  std::wstring GetWinsockMaxSockets() const;
+  std::wstring GetWinsockMaxDatagram() const;
+  void AboutBox();
+
+  // --- members ---
+  short m_state = kStateClosed;
+  std::wstring m_userData1, m_userData2, m_userData3, m_userData4, m_userData5;
+  std::wstring m_userFlag;
+  LONG m_lastError = 0;
+  BOOL m_broadcast = FALSE;
+  std::wstring m_inetAddress;
+  LONG m_inetIp = 0;
+  std::wstring m_inetName;
+  fw::unique_variant m_anyData;
+  std::wstring m_banner;
+  SOCKET m_socket = INVALID_SOCKET;
+  LONG m_openCount = 0;
+  fw::unique_bstr m_pendingData;
+  BOOL m_bindPending = FALSE;
+  LONG m_rcvbuf = 0, m_sndbuf = 0;
+  // The destination of the pending datagram.
+  sockaddr_in m_sockAddr{};
+  // The local address of the next bind; kept apart from the destination so that a SendTo made
+  // while Open waits for its service look-up keeps the destination it named.
+  sockaddr_in m_bindAddr{};
+  sockaddr_in m_fromAddr{};
+  u_short m_localPortNet = 0;
+  WSADATA m_wsaData{};
+  bool m_wsaStarted = false;
+  LookupBuffer m_hostEntBuf, m_servEntBuf, m_localServEntBuf, m_inetHostEntBuf;
+  HANDLE m_hGetHost = nullptr, m_hGetServ = nullptr, m_hGetLocalServ = nullptr,
+         m_hGetInetHost = nullptr;
+  // Requests cancelled or superseded whose completions have not come in yet.
+  std::vector<RetiredLookup> m_retiredLookups;
+  std::wstring m_winsockVer, m_winsockDesc, m_winsockSysStat, m_winsockMaxSockets,
+      m_winsockMaxDatagram;
+  LONG m_wsaError = 0;
+  std::wstring m_localAddress;
+  LONG m_localIp = -1;
+  short m_localPort = -1;
+  std::wstring m_hostName;
+  LONG m_maxDatagram = 0;
+  bool m_readyFired = false;
+  SocketNotification m_notifyQueue[kNotifyRingSize] = {};
+  int m_notifyIn = 0, m_notifyOut = 0;
+  bool m_inNotify = false;
+  // Notifications that arrived while the ring was full, oldest first.
+  std::deque<SocketNotification> m_notifyOverflow;
+
+ protected:
+  ~CUdpCtrl() override;
+
+ private:
+  // Thin wrappers that record m_wsaError.
+  int WsaStartup();
+  int WsaCleanup();
+  int GetLocalHostName(char* buffer, int length);
+  int CancelAsyncRequest(HANDLE task);
+  // Starts a request of one channel; an outstanding request of that channel is retired first.
+  HANDLE StartLookup(HANDLE& task, LookupBuffer& buffer, bool cancelOutstanding,
+                     const std::function<HANDLE(char* buffer)>& start);
+  // Retires the outstanding request of a channel, cancelling it.
+  void CancelLookup(HANDLE& task, LookupBuffer& buffer);
+};
+
+// The control's automation surface and events, as plain tables.
+extern const std::span<const fw::DispEntry> kUdpDispatch;
+extern const std::span<const fw::EventEntry> kUdpEvents;
+extern const std::span<const fw::MessageMapEntry> kUdpMessages;
+
+// Creates a control object (the class factory's work).
+HRESULT CreateUdpCtrl(REFIID iid, void** out);
+
+}  // namespace udp

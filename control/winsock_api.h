@@ -1,0 +1,53 @@
+// The one seam through which the control reaches Windows Sockets: a table of the operations it uses.
+// The table holds the real wsock32 functions; tests replace single entries.
+#pragma once
+#include <winsock.h>
+
+#include "framework/unique_any.h"
+
+namespace udp {
+
+struct WinsockApi {
+  int(PASCAL* WSAStartup)(WORD version, LPWSADATA data);
+  int(PASCAL* WSACleanup)();
+  int(PASCAL* WSAGetLastError)();
+  int(PASCAL* gethostname)(char* name, int length);
+  hostent*(PASCAL* gethostbyname)(const char* name);
+  SOCKET(PASCAL* socket)(int family, int type, int protocol);
+  int(PASCAL* bind)(SOCKET s, const sockaddr* address, int length);
+  int(PASCAL* connect)(SOCKET s, const sockaddr* address, int length);
+  int(PASCAL* getsockname)(SOCKET s, sockaddr* address, int* length);
+  int(PASCAL* closesocket)(SOCKET s);
+  int(PASCAL* sendto)(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
+                      int toLength);
+  int(PASCAL* recvfrom)(SOCKET s, char* buffer, int length, int flags, sockaddr* from,
+                        int* fromLength);
+  int(PASCAL* setsockopt)(SOCKET s, int level, int option, const char* value, int length);
+  int(PASCAL* getsockopt)(SOCKET s, int level, int option, char* value, int* length);
+  int(PASCAL* WSAAsyncSelect)(SOCKET s, HWND window, u_int message, long events);
+  HANDLE(PASCAL* WSAAsyncGetHostByName)(HWND window, u_int message, const char* name,
+                                        char* buffer, int length);
+  HANDLE(PASCAL* WSAAsyncGetHostByAddr)(HWND window, u_int message, const char* address,
+                                        int addressLength, int type, char* buffer, int length);
+  HANDLE(PASCAL* WSAAsyncGetServByName)(HWND window, u_int message, const char* name,
+                                        const char* protocol, char* buffer, int length);
+  int(PASCAL* WSACancelAsyncRequest)(HANDLE task);
+  unsigned long(PASCAL* inet_addr)(const char* text);
+  char*(PASCAL* inet_ntoa)(in_addr address);
+  u_long(PASCAL* htonl)(u_long value);
+  u_short(PASCAL* htons)(u_short value);
+  u_long(PASCAL* ntohl)(u_long value);
+  u_short(PASCAL* ntohs)(u_short value);
+};
+
+// The table in use.
+WinsockApi& Winsock();
+// The real functions.
+const WinsockApi& SystemWinsock();
+
+namespace detail {
+inline void CloseSocketThroughSeam(SOCKET s) { Winsock().closesocket(s); }
+}  // namespace detail
+using unique_socket = fw::unique_any<SOCKET, detail::CloseSocketThroughSeam, INVALID_SOCKET>;
+
+}  // namespace udp

@@ -1,0 +1,50 @@
+// The control's one outgoing interface: sinks connect by Advise and receive events by Invoke.
+#pragma once
+#include <ocidl.h>
+#include <span>
+#include <vector>
+
+#include "framework/unique_any.h"
+
+namespace fw {
+
+class EventConnectionPoint : public IConnectionPoint {
+ public:
+  EventConnectionPoint(IUnknown* owner, IConnectionPointContainer* container, const IID& iid)
+      : owner_(owner), container_(container), iid_(iid) {}
+  ~EventConnectionPoint();
+
+  const IID& iid() const { return iid_; }
+  // Calls every connected sink synchronously; args are in declared order.
+  void Fire(DISPID id, std::span<VARIANT> args);
+  void DisconnectAll();
+
+  // IUnknown: lives and dies with the control.
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
+  // IConnectionPoint
+  STDMETHODIMP GetConnectionInterface(IID* iid) override;
+  STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** out) override;
+  STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
+  STDMETHODIMP Unadvise(DWORD cookie) override;
+  STDMETHODIMP EnumConnections(IEnumConnections** out) override;
+
+ private:
+  struct Connection {
+    DWORD cookie;
+    com_ptr<IDispatch> sink;
+  };
+  IUnknown* owner_;
+  IConnectionPointContainer* container_;
+  IID iid_;
+  std::vector<Connection> connections_;
+  DWORD nextCookie_ = 1;
+};
+
+// Enumerators over a snapshot, for the container's walks.
+HRESULT CreateConnectionPointEnum(std::span<IConnectionPoint* const> points,
+                                  IEnumConnectionPoints** out);
+HRESULT CreateConnectionsEnum(std::span<const CONNECTDATA> connections, IEnumConnections** out);
+
+}  // namespace fw

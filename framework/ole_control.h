@@ -1,0 +1,149 @@
+// The ActiveX control base: what a container and a script host call on a control, and the services
+// (events, exceptions, persistence, the window, the modified mark) that a derived control uses.
+#pragma once
+#include <windows.h>
+#include <ocidl.h>
+#include <oleidl.h>
+#include <span>
+
+#include "framework/connection_point.h"
+#include "framework/dispatch_table.h"
+#include "framework/dispatcher.h"
+#include "framework/prop_exchange.h"
+#include "framework/unique_any.h"
+
+namespace fw {
+
+class COleControl;
+LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+struct MessageMapEntry {
+  UINT message;
+  LRESULT (*handler)(COleControl* self, WPARAM wParam, LPARAM lParam);
+};
+
+// What a derived control tells the framework about itself.
+struct ControlClassInfo {
+  const CLSID* clsid;
+  const GUID* typeLibId;  // registered as version 1.0
+  const IID* dispatchIid;
+  const IID* eventsIid;
+  std::span<const DispEntry> dispatch;
+  std::span<const EventEntry> events;
+  std::span<const MessageMapEntry> messages;
+  SIZE initialSizePixels;
+  DWORD miscStatus;
+  const wchar_t* userTypeName;  // also the caption of the control's message boxes
+};
+
+class COleControl : public IDispatch,
+                    public IConnectionPointContainer,
+                    public IOleObject,
+                    public IPersistStreamInit,
+                    public IPersistPropertyBag {
+ public:
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // IDispatch
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+  STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
+  STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
+                             DISPID* ids) override;
+  STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                      VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override;
+
+  // IConnectionPointContainer
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** out) override;
+  STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
+
+  // IOleObject
+  STDMETHODIMP SetClientSite(IOleClientSite* site) override;
+  STDMETHODIMP GetClientSite(IOleClientSite** site) override;
+  STDMETHODIMP SetHostNames(LPCOLESTR app, LPCOLESTR object) override;
+  STDMETHODIMP Close(DWORD saveOption) override;
+  STDMETHODIMP SetMoniker(DWORD which, IMoniker* moniker) override;
+  STDMETHODIMP GetMoniker(DWORD assign, DWORD which, IMoniker** moniker) override;
+  STDMETHODIMP InitFromData(IDataObject* data, BOOL creation, DWORD reserved) override;
+  STDMETHODIMP GetClipboardData(DWORD reserved, IDataObject** data) override;
+  STDMETHODIMP DoVerb(LONG verb, LPMSG msg, IOleClientSite* site, LONG index, HWND parent,
+                      LPCRECT rect) override;
+  STDMETHODIMP EnumVerbs(IEnumOLEVERB** verbs) override;
+  STDMETHODIMP Update() override;
+  STDMETHODIMP IsUpToDate() override;
+  STDMETHODIMP GetUserClassID(CLSID* clsid) override;
+  STDMETHODIMP GetUserType(DWORD form, LPOLESTR* name) override;
+  STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override;
+  STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) override;
+  STDMETHODIMP Advise(IAdviseSink* sink, DWORD* connection) override;
+  STDMETHODIMP Unadvise(DWORD connection) override;
+  STDMETHODIMP EnumAdvise(IEnumSTATDATA** advise) override;
+  STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override;
+  STDMETHODIMP SetColorScheme(LOGPALETTE* palette) override;
+
+  // IPersist, IPersistStreamInit, IPersistPropertyBag
+  STDMETHODIMP GetClassID(CLSID* clsid) override;
+  STDMETHODIMP IsDirty() override;
+  STDMETHODIMP Load(LPSTREAM stream) override;
+  STDMETHODIMP Save(LPSTREAM stream, BOOL clearDirty) override;
+  STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override;
+  STDMETHODIMP InitNew() override;
+  STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
+  STDMETHODIMP Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+
+  // Services for the derived control.
+  void FireEvent(DISPID id, std::span<VARIANT> args);
+  void SetModifiedFlag(bool modified = true) { modified_ = modified; }
+  bool IsModified() const { return modified_; }
+  HWND GetSafeHwnd() const { return window_.get(); }
+  // Destroys the window, if any, and creates it anew as a child of the hidden parking window.
+  void RecreateControlWindow();
+  bool IsInitialised() const { return initialised_; }
+  const ControlClassInfo& ClassInfo() const { return info_; }
+
+ protected:
+  explicit COleControl(const ControlClassInfo& info);
+  virtual ~COleControl();
+
+  // Overridables, in the framework's order.
+  virtual void DoPropExchange(CPropExchange& px);
+  virtual void OnDraw(HDC dc, const RECT& bounds);
+  virtual void OnSetClientSite();
+  virtual bool OnSetExtent(const SIZEL& size);
+  // The framework's own part of the exchange: the persistence version and the extent.
+  void ExchangeVersion(CPropExchange& px, DWORD version, bool convert);
+  void ExchangeExtent(CPropExchange& px);
+
+ private:
+  friend LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM);
+  LRESULT OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
+  HRESULT ExchangeAll(CPropExchange& px);
+
+  const ControlClassInfo& info_;
+  Dispatcher dispatcher_;
+  EventConnectionPoint events_;
+  LONG refs_ = 1;
+  bool initialised_ = false;
+  bool modified_ = false;
+  DWORD loadedVersion_ = 0;
+  SIZEL extent_{};  // HIMETRIC
+  com_ptr<IOleClientSite> clientSite_;
+  com_ptr<IOleAdviseHolder> adviseHolder_;
+  unique_hwnd window_;
+};
+
+// Creates a control object of type T and hands out the requested interface.
+template <typename T>
+HRESULT CreateControlInstance(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  T* control = new (std::nothrow) T();
+  if (!control) return E_OUTOFMEMORY;
+  HRESULT hr = control->QueryInterface(iid, out);
+  control->Release();
+  return hr;
+}
+
+}  // namespace fw

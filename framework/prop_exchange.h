@@ -1,0 +1,80 @@
+// Property exchange: one routine of the control both loads and saves its persisted properties.
+#pragma once
+#include <windows.h>
+#include <objidl.h>
+#include <map>
+#include <string>
+
+#include "framework/unique_any.h"
+
+namespace fw {
+
+class CPropExchange {
+ public:
+  explicit CPropExchange(bool loading) : loading_(loading) {}
+  virtual ~CPropExchange() = default;
+  bool IsLoading() const { return loading_; }
+
+  // Loading: value receives the stored property converted to type, or a copy of the default.
+  // Saving: value is stored. Returns false when the property could not be exchanged.
+  virtual bool ExchangeProp(const wchar_t* name, VARTYPE type, VARIANT& value,
+                            const VARIANT& defaultValue) = 0;
+
+ private:
+  bool loading_;
+};
+
+// Properties held by name in memory; the framework streams this map for IPersistStreamInit.
+class CMemoryPropExchange : public CPropExchange {
+ public:
+  using Store = std::map<std::wstring, VARIANT>;
+  CMemoryPropExchange(bool loading, Store& store) : CPropExchange(loading), store_(store) {}
+  bool ExchangeProp(const wchar_t* name, VARTYPE type, VARIANT& value,
+                    const VARIANT& defaultValue) override;
+
+ private:
+  Store& store_;
+};
+
+// A property store that clears its values.
+struct PropertyStore {
+  CMemoryPropExchange::Store values;
+  PropertyStore() = default;
+  PropertyStore(const PropertyStore&) = delete;
+  PropertyStore& operator=(const PropertyStore&) = delete;
+  ~PropertyStore();
+  HRESULT WriteTo(IStream* stream) const;
+  HRESULT ReadFrom(IStream* stream);
+};
+
+// Reads and writes an IPropertyBag.
+class CBagPropExchange : public CPropExchange {
+ public:
+  CBagPropExchange(bool loading, IPropertyBag* bag, IErrorLog* log)
+      : CPropExchange(loading), bag_(bag), log_(log) {}
+  bool ExchangeProp(const wchar_t* name, VARTYPE type, VARIANT& value,
+                    const VARIANT& defaultValue) override;
+
+ private:
+  IPropertyBag* bag_;
+  IErrorLog* log_;
+};
+
+// Loading a new control: every property takes its default.
+class CResetPropExchange : public CPropExchange {
+ public:
+  CResetPropExchange() : CPropExchange(true) {}
+  bool ExchangeProp(const wchar_t*, VARTYPE, VARIANT& value, const VARIANT& defaultValue) override {
+    return SUCCEEDED(::VariantCopy(&value, const_cast<VARIANT*>(&defaultValue)));
+  }
+};
+
+// Typed exchanges over ExchangeProp.
+bool PX_Bool(CPropExchange& px, const wchar_t* name, BOOL& value, BOOL defaultValue);
+bool PX_Short(CPropExchange& px, const wchar_t* name, short& value, short defaultValue);
+bool PX_Long(CPropExchange& px, const wchar_t* name, LONG& value, LONG defaultValue);
+bool PX_ULong(CPropExchange& px, const wchar_t* name, ULONG& value, ULONG defaultValue);
+bool PX_String(CPropExchange& px, const wchar_t* name, std::wstring& value,
+               const std::wstring& defaultValue);
+
+}  // namespace fw

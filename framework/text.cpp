@@ -1,0 +1,36 @@
+#include "framework/text.h"
+
+#include <new>
+
+namespace fw {
+
+std::string AnsiFromWide(std::wstring_view text) {
+  if (text.empty()) return {};
+  int n = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+  return out;
+}
+
+std::wstring WideFromAnsi(std::string_view text) {
+  if (text.empty()) return {};
+  int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+std::wstring WideFromBstr(BSTR text) {
+  if (!text) return {};
+  return std::wstring(text, ::SysStringLen(text));
+}
+
+BSTR AllocBstr(std::wstring_view text) {
+  BSTR b = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  if (!b) throw std::bad_alloc();
+  return b;
+}
+
+}  // namespace fw

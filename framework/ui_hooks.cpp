@@ -1,0 +1,39 @@
+#include "framework/ui_hooks.h"
+
+#include <utility>
+
+namespace fw {
+namespace {
+
+int SystemMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
+  return ::MessageBoxW(owner, text, caption, type);
+}
+
+INT_PTR SystemDialogBox(HINSTANCE module, const wchar_t* templateName, HWND owner, DLGPROC proc,
+                        LPARAM param) {
+  return ::DialogBoxParamW(module, templateName, owner, proc, param);
+}
+
+MessageBoxHook g_messageBox = SystemMessageBox;
+DialogBoxHook g_dialogBox = SystemDialogBox;
+
+}  // namespace
+
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
+  return std::exchange(g_messageBox, hook ? hook : SystemMessageBox);
+}
+
+DialogBoxHook SetDialogBoxHook(DialogBoxHook hook) {
+  return std::exchange(g_dialogBox, hook ? hook : SystemDialogBox);
+}
+
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
+  return g_messageBox(owner, text, caption, type);
+}
+
+INT_PTR ShowModalDialog(HINSTANCE module, const wchar_t* templateName, HWND owner, DLGPROC proc,
+                        LPARAM param) {
+  return g_dialogBox(module, templateName, owner, proc, param);
+}
+
+}  // namespace fw

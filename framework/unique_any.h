@@ -1,0 +1,124 @@
+// Owning wrappers for the handles the control and its tests hold.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+#include <ocidl.h>
+#include <utility>
+
+namespace fw {
+
+// Owns one handle of type T; Close runs once when the owner lets go of a value other than Invalid.
+template <typename T, auto Close, T Invalid = T{}>
+class unique_any {
+ public:
+  unique_any() = default;
+  explicit unique_any(T value) : value_(value) {}
+  ~unique_any() { reset(); }
+  unique_any(const unique_any&) = delete;
+  unique_any& operator=(const unique_any&) = delete;
+  unique_any(unique_any&& other) noexcept : value_(other.release()) {}
+  unique_any& operator=(unique_any&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  T get() const { return value_; }
+  T* put() {
+    reset();
+    return &value_;
+  }
+  T release() { return std::exchange(value_, Invalid); }
+  void reset(T value = Invalid) {
+    T old = std::exchange(value_, value);
+    if (old != Invalid) Close(old);
+  }
+  explicit operator bool() const { return value_ != Invalid; }
+
+ private:
+  T value_ = Invalid;
+};
+
+namespace detail {
+inline void DestroyWindowHandle(HWND w) { ::DestroyWindow(w); }
+inline void FreeBstr(BSTR b) { ::SysFreeString(b); }
+inline void DestroySafeArray(SAFEARRAY* a) { ::SafeArrayDestroy(a); }
+inline void ReleaseUnknown(IUnknown* u) { u->Release(); }
+}  // namespace detail
+
+using unique_hwnd = unique_any<HWND, detail::DestroyWindowHandle>;
+using unique_bstr = unique_any<BSTR, detail::FreeBstr>;
+using unique_safearray = unique_any<SAFEARRAY*, detail::DestroySafeArray>;
+
+// A VARIANT that is cleared when it goes out of scope.
+struct unique_variant : VARIANT {
+  unique_variant() { ::VariantInit(this); }
+  ~unique_variant() { ::VariantClear(this); }
+  unique_variant(const unique_variant&) = delete;
+  unique_variant& operator=(const unique_variant&) = delete;
+  void reset() { ::VariantClear(this); }
+  VARIANT* addressof() { return this; }
+};
+
+// A COM reference.
+template <typename I>
+class com_ptr {
+ public:
+  com_ptr() = default;
+  com_ptr(I* p, bool addRef) : p_(p) {
+    if (p_ && addRef) p_->AddRef();
+  }
+  com_ptr(const com_ptr& o) : com_ptr(o.p_, true) {}
+  com_ptr(com_ptr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  com_ptr& operator=(com_ptr o) noexcept {
+    std::swap(p_, o.p_);
+    return *this;
+  }
+  ~com_ptr() { reset(); }
+  void reset() {
+    if (auto* p = std::exchange(p_, nullptr)) p->Release();
+  }
+  I* get() const { return p_; }
+  I* operator->() const { return p_; }
+  I** put() {
+    reset();
+    return &p_;
+  }
+  void** put_void() { return reinterpret_cast<void**>(put()); }
+  I* detach() { return std::exchange(p_, nullptr); }
+  explicit operator bool() const { return p_ != nullptr; }
+  template <typename J>
+  com_ptr<J> query(REFIID iid) const {
+    com_ptr<J> out;
+    if (p_) p_->QueryInterface(iid, out.put_void());
+    return out;
+  }
+
+ private:
+  I* p_ = nullptr;
+};
+
+// An Advise connection, unadvised when it goes out of scope.
+class unique_advise_cookie {
+ public:
+  unique_advise_cookie() = default;
+  unique_advise_cookie(IConnectionPoint* point, DWORD cookie) : point_(point, true), cookie_(cookie) {}
+  unique_advise_cookie(unique_advise_cookie&&) = default;
+  unique_advise_cookie& operator=(unique_advise_cookie&& o) noexcept {
+    reset();
+    point_ = std::move(o.point_);
+    cookie_ = std::exchange(o.cookie_, 0);
+    return *this;
+  }
+  ~unique_advise_cookie() { reset(); }
+  void reset() {
+    if (point_ && cookie_) point_->Unadvise(cookie_);
+    point_.reset();
+    cookie_ = 0;
+  }
+  DWORD get() const { return cookie_; }
+
+ private:
+  com_ptr<IConnectionPoint> point_;
+  DWORD cookie_ = 0;
+};
+
+}  // namespace fw

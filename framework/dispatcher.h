@@ -10,25 +10,30 @@ class Dispatcher {
  public:
   explicit Dispatcher(std::span<const DispEntry> entries) : entries_(entries) {}
 
+  std::span<const DispEntry> Entries() const { return entries_; }
   const DispEntry* Find(DISPID id) const;
+  // Matches without regard to case.
   const DispEntry* Find(const wchar_t* name) const;
 
   HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids) const;
+  // `source` names the control in the exception information of a failed call.
   HRESULT Invoke(COleControl* self, bool initialised, DISPID id, REFIID iid, WORD flags,
-                 DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) const;
+                 DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr,
+                 const wchar_t* source = nullptr) const;
 
  private:
-  HRESULT InvokeEntry(COleControl* self, const DispEntry& entry, WORD flags, DISPPARAMS* params,
-                      VARIANT* result, UINT* argErr) const;
-  HRESULT ConvertArgs(const DispEntry& entry, std::span<const DispParam> declared,
-                      DISPPARAMS* params, DispArgs& args, UINT* argErr) const;
+  HRESULT InvokeEntry(COleControl* self, const DispEntry& entry, WORD flags,
+                      const DISPPARAMS& params, VARIANT* result, UINT* argErr) const;
+  static HRESULT ConvertArgs(std::span<const DispParam> declared, const DISPPARAMS& params,
+                             DispArgs& args, UINT* argErr);
   static HRESULT GetMember(COleControl* self, const DispEntry& entry, VARIANT* result);
-  static HRESULT PutMember(COleControl* self, const DispEntry& entry, VARIANT* value);
+  static HRESULT PutMember(COleControl* self, const DispEntry& entry, VARIANT* value, UINT* argErr);
+  static HRESULT StoreResult(VARTYPE declared, VARIANT& produced, VARIANT* result);
 
   std::span<const DispEntry> entries_;
 };
 
-// The status of a put on a property that cannot be set.
+// The status of a put on a property that cannot be set (CTL_E_SETNOTSUPPORTED).
 inline constexpr SCODE kSetNotSupported = static_cast<SCODE>(0x800A017F);
 
 }  // namespace fw

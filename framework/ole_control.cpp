@@ -150,6 +150,7 @@ STDMETHODIMP COleControl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) {
 STDMETHODIMP COleControl::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
                                         DISPID* ids) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  // A caller that names a locale gets the registered type library's own look-up.
   if (lcid != 0) {
     com_ptr<ITypeInfo> info;
     if (SUCCEEDED(GetTypeInfo(0, lcid, info.put())))
@@ -161,7 +162,8 @@ STDMETHODIMP COleControl::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count,
 STDMETHODIMP COleControl::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
                                  VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
   com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
-  return dispatcher_.Invoke(this, initialised_, id, iid, flags, params, result, excepInfo, argErr);
+  return dispatcher_.Invoke(this, initialised_, id, iid, flags, params, result, excepInfo, argErr,
+                            info_.userTypeName);
 }
 
 // IConnectionPointContainer

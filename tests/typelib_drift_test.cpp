@@ -1,0 +1,273 @@
+// The type library and the dispatcher's tables describe one surface: same names, DISPIDs, kinds,
+// parameter names and types, with the few places where the dispatcher deliberately takes or
+// gives another type than the library declares.
+#include <gtest/gtest.h>
+#include <olectl.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/udp_ctrl.h"
+#include "support/typelib.h"
+
+namespace {
+
+enum class Kind { Property, Method };
+// How the dispatcher reaches a property: a member it reads and writes, the same with a
+// notification after each write, or accessors. Unused for methods and in the library.
+enum class Binding { None, Member, MemberNotified, Accessors };
+
+struct Param {
+  std::wstring name;
+  VARTYPE type;
+  bool operator==(const Param&) const = default;
+};
+
+struct Member {
+  DISPID id = 0;
+  Kind kind = Kind::Property;
+  VARTYPE type = VT_EMPTY;  // a property's type, a method's result
+  std::vector<Param> params;
+  bool readOnly = false;  // the dispatcher's access; the library marks nothing read-only
+  Binding binding = Binding::None;
+};
+
+using Surface = std::map<std::wstring, Member>;
+
+// The surface as it must be, in the dispatcher's types.
+Surface ExpectedDispatch() {
+  Surface s;
+  auto prop = [&](const wchar_t* name, DISPID id, VARTYPE type, bool readOnly,
+                  Binding binding = Binding::Accessors) {
+    s[name] = {id, Kind::Property, type, {}, readOnly, binding};
+  };
+  const Binding member = Binding::Member, notified = Binding::MemberNotified;
+  auto method = [&](const wchar_t* name, DISPID id, VARTYPE result, std::vector<Param> params) {
+    s[name] = {id, Kind::Method, result, std::move(params), false};
+  };
+  prop(L"State", 1, VT_I2, false, member);
+  prop(L"UserData1", 2, VT_BSTR, false, member);
+  prop(L"UserData2", 3, VT_BSTR, false, member);
+  prop(L"UserData3", 4, VT_BSTR, false, member);
+  prop(L"UserData4", 5, VT_BSTR, false, member);
+  prop(L"UserData5", 6, VT_BSTR, false, member);
+  prop(L"UserFlag", 7, VT_BSTR, false, member);
+  prop(L"LastError", 8, VT_I4, false, member);
+  prop(L"Broadcast", 9, VT_BOOL, false, notified);
+  prop(L"InetAddress", 10, VT_BSTR, false, notified);
+  prop(L"InetIp", 11, VT_I4, false, notified);
+  prop(L"InetName", 12, VT_BSTR, false, notified);
+  prop(L"Copyright", 13, VT_BSTR, true);
+  prop(L"Socket", 14, VT_I4, true);
+  prop(L"WinsockVer", 15, VT_BSTR, true);
+  prop(L"WinsockDesc", 16, VT_BSTR, true);
+  prop(L"WinsockSysStat", 17, VT_BSTR, true);
+  prop(L"WinsockMaxSockets", 18, VT_BSTR, true);
+  prop(L"WinsockMaxDatagram", 19, VT_BSTR, true);
+  prop(L"Version", 20, VT_I2, true);
+  prop(L"Rcvbuf", 21, VT_I4, false);
+  prop(L"Sndbuf", 22, VT_I4, false);
+  prop(L"Sendable", 26, VT_BOOL, true);
+  prop(L"LocalIp", 27, VT_I4, true);
+  prop(L"LocalPort", 28, VT_I2, true);
+  prop(L"LocalAddress", 29, VT_BSTR, false);
+  prop(L"LocalHost", 30, VT_BSTR, true);
+  prop(L"AnyData", 41, VT_VARIANT, false);
+  method(L"Open", 31, VT_EMPTY, {{L"LocalPort", VT_BSTR}});
+  method(L"Close", 32, VT_EMPTY, {});
+  method(L"htonl", 33, VT_VARIANT, {{L"host", VT_R8}});
+  method(L"htons", 34, VT_VARIANT, {{L"host", VT_I4}});
+  method(L"ntohl", 35, VT_R8, {{L"net", VT_VARIANT}});
+  method(L"ntohs", 36, VT_I4, {{L"net", VT_VARIANT}});
+  method(L"SendTo", 37, VT_EMPTY,
+         {{L"RemoteIp", VT_BSTR}, {L"RemotePort", VT_BSTR}, {L"Data", VT_VARIANT}});
+  method(L"HostIp", 40, VT_BSTR, {{L"Remote", VT_BSTR}});
+  method(L"AboutBox", DISPID_ABOUTBOX, VT_EMPTY, {});
+  return s;
+}
+
+// The only places where the library's type differs from the dispatcher's.
+Surface ExpectedTypeLib() {
+  Surface s = ExpectedDispatch();
+  s[L"htonl"].params[0].type = VT_I4;
+  s[L"htons"].params[0].type = VT_I2;
+  s[L"ntohl"].type = VT_I4;
+  s[L"ntohs"].type = VT_I2;
+  for (auto& [name, m] : s) {
+    m.readOnly = false;
+    m.binding = Binding::None;
+  }
+  return s;
+}
+
+Surface ExpectedEvents() {
+  Surface s;
+  auto event = [&](const wchar_t* name, DISPID id, std::vector<Param> params) {
+    s[name] = {id, Kind::Method, VT_EMPTY, std::move(params), false};
+  };
+  event(L"WsError", 1,
+        {{L"Ecode", VT_I4},
+         {L"Description", VT_BSTR},
+         {L"Where", VT_BSTR},
+         {L"CancelClose", VT_BOOL | VT_BYREF}});
+  event(L"Received", 2, {{L"IpAddress", VT_BSTR}, {L"Port", VT_BSTR}, {L"Data", VT_VARIANT}});
+  event(L"Closed", 3, {});
+  event(L"Ready", 4, {});
+  event(L"Sent", 5, {});
+  return s;
+}
+
+std::vector<Param> ParamsOf(std::span<const fw::DispParam> params) {
+  std::vector<Param> out;
+  for (const auto& p : params) out.push_back({p.name, p.type});
+  return out;
+}
+
+Surface FromDispatchTable() {
+  Surface s;
+  for (const auto& e : udp::kUdpDispatch) {
+    Member m;
+    m.id = e.dispid;
+    m.kind = e.binding == fw::DispBinding::Method ? Kind::Method : Kind::Property;
+    m.type = e.type;
+    m.params = ParamsOf(e.params);
+    m.readOnly = e.binding != fw::DispBinding::Method &&
+                 (e.readOnly || (e.binding == fw::DispBinding::Accessors && !e.put));
+    if (e.binding == fw::DispBinding::Accessors) m.binding = Binding::Accessors;
+    if (e.binding == fw::DispBinding::Member)
+      m.binding = e.notify ? Binding::MemberNotified : Binding::Member;
+    EXPECT_TRUE(s.emplace(e.name, m).second)
+        << "twice in the table: " << testing::PrintToString(std::wstring(e.name));
+  }
+  return s;
+}
+
+Surface FromEventTable() {
+  Surface s;
+  for (const auto& e : udp::kUdpEvents)
+    s[e.name] = {e.dispid, Kind::Method, VT_EMPTY, ParamsOf(e.params), false};
+  return s;
+}
+
+Surface FromTypeInfo(ITypeInfo* info) {
+  Surface s;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(info->GetTypeAttr(&attr))) return s;
+  for (UINT i = 0; i < attr->cVars; ++i) {
+    VARDESC* var = nullptr;
+    if (FAILED(info->GetVarDesc(i, &var))) continue;
+    EXPECT_EQ(var->varkind, VAR_DISPATCH);
+    s[host::NameOf(info, var->memid)] = {
+        var->memid, Kind::Property, host::VarTypeOf(var->elemdescVar.tdesc), {}, false};
+    info->ReleaseVarDesc(var);
+  }
+  for (UINT i = 0; i < attr->cFuncs; ++i) {
+    FUNCDESC* func = nullptr;
+    if (FAILED(info->GetFuncDesc(i, &func))) continue;
+    EXPECT_EQ(func->funckind, FUNC_DISPATCH);
+    EXPECT_EQ(func->invkind, INVOKE_FUNC);
+    std::vector<BSTR> names(func->cParams + 1u, nullptr);
+    UINT got = 0;
+    info->GetNames(func->memid, names.data(), static_cast<UINT>(names.size()), &got);
+    Member m{func->memid, Kind::Method, host::VarTypeOf(func->elemdescFunc.tdesc), {}, false};
+    if (m.type == VT_VOID) m.type = VT_EMPTY;
+    for (SHORT p = 0; p < func->cParams; ++p) {
+      const UINT n = static_cast<UINT>(p) + 1;
+      m.params.push_back({n < got && names[n] ? names[n] : L"",
+                          host::VarTypeOf(func->lprgelemdescParam[p].tdesc)});
+    }
+    s[got > 0 && names[0] ? names[0] : L""] = m;
+    for (BSTR b : names) ::SysFreeString(b);
+    info->ReleaseFuncDesc(func);
+  }
+  info->ReleaseTypeAttr(attr);
+  return s;
+}
+
+std::string Describe(const std::optional<Member>& m) {
+  if (!m) return "(absent)";
+  std::string out = "id " + std::to_string(m->id) +
+                    (m->kind == Kind::Method ? " method" : " property") + " vt " +
+                    std::to_string(m->type) + (m->readOnly ? " read-only" : "") + " binding " +
+                    std::to_string(static_cast<int>(m->binding)) + " (";
+  for (const auto& p : m->params)
+    out += testing::PrintToString(p.name) + ":" + std::to_string(p.type) + " ";
+  return out + ")";
+}
+
+// Reports every name whose description differs between the two surfaces.
+void ExpectSameSurface(const Surface& expected, const Surface& actual, const char* what) {
+  std::map<std::wstring, bool> names;
+  for (auto& [n, m] : expected) names[n] = true;
+  for (auto& [n, m] : actual) names[n] = true;
+  for (auto& [name, unused] : names) {
+    std::optional<Member> e, a;
+    if (auto it = expected.find(name); it != expected.end()) e = it->second;
+    if (auto it = actual.find(name); it != actual.end()) a = it->second;
+    const bool same = e && a && e->id == a->id && e->kind == a->kind && e->type == a->type &&
+                      e->params == a->params && e->readOnly == a->readOnly &&
+                      e->binding == a->binding;
+    EXPECT_TRUE(same) << what << " " << testing::PrintToString(name) << ": expected " << Describe(e)
+                      << ", found " << Describe(a);
+  }
+}
+
+fw::com_ptr<ITypeInfo> TypeInfoOf(ITypeLib* lib, REFGUID guid) {
+  fw::com_ptr<ITypeInfo> info;
+  if (lib) lib->GetTypeInfoOfGuid(guid, info.put());
+  return info;
+}
+
+TEST(TypeLibDrift, DispatchTableHoldsAll28PropertiesAnd9Methods) {
+  const Surface table = FromDispatchTable();
+  ExpectSameSurface(ExpectedDispatch(), table, "dispatch table");
+  EXPECT_EQ(table.size(), 37u);
+}
+
+TEST(TypeLibDrift, TypeLibraryDeclaresTheSameSurfaceWithItsOwnTypes) {
+  auto lib = host::LoadOcxTypeLib();
+  ASSERT_TRUE(lib);
+  auto info = TypeInfoOf(lib.get(), udp::CUdpCtrl::ClassInfoOfUdp().dispatchIid[0]);
+  ASSERT_TRUE(info);
+  ExpectSameSurface(ExpectedTypeLib(), FromTypeInfo(info.get()), "type library");
+}
+
+TEST(TypeLibDrift, TableAndLibraryDifferOnlyWhereTheDispatcherConverts) {
+  auto lib = host::LoadOcxTypeLib();
+  ASSERT_TRUE(lib);
+  auto info = TypeInfoOf(lib.get(), udp::CUdpCtrl::ClassInfoOfUdp().dispatchIid[0]);
+  ASSERT_TRUE(info);
+  Surface fromLibrary = FromTypeInfo(info.get());
+  // Apply the deliberate differences to the library's view: what remains must equal the table.
+  const std::map<std::wstring, std::pair<int, VARTYPE>> conversions = {{L"htonl", {0, VT_R8}},
+                                                                       {L"htons", {0, VT_I4}},
+                                                                       {L"ntohl", {-1, VT_R8}},
+                                                                       {L"ntohs", {-1, VT_I4}}};
+  for (auto& [name, change] : conversions) {
+    auto it = fromLibrary.find(name);
+    if (it == fromLibrary.end()) continue;
+    if (change.first < 0)
+      it->second.type = change.second;
+    else if (static_cast<size_t>(change.first) < it->second.params.size())
+      it->second.params[change.first].type = change.second;
+  }
+  Surface table = FromDispatchTable();
+  for (auto& [name, m] : table) {
+    m.readOnly = false;
+    m.binding = Binding::None;
+  }
+  ExpectSameSurface(fromLibrary, table, "library vs table");
+}
+
+TEST(TypeLibDrift, EventInterfaceMatchesTheEventTable) {
+  auto lib = host::LoadOcxTypeLib();
+  ASSERT_TRUE(lib);
+  auto info = TypeInfoOf(lib.get(), udp::CUdpCtrl::ClassInfoOfUdp().eventsIid[0]);
+  ASSERT_TRUE(info);
+  ExpectSameSurface(ExpectedEvents(), FromTypeInfo(info.get()), "event interface");
+  ExpectSameSurface(ExpectedEvents(), FromEventTable(), "event table");
+}
+
+}  // namespace

@@ -1,12 +1,5 @@
 # Cross toolchain: 32-bit Windows (for 32-bit hosts); its tests cannot run under a 64-bit-only Wine.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(WIDL_TARGET_FLAGS --win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

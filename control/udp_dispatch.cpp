@@ -31,6 +31,12 @@ constexpr DispEntry Method(const wchar_t* name, DISPID id, VARTYPE result, fw::D
           params};
 }
 
+// The byte-order methods take wider types than the type library declares, so that the whole
+// unsigned range of a long or a short can be passed.
+constexpr DispParam kHtonlParams[] = {{L"host", VT_R8}};
+constexpr DispParam kHtonsParams[] = {{L"host", VT_I4}};
+constexpr DispParam kNtohParams[] = {{L"net", VT_VARIANT}};
+
 constexpr DispParam kOpenParams[] = {{L"LocalPort", VT_BSTR}};
 constexpr DispParam kSendToParams[] = {
     {L"RemoteIp", VT_BSTR}, {L"RemotePort", VT_BSTR}, {L"Data", VT_VARIANT}};
@@ -47,7 +53,15 @@ const DispEntry kEntries[] = {
     Member(L"LastError", 8, VT_I4, UDP_MEMBER(m_lastError)),
 
     // options
-    Member(L"Broadcast", 9, VT_BOOL, UDP_MEMBER(m_broadcast)),
+    Member(L"Broadcast", 9, VT_BOOL, UDP_MEMBER(m_broadcast), UDP_NOTIFY(OnBroadcastChanged)),
+    Accessors(
+        L"Rcvbuf", 21, VT_I4,
+        [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetRcvbuf()); },
+        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetRcvbuf(a.I4(0)); }),
+    Accessors(
+        L"Sndbuf", 22, VT_I4,
+        [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetSndbuf()); },
+        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetSndbuf(a.I4(0)); }),
 
     // the Inet trio
     Member(L"InetAddress", 10, VT_BSTR, UDP_MEMBER(m_inetAddress)),
@@ -78,8 +92,46 @@ const DispEntry kEntries[] = {
     // look-ups and the local endpoint
 
     // byte order
+    Method(
+        L"htonl", 33, VT_VARIANT,
+        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) { Ctrl(s)->htonl(a.R8(0), r); },
+        kHtonlParams),
+    Method(
+        L"htons", 34, VT_VARIANT,
+        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) { Ctrl(s)->htons(a.I4(0), r); },
+        kHtonsParams),
+    Method(
+        L"ntohl", 35, VT_R8,
+        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
+          fw::ResultR8(r, Ctrl(s)->ntohl(a.Variant(0)));
+        },
+        kNtohParams),
+    Method(
+        L"ntohs", 36, VT_I4,
+        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
+          fw::ResultI4(r, Ctrl(s)->ntohs(a.Variant(0)));
+        },
+        kNtohParams),
 
     // information
+    Accessors(L"Copyright", 13, VT_BSTR,
+              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetCopyright()); }),
+    Accessors(L"WinsockVer", 15, VT_BSTR,
+              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockVer()); }),
+    Accessors(L"WinsockDesc", 16, VT_BSTR,
+              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockDesc()); }),
+    Accessors(
+        L"WinsockSysStat", 17, VT_BSTR,
+        [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockSysStat()); }),
+    Accessors(
+        L"WinsockMaxSockets", 18, VT_BSTR,
+        [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockMaxSockets()); }),
+    Accessors(L"WinsockMaxDatagram", 19, VT_BSTR,
+              [](fw::COleControl* s, VARIANT* r) {
+                fw::ResultText(r, Ctrl(s)->GetWinsockMaxDatagram());
+              }),
+    Accessors(L"Version", 20, VT_I2,
+              [](fw::COleControl* s, VARIANT* r) { fw::ResultI2(r, Ctrl(s)->GetVersion()); }),
 };
 
 constexpr DispParam kWsErrorParams[] = {{L"Ecode", VT_I4},

@@ -189,7 +189,9 @@ void COleControl::FireEvent(DISPID id, std::span<VARIANT> args) { events_.Fire(i
 STDMETHODIMP COleControl::SetClientSite(IOleClientSite* site) {
   return ComBarrier([&] {
     clientSite_ = com_ptr<IOleClientSite>(site, true);
-    OnSetClientSite();
+    // A container that takes the site away is letting the control go: it keeps its window
+    // until then, so that messages already posted to it still arrive.
+    if (site) OnSetClientSite();
     return S_OK;
   });
 }

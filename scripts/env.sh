@@ -12,7 +12,7 @@ WINESERVER="$(command -v wineserver || echo /usr/lib/wine/wineserver)"
 export WINE64 WINESERVER
 
 wine_start() {
-  "$WINESERVER" -p
+  "$WINESERVER" -p 2>/dev/null || true  # already running is fine
   # The first wine process starts Wine's background services; keep its pipes away from the caller.
   "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }

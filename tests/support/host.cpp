@@ -181,6 +181,7 @@ class ClientSite : public IOleClientSite {
 };
 
 static ClientSite g_site;
+IOleClientSite* TestClientSite() { return &g_site; }
 
 // Host
 

@@ -129,6 +129,9 @@ class Host {
   fw::unique_advise_cookie cookie_;
 };
 
+// The minimal client site every Host gives its control.
+IOleClientSite* TestClientSite();
+
 // Pumps messages for any thread-bound work.
 bool Pump(const std::function<bool()>& done, int timeoutMs);
 

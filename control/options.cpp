@@ -1,0 +1,76 @@
+// Socket buffer sizes, the broadcast option and the read-only facts about the control and the
+// Windows Sockets implementation underneath it.
+#include "control/udp_ctrl.h"
+
+namespace udp {
+
+namespace {
+
+constexpr short kInterfaceVersion = 100;
+
+// The size the system reports for one buffer option of an open socket; a failure is the
+// caller's Windows Sockets error.
+bool QueryBufferSize(SOCKET socket, int option, LONG& size) {
+  int value = 0;
+  int length = sizeof value;
+  if (Winsock().getsockopt(socket, SOL_SOCKET, option, reinterpret_cast<char*>(&value), &length) ==
+      SOCKET_ERROR)
+    return false;
+  size = value;
+  return true;
+}
+
+bool ApplyBufferSize(SOCKET socket, int option, LONG size) {
+  const int value = size;
+  return Winsock().setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
+                              sizeof value) != SOCKET_ERROR;
+}
+
+}  // namespace
+
+// While open the socket's own size is the truth; the stored request is only what the host asked
+// for, and what is saved with the form.
+LONG CUdpCtrl::GetSndbuf() {
+  if (m_socket == INVALID_SOCKET) return m_sndbuf;
+  LONG size = 0;
+  if (!QueryBufferSize(m_socket, SO_SNDBUF, size)) FailCall(Winsock().WSAGetLastError(), false);
+  return size;
+}
+
+// The request is stored before anything can fail, so a refused size is still what the host reads
+// back once the port is closed. Sizes of 0 or less are kept but never handed to the system.
+void CUdpCtrl::SetSndbuf(LONG value) {
+  m_sndbuf = value;
+  if (m_socket != INVALID_SOCKET && value > 0 && !ApplyBufferSize(m_socket, SO_SNDBUF, value))
+    FailCall(Winsock().WSAGetLastError(), false);
+  SetModifiedFlag();
+}
+
+LONG CUdpCtrl::GetRcvbuf() {
+  if (m_socket == INVALID_SOCKET) return m_rcvbuf;
+  LONG size = 0;
+  if (!QueryBufferSize(m_socket, SO_RCVBUF, size)) FailCall(Winsock().WSAGetLastError(), false);
+  return size;
+}
+
+void CUdpCtrl::SetRcvbuf(LONG value) {
+  m_rcvbuf = value;
+  if (m_socket != INVALID_SOCKET && value > 0 && !ApplyBufferSize(m_socket, SO_RCVBUF, value))
+    FailCall(Winsock().WSAGetLastError(), false);
+  SetModifiedFlag();
+}
+
+// The option reaches the socket in the write handler, just before each datagram goes out.
+void CUdpCtrl::OnBroadcastChanged() { SetModifiedFlag(); }
+
+std::wstring CUdpCtrl::GetCopyright() const { return m_banner; }
+
+short CUdpCtrl::GetVersion() const { return kInterfaceVersion; }
+
+std::wstring CUdpCtrl::GetWinsockVer() const { return m_winsockVer; }
+std::wstring CUdpCtrl::GetWinsockDesc() const { return m_winsockDesc; }
+std::wstring CUdpCtrl::GetWinsockSysStat() const { return m_winsockSysStat; }
+std::wstring CUdpCtrl::GetWinsockMaxSockets() const { return m_winsockMaxSockets; }
+std::wstring CUdpCtrl::GetWinsockMaxDatagram() const { return m_winsockMaxDatagram; }
+
+}  // namespace udp

@@ -1,0 +1,157 @@
+// Opening and closing the endpoint, and what Socket shows.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "control/udp_ctrl.h"
+#include "support/host.h"
+#include "support/winsock_fault.h"
+
+using host::Host;
+using host::ScopedWinsock;
+using host::Var;
+
+namespace {
+
+constexpr wchar_t kWinsockMessage[] = L"Winsockでエラーが発生しました。";
+
+// The address the open socket is bound to, asked of the sockets layer itself.
+bool BoundAddress(Host& h, sockaddr_in& out) {
+  int length = sizeof out;
+  out = {};
+  return ::getsockname(static_cast<SOCKET>(h.MustGet(L"Socket").i4()),
+                       reinterpret_cast<sockaddr*>(&out), &length) == 0;
+}
+
+int PASCAL FailingBind(SOCKET, const sockaddr*, int) { return SOCKET_ERROR; }
+int PASCAL AddressInUse() { return WSAEADDRINUSE; }
+
+}  // namespace
+
+TEST(OpenClose, SocketReadsMinusOneUntilOpenAndAfterClose) {
+  Host h;
+  EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
+  h.MustCall(L"Open", {L""});
+  EXPECT_NE(h.MustGet(L"Socket").i4(), -1);
+  EXPECT_EQ(h.MustGet(L"State").i2(), 1);
+  h.MustCall(L"Close");
+  EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
+  EXPECT_EQ(h.MustGet(L"State").i2(), 0);
+}
+
+TEST(OpenClose, EmptyOrZeroPortLetsTheSystemChoose) {
+  for (const wchar_t* text : {L"", L"0"}) {
+    Host h;
+    h.MustCall(L"Open", {text});
+    sockaddr_in bound;
+    ASSERT_TRUE(BoundAddress(h, bound)) << "unbound for '" << text << "'";
+    EXPECT_NE(bound.sin_port, 0);
+    EXPECT_EQ(bound.sin_addr.s_addr, INADDR_ANY);
+    ASSERT_TRUE(h.WaitForEvents(udp::kEventReady, 1));
+    EXPECT_EQ(h.sink().Count(udp::kEventReady), 1);
+  }
+}
+
+TEST(OpenClose, NumericPortTextsBindAtOnce) {
+  const u_short port = host::FreeUdpPort();
+  const std::wstring n = std::to_wstring(port);
+  // A leading number is enough, and a long zero-padded text is read whole, not cut short.
+  for (const std::wstring& text : {n, n + L"ab", std::wstring(20, L'0') + n}) {
+    Host h;
+    h.MustCall(L"Open", {text});
+    sockaddr_in bound;
+    ASSERT_TRUE(BoundAddress(h, bound));
+    EXPECT_EQ(::ntohs(bound.sin_port), port) << std::string(text.begin(), text.end());
+    h.MustCall(L"Close");
+  }
+}
+
+TEST(OpenClose, ServiceNameLeavesTheBindToTheLookUp) {
+  Host h;
+  h.MustCall(L"Open", {L"echo"});
+  EXPECT_EQ(h.MustGet(L"State").i2(), 1);
+  auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
+  EXPECT_TRUE(ctrl->m_bindPending);
+  EXPECT_NE(ctrl->m_hGetLocalServ, nullptr);
+  h.MustCall(L"Close");
+  EXPECT_EQ(ctrl->m_hGetLocalServ, nullptr);
+}
+
+TEST(OpenClose, SecondOpenIsRefusedAndKeepsTheFirstEndpoint) {
+  Host h;
+  h.MustCall(L"Open", {L"0"});
+  const LONG socket = h.MustGet(L"Socket").i4();
+  auto r = h.Call(L"Open", {L"0"});
+  EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A74D3));
+  EXPECT_EQ(r.description, L"すでにOPENしています。");
+  EXPECT_EQ(h.MustGet(L"Socket").i4(), socket);
+  EXPECT_EQ(h.MustGet(L"State").i2(), 1);
+}
+
+TEST(OpenClose, FailedBindIsThrownAndAnotherOpenMayFollow) {
+  Host h;
+  {
+    ScopedWinsock ws;
+    ws->bind = FailingBind;
+    ws->WSAGetLastError = AddressInUse;
+    auto r = h.Call(L"Open", {L"0"});
+    EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAEADDRINUSE));
+    EXPECT_EQ(r.description, kWinsockMessage);
+  }
+  EXPECT_EQ(h.MustGet(L"State").i2(), 9);
+  EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAEADDRINUSE);
+  EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
+  h.MustCall(L"Open", {L"0"});
+  EXPECT_EQ(h.MustGet(L"State").i2(), 1);
+  EXPECT_NE(h.MustGet(L"Socket").i4(), -1);
+}
+
+TEST(OpenClose, PortInUseFailsTheOpen) {
+  host::PeerSocket holder;  // bound to 127.0.0.1
+  Host h;
+  auto r = h.Call(L"Open", {std::to_wstring(holder.port())});
+  EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAEADDRINUSE));
+  EXPECT_EQ(r.description, kWinsockMessage);
+  EXPECT_EQ(h.MustGet(L"State").i2(), 9);
+  EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAEADDRINUSE);
+  EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
+}
+
+TEST(OpenClose, CloseTwiceRaisesOneClosed) {
+  Host h;
+  h.MustCall(L"Open", {L"0"});
+  h.MustCall(L"Close");
+  h.MustCall(L"Close");
+  h.PumpFor(30);
+  EXPECT_EQ(h.sink().Count(udp::kEventClosed), 1);
+  EXPECT_EQ(h.MustGet(L"State").i2(), 0);
+}
+
+TEST(OpenClose, ClosedHandlerMayOpenAgain) {
+  Host h;
+  h.sink().handler = [&](const host::Event& e, DISPPARAMS*) {
+    if (e.id == udp::kEventClosed && h.sink().Count(udp::kEventClosed) == 1)
+      h.MustCall(L"Open", {L"0"});
+  };
+  h.MustCall(L"Open", {L"0"});
+  h.MustCall(L"Close");
+  EXPECT_EQ(h.MustGet(L"State").i2(), 1);
+  EXPECT_NE(h.MustGet(L"Socket").i4(), -1);
+  // Each endpoint raises Ready once.
+  ASSERT_TRUE(h.WaitForEvents(udp::kEventReady, 1));
+  h.PumpFor(50);
+  EXPECT_EQ(h.sink().Count(udp::kEventReady), 1);
+}
+
+TEST(OpenClose, NotificationsWhileClosedChangeNothing) {
+  Host h;
+  ::PostMessageW(h.Window(), udp::kMsgSocketNotify, 0, FD_READ);
+  ::PostMessageW(h.Window(), udp::kMsgSocketNotify, 0, WSAMAKESELECTREPLY(FD_WRITE, WSAENETDOWN));
+  h.PumpFor(30);
+  EXPECT_TRUE(h.sink().events.empty());
+  EXPECT_EQ(h.MustGet(L"State").i2(), 0);
+  EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
+}

@@ -1,0 +1,190 @@
+// Sndbuf and Rcvbuf: the stored request while closed, the system's size while open, applied only
+// by a write while open, and refused or unreadable sizes reported as thrown Windows Sockets errors.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/host.h"
+#include "support/options_seam.h"
+
+using host::Host;
+using host::Var;
+
+namespace {
+
+constexpr DISPID kReady = 4;
+const std::wstring kWinsockText = L"Winsockでエラーが発生しました。";
+
+struct BufferOption {
+  const wchar_t* name;
+  int option;
+};
+constexpr BufferOption kBuffers[] = {{L"Sndbuf", SO_SNDBUF}, {L"Rcvbuf", SO_RCVBUF}};
+
+const char* Label(const BufferOption& b) { return b.option == SO_SNDBUF ? "Sndbuf" : "Rcvbuf"; }
+
+void OpenAndWaitForReady(Host& h) {
+  h.MustCall(L"Open", {Var(L"0")});
+  ASSERT_TRUE(h.WaitForEvents(kReady, 1));
+}
+
+SOCKET SocketOf(Host& h) { return static_cast<SOCKET>(h.MustGet(L"Socket").i4()); }
+
+}  // namespace
+
+TEST(BufferSizes, NewControlReadsClosedDefaults) {
+  Host h;
+  EXPECT_EQ(h.MustGet(L"Sndbuf").i4(), 0);
+  EXPECT_EQ(h.MustGet(L"Rcvbuf").i4(), 0);
+  EXPECT_FALSE(h.MustGet(L"Broadcast").boolean());
+  EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
+  EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
+  EXPECT_FALSE(host::IsModified(h));
+}
+
+TEST(BufferSizes, ClosedControlStoresAnySizeAndMarksItselfModified) {
+  const LONG sizes[] = {8192, 1, 0, -1, -65536, 2147483647};
+  for (const auto& b : kBuffers) {
+    Host h;
+    host::SockoptSpy spy;
+    for (LONG size : sizes) {
+      SCOPED_TRACE(std::string(Label(b)) + " " + std::to_string(size));
+      host::SaveAndClearModified(h);
+      ASSERT_FALSE(host::IsModified(h));
+      EXPECT_EQ(h.Put(b.name, Var(static_cast<int>(size))).hr, S_OK);
+      EXPECT_TRUE(host::IsModified(h));
+      EXPECT_EQ(h.MustGet(b.name).i4(), size);
+    }
+    EXPECT_TRUE(spy.sets().empty());
+    EXPECT_EQ(spy.ReadsOf(b.option), 0);
+    EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
+  }
+}
+
+TEST(BufferSizes, OpenControlReportsTheSystemSizeWhichTheStoredSizeDidNotChange) {
+  for (const auto& b : kBuffers) {
+    SCOPED_TRACE(Label(b));
+    Host h;
+    host::SockoptSpy spy;
+    h.MustPut(b.name, Var(8192));
+    OpenAndWaitForReady(h);
+    const int systemSize = host::SystemSocketOption(SocketOf(h), b.option);
+    ASSERT_GT(systemSize, 0);
+    EXPECT_EQ(systemSize, host::DefaultSocketOption(b.option));
+    EXPECT_EQ(spy.SetsOf(b.option), 0);  // Open leaves the stored size alone
+    EXPECT_EQ(h.MustGet(b.name).i4(), systemSize);
+    EXPECT_EQ(spy.ReadsOf(b.option), 1);
+
+    h.MustCall(L"Close");
+    EXPECT_EQ(h.MustGet(b.name).i4(), 8192);
+  }
+}
+
+TEST(BufferSizes, PositiveWriteWhileOpenReachesTheSocket) {
+  for (const auto& b : kBuffers) {
+    SCOPED_TRACE(Label(b));
+    Host h;
+    OpenAndWaitForReady(h);
+    const LONG before = h.MustGet(b.name).i4();
+    host::SaveAndClearModified(h);
+    host::SockoptSpy spy;
+
+    EXPECT_EQ(h.Put(b.name, Var(4096)).hr, S_OK);
+    ASSERT_EQ(spy.SetsOf(b.option), 1);
+    EXPECT_EQ(spy.sets().back().value, 4096);
+    const int systemSize = host::SystemSocketOption(SocketOf(h), b.option);
+    EXPECT_NE(systemSize, before);
+    EXPECT_EQ(h.MustGet(b.name).i4(), systemSize);
+    EXPECT_TRUE(host::IsModified(h));
+    EXPECT_EQ(h.MustGet(L"State").i2(), 1);
+
+    h.MustCall(L"Close");
+    EXPECT_EQ(h.MustGet(b.name).i4(), 4096);
+  }
+}
+
+TEST(BufferSizes, ZeroOrNegativeWriteWhileOpenIsStoredButNotApplied) {
+  const LONG sizes[] = {0, -1, -65536};
+  for (const auto& b : kBuffers) {
+    for (LONG size : sizes) {
+      SCOPED_TRACE(std::string(Label(b)) + " " + std::to_string(size));
+      Host h;
+      OpenAndWaitForReady(h);
+      const int systemSize = host::SystemSocketOption(SocketOf(h), b.option);
+      host::SaveAndClearModified(h);
+      host::SockoptSpy spy;
+
+      EXPECT_EQ(h.Put(b.name, Var(static_cast<int>(size))).hr, S_OK);
+      EXPECT_EQ(spy.SetsOf(b.option), 0);
+      EXPECT_TRUE(host::IsModified(h));
+      EXPECT_EQ(h.MustGet(b.name).i4(), systemSize);
+      EXPECT_EQ(host::SystemSocketOption(SocketOf(h), b.option), systemSize);
+      EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
+
+      h.MustCall(L"Close");
+      EXPECT_EQ(h.MustGet(b.name).i4(), size);
+    }
+  }
+}
+
+TEST(BufferSizes, SizeTheSystemRefusesFailsTheWriteAndStaysStored) {
+  for (const auto& b : kBuffers) {
+    SCOPED_TRACE(Label(b));
+    Host h;
+    OpenAndWaitForReady(h);
+    const SOCKET socket = SocketOf(h);
+    const int systemSize = host::SystemSocketOption(socket, b.option);
+    host::SaveAndClearModified(h);
+    h.sink().Clear();
+    host::SockoptSpy spy;
+    spy.RefuseBufferWrites(WSAENOBUFS);
+
+    auto r = h.Put(b.name, Var(8192));
+    ASSERT_EQ(r.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAENOBUFS));
+    EXPECT_EQ(r.description, kWinsockText);
+    EXPECT_EQ(spy.SetsOf(b.option), 1);
+    EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENOBUFS);
+    EXPECT_EQ(h.MustGet(L"State").i2(), 1);
+    EXPECT_EQ(SocketOf(h), socket);
+    EXPECT_FALSE(host::IsModified(h));
+    EXPECT_EQ(h.MustGet(b.name).i4(), systemSize);
+    h.PumpFor(50);
+    EXPECT_TRUE(h.sink().events.empty());
+
+    // A refusal is the socket's: while closed the same size is simply stored.
+    h.MustCall(L"Close");
+    EXPECT_EQ(h.MustGet(b.name).i4(), 8192);
+    EXPECT_EQ(h.Put(b.name, Var(16384)).hr, S_OK);
+    EXPECT_EQ(h.MustGet(b.name).i4(), 16384);
+  }
+}
+
+TEST(BufferSizes, SizeTheSystemCannotReportFailsTheRead) {
+  for (const auto& b : kBuffers) {
+    SCOPED_TRACE(Label(b));
+    Host h;
+    h.MustPut(b.name, Var(2048));
+    OpenAndWaitForReady(h);
+    const SOCKET socket = SocketOf(h);
+    h.sink().Clear();
+    host::SockoptSpy spy;
+    spy.RefuseBufferReads(WSAENETDOWN);
+
+    auto r = h.Get(b.name);
+    ASSERT_EQ(r.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAENETDOWN));
+    EXPECT_EQ(r.description, kWinsockText);
+    EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENETDOWN);
+    EXPECT_EQ(h.MustGet(L"State").i2(), 1);
+    EXPECT_EQ(SocketOf(h), socket);
+    h.PumpFor(50);
+    EXPECT_TRUE(h.sink().events.empty());
+
+    // Closed, the stored size answers without asking the system.
+    h.MustCall(L"Close");
+    spy.Clear();
+    EXPECT_EQ(h.MustGet(b.name).i4(), 2048);
+    EXPECT_EQ(spy.ReadsOf(b.option), 0);
+  }
+}

@@ -1,0 +1,140 @@
+// Windows Sockets start-up as the control sees it: the facts it keeps and the failures it reports.
+#include <gtest/gtest.h>
+
+#include "control/udp_ctrl.h"
+#include "support/host.h"
+#include "support/winsock_fault.h"
+
+using host::Host;
+using host::ScopedWinsock;
+using host::Var;
+
+namespace {
+
+constexpr wchar_t kWinsockMessage[] = L"Winsockでエラーが発生しました。";
+
+// Start-up outcomes a sockets implementation might give.
+int g_startupError = 0;
+WORD g_version = 0x0101;
+unsigned short g_maxUdp = 0;
+int g_startups = 0, g_cleanups = 0;
+
+int PASCAL FailingStartup(WORD, LPWSADATA) { return g_startupError; }
+int PASCAL OtherVersionStartup(WORD v, LPWSADATA data) {
+  int r = udp::SystemWinsock().WSAStartup(v, data);
+  ++g_startups;
+  data->wVersion = g_version;
+  return r;
+}
+int PASCAL LimitedStartup(WORD v, LPWSADATA data) {
+  int r = udp::SystemWinsock().WSAStartup(v, data);
+  data->iMaxUdpDg = g_maxUdp;
+  return r;
+}
+int PASCAL CountingCleanup() {
+  ++g_cleanups;
+  return udp::SystemWinsock().WSACleanup();
+}
+int PASCAL FailingGethostname(char*, int) { return SOCKET_ERROR; }
+int PASCAL NetworkDownError() { return WSAENETDOWN; }
+
+}  // namespace
+
+TEST(Startup, KeepsTheImplementationFacts) {
+  Host h;
+  EXPECT_EQ(h.MustGet(L"State").i2(), 0);
+  auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
+  EXPECT_EQ(ctrl->m_winsockVer, L"1.1");
+  EXPECT_EQ(ctrl->m_winsockMaxDatagram, L"65467");
+  EXPECT_EQ(ctrl->m_maxDatagram, 65467);
+  EXPECT_FALSE(ctrl->m_hostName.empty());
+  EXPECT_FALSE(ctrl->m_winsockDesc.empty());
+}
+
+TEST(Startup, FailedStartupRecordsTheErrorAndLeavesTheControlClosed) {
+  ScopedWinsock ws;
+  g_startupError = WSASYSNOTREADY;
+  ws->WSAStartup = FailingStartup;
+  Host h(Host::Init::None);
+  auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
+  // No sink could see the WsError; the automatic close then brought State back to 0.
+  EXPECT_EQ(ctrl->m_state, 0);
+  EXPECT_EQ(ctrl->m_lastError, WSASYSNOTREADY);
+  EXPECT_EQ(ctrl->m_wsaError, WSASYSNOTREADY);
+  EXPECT_TRUE(ctrl->m_winsockVer.empty());
+  EXPECT_TRUE(ctrl->m_winsockDesc.empty());
+  EXPECT_TRUE(ctrl->m_hostName.empty());
+  // The reset that follows gives LastError its default.
+  fw::com_ptr<IPersistStreamInit> persist;
+  h.dispatch()->QueryInterface(IID_IPersistStreamInit, persist.put_void());
+  ASSERT_EQ(persist->InitNew(), S_OK);
+  EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
+  EXPECT_EQ(h.MustGet(L"State").i2(), 0);
+}
+
+TEST(Startup, OtherVersionIsUndoneAndReported) {
+  ScopedWinsock ws;
+  g_version = 0x0202;
+  g_startups = g_cleanups = 0;
+  ws->WSAStartup = OtherVersionStartup;
+  ws->WSACleanup = CountingCleanup;
+  {
+    Host h(Host::Init::None);
+    auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
+    EXPECT_EQ(g_startups, 1);
+    EXPECT_EQ(g_cleanups, 1);  // undone at once
+    EXPECT_TRUE(ctrl->m_winsockVer.empty());
+    EXPECT_EQ(ctrl->m_state, 0);
+  }
+  // Destruction does not clean up a second time.
+  EXPECT_EQ(g_cleanups, 1);
+}
+
+TEST(Startup, ReceiveBufferFollowsTheReportedMaximum) {
+  struct Case {
+    unsigned short reported;
+    LONG buffer;
+    const wchar_t* text;
+  } cases[] = {{0, 65467, L"0"}, {100, 512, L"100"}, {511, 512, L"511"}, {512, 512, L"512"},
+               {8192, 8192, L"8192"}};
+  for (const auto& c : cases) {
+    ScopedWinsock ws;
+    g_maxUdp = c.reported;
+    ws->WSAStartup = LimitedStartup;
+    Host h;
+    auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
+    EXPECT_EQ(ctrl->m_maxDatagram, c.buffer) << c.reported;
+    EXPECT_EQ(ctrl->m_winsockMaxDatagram, c.text) << c.reported;
+  }
+}
+
+TEST(Startup, HostNameFailureLeavesTheControlWorking) {
+  ScopedWinsock ws;
+  ws->gethostname = FailingGethostname;
+  ws->WSAGetLastError = NetworkDownError;
+  Host h;
+  ws->WSAGetLastError = udp::SystemWinsock().WSAGetLastError;
+  auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
+  EXPECT_TRUE(ctrl->m_hostName.empty());
+  EXPECT_EQ(ctrl->m_wsaError, WSAENETDOWN);
+  EXPECT_EQ(ctrl->m_winsockVer, L"1.1");
+  // Everything that needs no host name still works.
+  h.MustCall(L"Open", {L"0"});
+  EXPECT_EQ(h.MustGet(L"State").i2(), 1);
+  ASSERT_TRUE(h.WaitForEvents(udp::kEventReady, 1));
+  h.MustCall(L"Close");
+}
+
+TEST(Startup, FailedStartupMakesOpenFailWithTheSocketError) {
+  // Windows Sockets counts start-ups per process: without one, socket() reports WSANOTINITIALISED.
+  ScopedWinsock ws;
+  g_startupError = WSAVERNOTSUPPORTED;
+  ws->WSAStartup = FailingStartup;
+  Host h;
+  auto r = h.Call(L"Open", {L"0"});
+  ASSERT_EQ(r.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSANOTINITIALISED));
+  EXPECT_EQ(r.description, kWinsockMessage);
+  EXPECT_EQ(h.MustGet(L"State").i2(), 9);
+  EXPECT_EQ(h.MustGet(L"LastError").i4(), WSANOTINITIALISED);
+}

@@ -1,0 +1,74 @@
+// Fault injection and observation for the option and start-up tests. Each object replaces entries
+// of the control's sockets table for its lifetime and puts the whole table back afterwards.
+#pragma once
+#include <winsock.h>
+
+#include <vector>
+
+#include "control/winsock_api.h"
+#include "support/host.h"
+
+namespace host {
+
+class WinsockPatch {
+ public:
+  WinsockPatch() : saved_(udp::Winsock()) {}
+  ~WinsockPatch() { udp::Winsock() = saved_; }
+  WinsockPatch(const WinsockPatch&) = delete;
+  WinsockPatch& operator=(const WinsockPatch&) = delete;
+
+  udp::WinsockApi& table() { return udp::Winsock(); }
+  // The entries as they were when the patch was made, for fakes that pass calls on.
+  const udp::WinsockApi& saved() const { return saved_; }
+
+ private:
+  udp::WinsockApi saved_;
+};
+
+struct SockoptCall {
+  int level;
+  int option;
+  int value;  // the 4-byte value passed, or -1 for another length
+};
+
+// Records every setsockopt the control makes and passes it on; on request it refuses the
+// buffer-size options, on writes or on reads, with a chosen Windows Sockets error. One at a time.
+class SockoptSpy {
+ public:
+  SockoptSpy();
+  ~SockoptSpy();
+  SockoptSpy(const SockoptSpy&) = delete;
+  SockoptSpy& operator=(const SockoptSpy&) = delete;
+
+  void RefuseBufferWrites(int wsaError) { refuseWrites_ = wsaError; }
+  void RefuseBufferReads(int wsaError) { refuseReads_ = wsaError; }
+  const std::vector<SockoptCall>& sets() const { return sets_; }
+  int SetsOf(int option) const;
+  int ReadsOf(int option) const;
+  void Clear() {
+    sets_.clear();
+    reads_.clear();
+  }
+
+ private:
+  static int PASCAL SetOption(SOCKET s, int level, int option, const char* value, int length);
+  static int PASCAL GetOption(SOCKET s, int level, int option, char* value, int* length);
+
+  WinsockPatch patch_;
+  std::vector<SockoptCall> sets_;
+  std::vector<int> reads_;
+  int refuseWrites_ = 0;
+  int refuseReads_ = 0;
+};
+
+// The value of an integer socket option as the system reports it; -1 when the call fails.
+int SystemSocketOption(SOCKET s, int option);
+// The same option of a fresh datagram socket: the system's default.
+int DefaultSocketOption(int option);
+
+// The container's view of the modified mark (IPersistStreamInit::IsDirty).
+bool IsModified(Host& h);
+// Saves the control to a scratch stream and clears the mark, as a container does after saving.
+void SaveAndClearModified(Host& h);
+
+}  // namespace host

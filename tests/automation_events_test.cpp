@@ -80,8 +80,7 @@ TEST(AutomationEvents, WsErrorPresetsCancelCloseFalseAndTakesAnyNonzeroAsCancell
   EXPECT_EQ(e.args[0].i4(), WSAENETDOWN);
   EXPECT_EQ(e.args[1].text(), L"Winsockでエラーが発生しました。");
   EXPECT_EQ(e.args[2].text(), L"FD_READ");
-  EXPECT_EQ(seen.back().types,
-            (std::vector<VARTYPE>{VT_I4, VT_BSTR, VT_BSTR, VT_BOOL | VT_BYREF}));
+  EXPECT_EQ(seen.back().types, (std::vector<VARTYPE>{VT_I4, VT_BSTR, VT_BSTR, VT_BOOL | VT_BYREF}));
   h.PumpFor(50);
   EXPECT_EQ(h.sink().Count(kClosed), 0);
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);

@@ -78,6 +78,7 @@ CUdpCtrl::CUdpCtrl() : COleControl(ClassInfoOfUdp()), m_banner(kBanner) {
 
 CUdpCtrl::~CUdpCtrl() {
   ReleaseEndpoint(m_socket);
+  HandOverLookups();
   m_anyData.reset();
   if (m_wsaStarted) {
     m_wsaStarted = false;

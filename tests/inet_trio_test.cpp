@@ -165,3 +165,15 @@ TEST(InetTrio, CancelledCloseKeepsTheEndpointAfterAFailedStart) {
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
   EXPECT_EQ(h.MustGet(L"InetIp").i4(), kLoopback);  // the conversion itself still happened
 }
+
+TEST(InetTrio, HostEntryWithoutAnAddressChangesNothing) {
+  host::FakeLookups fake;
+  Host h;
+  h.MustPut(L"InetName", Var(L"some-host"));
+  fake.CompleteHost(0, "some-official", nullptr);
+  ASSERT_TRUE(WaitForState(h, 5));
+  EXPECT_EQ(h.MustGet(L"InetName").text(), L"some-host");
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"");
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), 0);
+  EXPECT_TRUE(h.sink().events.empty());
+}

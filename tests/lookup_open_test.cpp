@@ -183,3 +183,16 @@ TEST(LookupOpen, HeldDatagramWaitsForTheBindWhicheverCompletionComesFirst) {
     EXPECT_EQ(h.MustGet(L"State").i2(), 5);
   }
 }
+
+TEST(LookupOpen, LocalServiceLookUpThatCannotStartFailsOpen) {
+  host::FakeLookups fake;
+  Host h;
+  fake.failNextStart = WSAENOBUFS;
+  auto r = h.Call(L"Open", {Var(L"some-service")});
+  EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAENOBUFS));
+  EXPECT_EQ(h.MustGet(L"State").i2(), 9);
+  EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENOBUFS);
+  EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
+  EXPECT_EQ(h.Call(L"Open", {Var(L"")}).hr, S_OK);  // a second Open may be tried at once
+}

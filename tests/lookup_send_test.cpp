@@ -120,3 +120,36 @@ TEST(LookupSend, CancelledCloseAfterAFailedLookUpKeepsTheDatagramQueued) {
   EXPECT_EQ(h.sink().Count(udp::kEventClosed), 1);
   EXPECT_EQ(h.sink().Count(udp::kEventSent), 0);
 }
+
+TEST(LookupSend, LookUpThatCannotStartFailsTheCall) {
+  for (const wchar_t* port : {L"5000", L"some-service"}) {
+    const bool hostFails = std::wstring(port) == L"5000";
+    SCOPED_TRACE(hostFails ? "host look-up" : "service look-up");
+    host::FakeLookups fake;
+    Host h;
+    OpenReady(h);
+    fake.failNextStart = WSAENOBUFS;
+    auto r = h.Call(L"SendTo", {Var(L"some-host"), Var(port), Var::Bytes({1})});
+    EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAENOBUFS));
+    EXPECT_EQ(r.description, kWinsockMessage);
+    EXPECT_EQ(h.MustGet(L"State").i2(), 9);
+    EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENOBUFS);
+  }
+}
+
+TEST(LookupSend, HostEntryWithoutAnAddressFailsLikeAnUnknownName) {
+  host::FakeLookups fake;
+  host::SendRecorder recorder;
+  Host h;
+  OpenReady(h);
+  h.MustCall(L"SendTo", {Var(L"some-host"), Var(L"5000"), Var::Bytes({1})});
+  ASSERT_EQ(fake.requests.size(), 1u);
+  fake.CompleteHost(0, "some-host", nullptr);
+  ASSERT_TRUE(h.WaitForEvents(udp::kEventClosed, 1));
+  ASSERT_EQ(h.sink().Count(udp::kEventWsError), 1);
+  const auto& error = h.sink().events[1];
+  EXPECT_EQ(error.args[0].i4(), WSANO_DATA);
+  EXPECT_EQ(error.args[2].text(), L"OnAsyncGetHostByName()");
+  EXPECT_TRUE(recorder.sent.empty());
+}

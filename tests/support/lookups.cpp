@@ -79,9 +79,9 @@ void FakeLookups::CompleteHost(size_t index, const char* officialName, const cha
   auto* address = reinterpret_cast<in_addr*>(p);
   p += sizeof(in_addr);
   std::strcpy(p, officialName);
-  address->s_addr = ::inet_addr(dotted);
+  address->s_addr = dotted ? ::inet_addr(dotted) : 0;
   aliases[0] = nullptr;
-  addresses[0] = reinterpret_cast<char*>(address);
+  addresses[0] = dotted ? reinterpret_cast<char*>(address) : nullptr;
   addresses[1] = nullptr;
   entry->h_name = p;
   entry->h_aliases = aliases;

@@ -33,6 +33,7 @@ class FakeLookups {
   // When non-zero, the next start fails with this error.
   int failNextStart = 0;
 
+  // dotted nullptr: a host entry that lists no address at all.
   void CompleteHost(size_t index, const char* officialName, const char* dotted);
   void CompleteService(size_t index, u_short port);
   void Fail(size_t index, int error);

@@ -177,3 +177,16 @@ TEST(InetTrio, HostEntryWithoutAnAddressChangesNothing) {
   EXPECT_EQ(h.MustGet(L"InetIp").i4(), 0);
   EXPECT_TRUE(h.sink().events.empty());
 }
+
+TEST(InetTrio, CloseDoesNotCancelTheInetLookUp) {
+  host::FakeLookups fake;
+  Host h;
+  h.MustCall(L"Open", {Var(L"")});
+  h.MustPut(L"InetIp", Var(static_cast<int>(kLoopback)));
+  h.MustCall(L"Close");
+  EXPECT_TRUE(fake.cancelled.empty());
+  ASSERT_EQ(fake.requests.size(), 1u);
+  fake.CompleteHost(0, "loopback-name", "127.0.0.1");
+  ASSERT_TRUE(WaitForState(h, 5));
+  EXPECT_EQ(h.MustGet(L"InetName").text(), L"loopback-name");
+}

@@ -78,10 +78,7 @@ CUdpCtrl::CUdpCtrl() : COleControl(ClassInfoOfUdp()), m_banner(kBanner) {
 
 CUdpCtrl::~CUdpCtrl() {
   ReleaseEndpoint(m_socket);
-  // The sockets layer may still write the buffers of requests whose completions have not come in.
-  static std::vector<RetiredLookup> orphans;
-  if (m_hGetInetHost) m_retiredLookups.push_back({m_hGetInetHost, std::move(m_inetHostEntBuf)});
-  for (auto& r : m_retiredLookups) orphans.push_back(std::move(r));
+  HandOverLookups();
   m_anyData.reset();
   if (m_wsaStarted) {
     m_wsaStarted = false;

@@ -1,7 +1,11 @@
 // Endpoint texts: numbers are converted at once, names start an asynchronous look-up.
+// Every request is addressed to the thread's look-up relay rather than to the window handed in
+// (the control's own): the relay outlives a control's window, and forwards the completion to
+// whatever window the control has by then.
 #include <cstdio>
 #include <cstdlib>
 
+#include "control/lookup_relay.h"
 #include "control/udp_ctrl.h"
 #include "framework/text.h"
 
@@ -11,23 +15,53 @@ HANDLE CUdpCtrl::StartLookup(HANDLE& task, LookupBuffer& buffer, bool cancelOuts
                              const std::function<HANDLE(char*)>& start) {
   if (task) {
     if (cancelOutstanding) CancelAsyncRequest(task);
-    // The old request may still write its buffer: keep it until its completion comes in.
-    m_retiredLookups.push_back({task, std::move(buffer)});
-    task = nullptr;
+    RetireLookup(task, buffer);
   }
   if (!buffer) buffer = std::make_unique<char[]>(kLookupBufferSize);
   task = start(buffer.get());
+  if (task) lookup_relay::Track(task, this);
   return task;
 }
 
 void CUdpCtrl::CancelLookup(HANDLE& task, LookupBuffer& buffer) {
   if (!task) return;
   CancelAsyncRequest(task);
-  m_retiredLookups.push_back({task, std::move(buffer)});
+  RetireLookup(task, buffer);
+}
+
+void CUdpCtrl::RetireLookup(HANDLE& task, LookupBuffer& buffer) {
+  // Cancelled or not, the request may still write its buffer: keep that buffer until the
+  // request's own completion comes in, and give the channel a fresh one. A request whose
+  // (error) completion has already been handled leaves its buffer to the channel.
+  if (lookup_relay::IsPending(task)) m_retiredLookups.push_back({task, std::move(buffer)});
   task = nullptr;
 }
 
-INT_PTR CUdpCtrl::AsyncGetHostByName(HWND window, const std::string& host) {
+LookupBuffer CUdpCtrl::TakeRetiredLookup(HANDLE task) {
+  for (auto it = m_retiredLookups.begin(); it != m_retiredLookups.end(); ++it) {
+    if (it->task != task) continue;
+    LookupBuffer buffer = std::move(it->buffer);
+    m_retiredLookups.erase(it);
+    return buffer;
+  }
+  return nullptr;
+}
+
+void CUdpCtrl::HandOverLookups() {
+  auto handOver = [](HANDLE& task, LookupBuffer& buffer) {
+    if (lookup_relay::IsPending(task)) lookup_relay::Orphan(task, std::move(buffer));
+    task = nullptr;
+  };
+  handOver(m_hGetHost, m_hostEntBuf);
+  handOver(m_hGetServ, m_servEntBuf);
+  handOver(m_hGetLocalServ, m_localServEntBuf);
+  handOver(m_hGetInetHost, m_inetHostEntBuf);
+  for (auto& retired : m_retiredLookups) handOver(retired.task, retired.buffer);
+  m_retiredLookups.clear();
+  lookup_relay::ForgetOwner(this);
+}
+
+INT_PTR CUdpCtrl::AsyncGetHostByName(HWND, const std::string& host) {
   auto& ws = Winsock();
   const unsigned long address = ws.inet_addr(host.c_str());
   if (address != INADDR_NONE) {
@@ -35,23 +69,24 @@ INT_PTR CUdpCtrl::AsyncGetHostByName(HWND window, const std::string& host) {
     return 0;
   }
   HANDLE task = StartLookup(m_hGetHost, m_hostEntBuf, true, [&](char* buffer) {
-    return ws.WSAAsyncGetHostByName(window, kMsgGetHost, host.c_str(), buffer, kLookupBufferSize);
-  });
-  return task ? reinterpret_cast<INT_PTR>(task) : -1;
-}
-
-INT_PTR CUdpCtrl::AsyncGetServByName(HWND window, const std::string& port) {
-  auto& ws = Winsock();
-  m_sockAddr.sin_port = ws.htons(static_cast<u_short>(std::atoi(port.c_str())));
-  if (m_sockAddr.sin_port != 0) return 0;
-  HANDLE task = StartLookup(m_hGetServ, m_servEntBuf, true, [&](char* buffer) {
-    return ws.WSAAsyncGetServByName(window, kMsgGetServ, port.c_str(), "udp", buffer,
+    return ws.WSAAsyncGetHostByName(lookup_relay::Window(), kMsgGetHost, host.c_str(), buffer,
                                     kLookupBufferSize);
   });
   return task ? reinterpret_cast<INT_PTR>(task) : -1;
 }
 
-INT_PTR CUdpCtrl::AsyncGetLocalServByName(HWND window, const std::string& port) {
+INT_PTR CUdpCtrl::AsyncGetServByName(HWND, const std::string& port) {
+  auto& ws = Winsock();
+  m_sockAddr.sin_port = ws.htons(static_cast<u_short>(std::atoi(port.c_str())));
+  if (m_sockAddr.sin_port != 0) return 0;
+  HANDLE task = StartLookup(m_hGetServ, m_servEntBuf, true, [&](char* buffer) {
+    return ws.WSAAsyncGetServByName(lookup_relay::Window(), kMsgGetServ, port.c_str(), "udp",
+                                    buffer, kLookupBufferSize);
+  });
+  return task ? reinterpret_cast<INT_PTR>(task) : -1;
+}
+
+INT_PTR CUdpCtrl::AsyncGetLocalServByName(HWND, const std::string& port) {
   auto& ws = Winsock();
   int number = 0;
   if (std::sscanf(port.c_str(), "%d", &number) == 1) {
@@ -59,8 +94,8 @@ INT_PTR CUdpCtrl::AsyncGetLocalServByName(HWND window, const std::string& port) 
     return 0;
   }
   HANDLE task = StartLookup(m_hGetLocalServ, m_localServEntBuf, true, [&](char* buffer) {
-    return ws.WSAAsyncGetServByName(window, kMsgGetLocalServ, port.c_str(), "udp", buffer,
-                                    kLookupBufferSize);
+    return ws.WSAAsyncGetServByName(lookup_relay::Window(), kMsgGetLocalServ, port.c_str(), "udp",
+                                    buffer, kLookupBufferSize);
   });
   return task ? reinterpret_cast<INT_PTR>(task) : -1;
 }

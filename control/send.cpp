@@ -46,6 +46,9 @@ void CUdpCtrl::SendTo(const std::wstring& remoteIp, const std::wstring& remotePo
 
 void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
   if (m_socket == INVALID_SOCKET || !m_pendingData) return;
+  // Not before Open's deferred bind: the datagram would leave from a port the system chose, and
+  // the bind would then fail. The bind sends the held datagram on.
+  if (m_bindPending) return;
   auto& ws = Winsock();
   const int broadcast = m_broadcast;
   if (ws.setsockopt(m_socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast),

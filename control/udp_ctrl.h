@@ -201,6 +201,17 @@ class CUdpCtrl : public fw::COleControl {
                      const std::function<HANDLE(char* buffer)>& start);
   // Retires the outstanding request of a channel, cancelling it.
   void CancelLookup(HANDLE& task, LookupBuffer& buffer);
+  // Moves a channel's request, while the sockets layer may still write its buffer, to
+  // m_retiredLookups; the channel's handle becomes 0 either way.
+  void RetireLookup(HANDLE& task, LookupBuffer& buffer);
+  // The buffer of a retired request whose completion came in (nullptr for any other task).
+  LookupBuffer TakeRetiredLookup(HANDLE task);
+  // On destruction: the buffers the sockets layer may still write go to the look-up relay.
+  void HandOverLookups();
+  // Completion helpers (lookups.cpp).
+  void ResumeAfterRemoteLookup();
+  void MakeDeferredBind();
+  void StartInetLookup(const std::function<HANDLE(HWND window, char* buffer)>& start);
 };
 
 // The control's automation surface and events, as plain tables.

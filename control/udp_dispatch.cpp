@@ -38,6 +38,7 @@ constexpr DispParam kHtonsParams[] = {{L"host", VT_I4}};
 constexpr DispParam kNtohParams[] = {{L"net", VT_VARIANT}};
 
 constexpr DispParam kOpenParams[] = {{L"LocalPort", VT_BSTR}};
+constexpr DispParam kHostIpParams[] = {{L"Remote", VT_BSTR}};
 constexpr DispParam kSendToParams[] = {
     {L"RemoteIp", VT_BSTR}, {L"RemotePort", VT_BSTR}, {L"Data", VT_VARIANT}};
 
@@ -64,9 +65,10 @@ const DispEntry kEntries[] = {
         [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetSndbuf(a.I4(0)); }),
 
     // the Inet trio
-    Member(L"InetAddress", 10, VT_BSTR, UDP_MEMBER(m_inetAddress)),
-    Member(L"InetIp", 11, VT_I4, UDP_MEMBER(m_inetIp)),
-    Member(L"InetName", 12, VT_BSTR, UDP_MEMBER(m_inetName)),
+    Member(L"InetAddress", 10, VT_BSTR, UDP_MEMBER(m_inetAddress),
+           UDP_NOTIFY(OnInetAddressChanged)),
+    Member(L"InetIp", 11, VT_I4, UDP_MEMBER(m_inetIp), UDP_NOTIFY(OnInetIpChanged)),
+    Member(L"InetName", 12, VT_BSTR, UDP_MEMBER(m_inetName), UDP_NOTIFY(OnInetNameChanged)),
 
     // the endpoint
     Accessors(L"Socket", 14, VT_I4,
@@ -90,6 +92,21 @@ const DispEntry kEntries[] = {
         [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetAnyData(a.Variant(0)); }),
 
     // look-ups and the local endpoint
+    Accessors(L"LocalIp", 27, VT_I4,
+              [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetLocalIp()); }),
+    Accessors(L"LocalPort", 28, VT_I2,
+              [](fw::COleControl* s, VARIANT* r) { fw::ResultI2(r, Ctrl(s)->GetLocalPort()); }),
+    Accessors(
+        L"LocalAddress", 29, VT_BSTR,
+        [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetLocalAddress()); },
+        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetLocalAddress(a.Text(0)); }),
+    Accessors(L"LocalHost", 30, VT_BSTR,
+              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetLocalHost()); }),
+    Method(L"HostIp", 40, VT_BSTR,
+           [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
+             fw::ResultText(r, Ctrl(s)->HostIp(a.Text(0)));
+           },
+           kHostIpParams),
 
     // byte order
     Method(
@@ -154,6 +171,11 @@ const fw::EventEntry kEventEntries[] = {
 
 const fw::MessageMapEntry kMessageEntries[] = {
     {kMsgSocketNotify, UDP_HANDLER(OnSocketNotify)},
+    // look-up completions
+    {kMsgGetHost, UDP_HANDLER(OnAsyncGetHostByName)},
+    {kMsgGetServ, UDP_HANDLER(OnAsyncGetServByName)},
+    {kMsgGetLocalServ, UDP_HANDLER(OnAsyncGetLocalServByName)},
+    {kMsgGetInetHost, UDP_HANDLER(OnAsyncGetInetHost)},
 };
 
 }  // namespace

@@ -1,0 +1,192 @@
+// InetAddress, InetIp and InetName kept in step by look-ups of their own.
+#include <gtest/gtest.h>
+#include <ocidl.h>
+
+#include <string>
+
+#include "control/udp_ctrl.h"
+#include "framework/text.h"
+#include "support/host.h"
+#include "support/lookups.h"
+
+using host::Host;
+using host::Var;
+
+namespace {
+
+constexpr LONG kLoopback = 2130706433;  // 127.0.0.1 in host order
+
+std::wstring ResolverNameOfLoopback() {
+  WSADATA data;
+  ::WSAStartup(0x0101, &data);
+  const unsigned long a = ::inet_addr("127.0.0.1");
+  const hostent* entry = ::gethostbyaddr(reinterpret_cast<const char*>(&a), 4, AF_INET);
+  std::wstring name = entry ? fw::WideFromAnsi(entry->h_name) : L"";
+  ::WSACleanup();
+  return name;
+}
+
+bool WaitForState(Host& h, short state) {
+  return h.PumpUntil([&] { return h.MustGet(L"State").i2() == state; });
+}
+
+HRESULT IsDirty(Host& h) {
+  fw::com_ptr<IPersistStreamInit> persist;
+  h.unknown()->QueryInterface(IID_IPersistStreamInit, persist.put_void());
+  return persist->IsDirty();
+}
+
+void SaveClearingDirty(Host& h) {
+  fw::com_ptr<IPersistStreamInit> persist;
+  h.unknown()->QueryInterface(IID_IPersistStreamInit, persist.put_void());
+  fw::com_ptr<IStream> stream;
+  ASSERT_EQ(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), S_OK);
+  ASSERT_EQ(persist->Save(stream.get(), TRUE), S_OK);
+}
+
+}  // namespace
+
+TEST(InetTrio, InetIpGivesTheDottedFormAtOnceAndTheNameAfterTheCompletion) {
+  const std::wstring expectedName = ResolverNameOfLoopback();
+  ASSERT_FALSE(expectedName.empty());
+  Host h;
+  h.MustPut(L"InetIp", Var(static_cast<int>(kLoopback)));
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"127.0.0.1");
+  EXPECT_EQ(h.MustGet(L"State").i2(), 0);
+  ASSERT_TRUE(WaitForState(h, 5));
+  EXPECT_EQ(h.MustGet(L"InetName").text(), expectedName);
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), kLoopback);
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"127.0.0.1");
+  EXPECT_TRUE(h.sink().events.empty());
+}
+
+TEST(InetTrio, NonDottedInetAddressGivesMinusOneAndAFailedReverseLookUpChangesNothing) {
+  Host h;
+  h.MustPut(L"InetAddress", Var(L"not-an-address"));
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), -1);
+  // The reverse look-up of 255.255.255.255 finds nothing: only State moves.
+  ASSERT_TRUE(WaitForState(h, 5));
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), -1);
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"not-an-address");
+  EXPECT_EQ(h.MustGet(L"InetName").text(), L"");
+  EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
+  EXPECT_TRUE(h.sink().events.empty());
+}
+
+TEST(InetTrio, NameIsResolvedToTheOfficialName) {
+  Host h;
+  h.MustPut(L"InetName", Var(L"LOCALHOST"));
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"");  // the others wait for the completion
+  ASSERT_TRUE(WaitForState(h, 5));
+  EXPECT_EQ(h.MustGet(L"InetName").text(), L"localhost");
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), kLoopback);
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"127.0.0.1");
+}
+
+TEST(InetTrio, UnknownNameLeavesTheTrioAndLastErrorAlone) {
+  Host h;
+  h.MustPut(L"InetIp", Var(static_cast<int>(kLoopback)));
+  ASSERT_TRUE(WaitForState(h, 5));
+  h.MustPut(L"State", Var::Short(0));
+  h.MustPut(L"InetName", Var(L"no-such-host.invalid"));
+  ASSERT_TRUE(h.PumpUntil([&] { return h.MustGet(L"State").i2() == 5; }, 15000));
+  EXPECT_EQ(h.MustGet(L"InetName").text(), L"no-such-host.invalid");
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), kLoopback);
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"127.0.0.1");
+  EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
+  EXPECT_TRUE(h.sink().events.empty());
+}
+
+TEST(InetTrio, SupersededRequestsEachApplyTheirOwnResult) {
+  host::FakeLookups fake;
+  Host h;
+  h.MustPut(L"InetName", Var(L"first"));
+  h.MustPut(L"InetName", Var(L"second"));
+  ASSERT_EQ(fake.requests.size(), 2u);
+  EXPECT_TRUE(fake.cancelled.empty());
+  EXPECT_NE(fake.requests[0].buffer, fake.requests[1].buffer);
+
+  fake.CompleteHost(1, "second-official", "127.0.0.2");
+  ASSERT_TRUE(h.PumpUntil([&] { return h.MustGet(L"InetName").text() == L"second-official"; }));
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"127.0.0.2");
+  // The older request completes last: its own result, from its own buffer, is what remains.
+  fake.CompleteHost(0, "first-official", "127.0.0.3");
+  ASSERT_TRUE(h.PumpUntil([&] { return h.MustGet(L"InetName").text() == L"first-official"; }));
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"127.0.0.3");
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), 0x7F000003);
+  EXPECT_EQ(h.MustGet(L"State").i2(), 5);
+}
+
+TEST(InetTrio, CompletionDoesNotMarkTheControlModified) {
+  host::FakeLookups fake;
+  Host h;
+  SaveClearingDirty(h);
+  ASSERT_EQ(IsDirty(h), S_FALSE);
+  h.MustPut(L"InetIp", Var(static_cast<int>(kLoopback)));
+  EXPECT_EQ(IsDirty(h), S_OK);
+  ASSERT_EQ(fake.requests.size(), 1u);
+  EXPECT_EQ(fake.requests[0].name, "127.0.0.1");
+  SaveClearingDirty(h);
+  fake.CompleteHost(0, "loopback-name", "127.0.0.1");
+  ASSERT_TRUE(WaitForState(h, 5));
+  EXPECT_EQ(h.MustGet(L"InetName").text(), L"loopback-name");
+  EXPECT_EQ(IsDirty(h), S_FALSE);
+}
+
+TEST(InetTrio, LookUpThatCannotStartRaisesWsErrorAndClosesAnOpenEndpoint) {
+  host::FakeLookups fake;
+  Host h;
+  h.MustCall(L"Open", {Var(L"")});
+  fake.failNextStart = WSAENOBUFS;
+  h.MustPut(L"InetName", Var(L"anything"));
+  const std::vector<DISPID> expected = {udp::kEventWsError, udp::kEventClosed};
+  EXPECT_EQ(h.sink().Order(), expected);
+  ASSERT_FALSE(h.sink().events.empty());
+  const auto& error = h.sink().events[0];
+  EXPECT_EQ(error.args[0].i4(), WSAENOBUFS);
+  EXPECT_EQ(error.args[1].text(), L"Winsockでエラーが発生しました。");
+  EXPECT_EQ(error.args[2].text(), L"OnInetAddressChanged");
+  EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENOBUFS);
+  EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
+}
+
+TEST(InetTrio, CancelledCloseKeepsTheEndpointAfterAFailedStart) {
+  host::FakeLookups fake;
+  Host h;
+  h.sink().handler = [](const host::Event& e, DISPPARAMS* params) {
+    if (e.id == udp::kEventWsError) host::SetCancelClose(params);
+  };
+  h.MustCall(L"Open", {Var(L"")});
+  fake.failNextStart = WSAENOBUFS;
+  h.MustPut(L"InetAddress", Var(L"127.0.0.1"));
+  EXPECT_EQ(h.sink().Count(udp::kEventWsError), 1);
+  EXPECT_EQ(h.sink().Count(udp::kEventClosed), 0);
+  EXPECT_NE(h.MustGet(L"Socket").i4(), -1);
+  EXPECT_EQ(h.MustGet(L"State").i2(), 9);
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), kLoopback);  // the conversion itself still happened
+}
+
+TEST(InetTrio, HostEntryWithoutAnAddressChangesNothing) {
+  host::FakeLookups fake;
+  Host h;
+  h.MustPut(L"InetName", Var(L"some-host"));
+  fake.CompleteHost(0, "some-official", nullptr);
+  ASSERT_TRUE(WaitForState(h, 5));
+  EXPECT_EQ(h.MustGet(L"InetName").text(), L"some-host");
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"");
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), 0);
+  EXPECT_TRUE(h.sink().events.empty());
+}
+
+TEST(InetTrio, CloseDoesNotCancelTheInetLookUp) {
+  host::FakeLookups fake;
+  Host h;
+  h.MustCall(L"Open", {Var(L"")});
+  h.MustPut(L"InetIp", Var(static_cast<int>(kLoopback)));
+  h.MustCall(L"Close");
+  EXPECT_TRUE(fake.cancelled.empty());
+  ASSERT_EQ(fake.requests.size(), 1u);
+  fake.CompleteHost(0, "loopback-name", "127.0.0.1");
+  ASSERT_TRUE(WaitForState(h, 5));
+  EXPECT_EQ(h.MustGet(L"InetName").text(), L"loopback-name");
+}

@@ -1,0 +1,141 @@
+#include "support/lookups.h"
+
+#include <cstring>
+
+namespace host {
+
+namespace {
+
+FakeLookups* g_fake = nullptr;
+SendRecorder* g_recorder = nullptr;
+UINT_PTR g_nextTask = 0x4000;
+
+HANDLE Record(HWND window, u_int message, std::string name, char* buffer, int length) {
+  if (g_fake->failNextStart) {
+    ::WSASetLastError(g_fake->failNextStart);
+    g_fake->failNextStart = 0;
+    return nullptr;
+  }
+  HANDLE task = reinterpret_cast<HANDLE>(++g_nextTask);
+  g_fake->requests.push_back({window, message, std::move(name), buffer, length, task});
+  return task;
+}
+
+HANDLE PASCAL FakeGetHostByName(HWND w, u_int m, const char* name, char* buffer, int length) {
+  return Record(w, m, name, buffer, length);
+}
+HANDLE PASCAL FakeGetHostByAddr(HWND w, u_int m, const char* address, int, int, char* buffer,
+                                int length) {
+  in_addr a;
+  std::memcpy(&a, address, sizeof a);
+  return Record(w, m, ::inet_ntoa(a), buffer, length);
+}
+HANDLE PASCAL FakeGetServByName(HWND w, u_int m, const char* name, const char*, char* buffer,
+                                int length) {
+  return Record(w, m, name, buffer, length);
+}
+int PASCAL FakeCancel(HANDLE task) {
+  g_fake->cancelled.push_back(task);
+  return 0;
+}
+
+int PASCAL RecordingSendTo(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
+                           int toLength) {
+  const auto* a = reinterpret_cast<const sockaddr_in*>(to);
+  g_recorder->sent.push_back({::inet_ntoa(a->sin_addr), ::ntohs(a->sin_port), length});
+  return udp::SystemWinsock().sendto(s, data, length, flags, to, toLength);
+}
+
+}  // namespace
+
+FakeLookups::FakeLookups() : saved_(udp::Winsock()) {
+  g_fake = this;
+  auto& ws = udp::Winsock();
+  ws.WSAAsyncGetHostByName = FakeGetHostByName;
+  ws.WSAAsyncGetHostByAddr = FakeGetHostByAddr;
+  ws.WSAAsyncGetServByName = FakeGetServByName;
+  ws.WSACancelAsyncRequest = FakeCancel;
+}
+
+FakeLookups::~FakeLookups() {
+  auto& ws = udp::Winsock();
+  ws.WSAAsyncGetHostByName = saved_.WSAAsyncGetHostByName;
+  ws.WSAAsyncGetHostByAddr = saved_.WSAAsyncGetHostByAddr;
+  ws.WSAAsyncGetServByName = saved_.WSAAsyncGetServByName;
+  ws.WSACancelAsyncRequest = saved_.WSACancelAsyncRequest;
+  g_fake = nullptr;
+}
+
+void FakeLookups::CompleteHost(size_t index, const char* officialName, const char* dotted) {
+  const Request& r = requests.at(index);
+  // A host entry whose pointers point into the buffer, as the sockets layer lays it out.
+  char* p = r.buffer;
+  auto* entry = reinterpret_cast<hostent*>(p);
+  p += sizeof(hostent);
+  auto** aliases = reinterpret_cast<char**>(p);
+  p += sizeof(char*);
+  auto** addresses = reinterpret_cast<char**>(p);
+  p += 2 * sizeof(char*);
+  auto* address = reinterpret_cast<in_addr*>(p);
+  p += sizeof(in_addr);
+  std::strcpy(p, officialName);
+  address->s_addr = dotted ? ::inet_addr(dotted) : 0;
+  aliases[0] = nullptr;
+  addresses[0] = dotted ? reinterpret_cast<char*>(address) : nullptr;
+  addresses[1] = nullptr;
+  entry->h_name = p;
+  entry->h_aliases = aliases;
+  entry->h_addrtype = AF_INET;
+  entry->h_length = 4;
+  entry->h_addr_list = addresses;
+  const int length = static_cast<int>(p + std::strlen(officialName) + 1 - r.buffer);
+  ::PostMessageW(r.window, r.message, reinterpret_cast<WPARAM>(r.task),
+                 WSAMAKEASYNCREPLY(length, 0));
+}
+
+void FakeLookups::CompleteService(size_t index, u_short port) {
+  const Request& r = requests.at(index);
+  char* p = r.buffer;
+  auto* entry = reinterpret_cast<servent*>(p);
+  p += sizeof(servent);
+  auto** aliases = reinterpret_cast<char**>(p);
+  p += sizeof(char*);
+  aliases[0] = nullptr;
+  std::strcpy(p, r.name.c_str());
+  entry->s_name = p;
+  p += r.name.size() + 1;
+  std::strcpy(p, "udp");
+  entry->s_proto = p;
+  entry->s_aliases = aliases;
+  entry->s_port = static_cast<short>(::htons(port));
+  const int length = static_cast<int>(p + 4 - r.buffer);
+  ::PostMessageW(r.window, r.message, reinterpret_cast<WPARAM>(r.task),
+                 WSAMAKEASYNCREPLY(length, 0));
+}
+
+void FakeLookups::Fail(size_t index, int error) {
+  const Request& r = requests.at(index);
+  ::PostMessageW(r.window, r.message, reinterpret_cast<WPARAM>(r.task),
+                 WSAMAKEASYNCREPLY(0, error));
+}
+
+SendRecorder::SendRecorder() : saved_(udp::Winsock()) {
+  g_recorder = this;
+  udp::Winsock().sendto = RecordingSendTo;
+}
+
+SendRecorder::~SendRecorder() {
+  udp::Winsock().sendto = saved_.sendto;
+  g_recorder = nullptr;
+}
+
+u_short ServicePort(const char* name) {
+  WSADATA data;
+  ::WSAStartup(0x0101, &data);
+  const servent* entry = ::getservbyname(name, "udp");
+  const u_short port = entry ? ::ntohs(static_cast<u_short>(entry->s_port)) : 0;
+  ::WSACleanup();
+  return port;
+}
+
+}  // namespace host

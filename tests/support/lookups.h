@@ -1,0 +1,66 @@
+// Stand-ins for the sockets layer's name and service look-ups, and a recorder of sends, both
+// installed through the control's sockets seam for the life of the object.
+#pragma once
+#include <winsock.h>
+
+#include <string>
+#include <vector>
+
+#include "control/winsock_api.h"
+
+namespace host {
+
+// Replaces the asynchronous database functions: each request is recorded and completes only when
+// the test says so, writing the buffer and posting the message as the sockets layer does.
+class FakeLookups {
+ public:
+  struct Request {
+    HWND window;
+    UINT message;
+    std::string name;  // host or service name, or the dotted form of a reverse look-up
+    char* buffer;
+    int length;
+    HANDLE task;
+  };
+
+  FakeLookups();
+  ~FakeLookups();
+  FakeLookups(const FakeLookups&) = delete;
+  FakeLookups& operator=(const FakeLookups&) = delete;
+
+  std::vector<Request> requests;
+  std::vector<HANDLE> cancelled;
+  // When non-zero, the next start fails with this error.
+  int failNextStart = 0;
+
+  // dotted nullptr: a host entry that lists no address at all.
+  void CompleteHost(size_t index, const char* officialName, const char* dotted);
+  void CompleteService(size_t index, u_short port);
+  void Fail(size_t index, int error);
+
+ private:
+  udp::WinsockApi saved_;
+};
+
+// Records every datagram the control sends (and lets it go out).
+class SendRecorder {
+ public:
+  struct Sent {
+    std::string address;
+    u_short port;  // host order
+    int length;
+  };
+  SendRecorder();
+  ~SendRecorder();
+  SendRecorder(const SendRecorder&) = delete;
+  SendRecorder& operator=(const SendRecorder&) = delete;
+  std::vector<Sent> sent;
+
+ private:
+  udp::WinsockApi saved_;
+};
+
+// The port of a service in the system's services database, or 0 when it is not listed.
+u_short ServicePort(const char* name);
+
+}  // namespace host

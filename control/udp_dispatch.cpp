@@ -80,6 +80,10 @@ const DispEntry kEntries[] = {
     // byte order
 
     // information
+
+    // about
+    Method(L"AboutBox", DISPID_ABOUTBOX, VT_EMPTY,
+           [](fw::COleControl* s, const fw::DispArgs&, VARIANT*) { Ctrl(s)->AboutBox(); }),
 };
 
 constexpr DispParam kWsErrorParams[] = {{L"Ecode", VT_I4},

@@ -175,7 +175,8 @@ STDMETHODIMP COleControl::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count,
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   if (lcid != 0) {
     com_ptr<ITypeInfo> info;
-    if (SUCCEEDED(GetTypeInfo(0, lcid, info.put()))) return info->GetIDsOfNames(names, count, ids);
+    if (SUCCEEDED(GetTypeInfo(0, lcid, info.put())))
+      return info->GetIDsOfNames(names, count, ids);
   }
   return dispatcher_.GetIDsOfNames(names, count, ids);
 }

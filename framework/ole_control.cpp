@@ -517,7 +517,43 @@ void COleControl::ExchangeExtent(CPropExchange& px) {
 
 void COleControl::DoPropExchange(CPropExchange& px) { ExchangeExtent(px); }
 void COleControl::OnDraw(HDC, const RECT&) {}
-void COleControl::OnDrawMetafile(HDC dc, const RECT& bounds) { OnDraw(dc, bounds); }
+void COleControl::OnDrawMetafile(HDC dc, const RECT& bounds) {
+  // Not every picture records itself into a metafile (a bitmap picture rendered there through a
+  // source DC with its own mapping plays back as nothing): draw into a bitmap of the bounds'
+  // size, then record one plain stretch of that bitmap.
+  const LONG width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
+  if (width <= 0 || height <= 0) return;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC memory = ::CreateCompatibleDC(nullptr);
+  if (!memory) return;
+  HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap) {
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    const RECT local = {0, 0, width, height};
+    try {
+      OnDraw(memory, local);
+      ::GdiFlush();
+      // Recorded as a device-independent stretch of the bitmap's bits.
+      ::StretchBlt(dc, bounds.left, bounds.top, width, height, memory, 0, 0, width, height,
+                   SRCCOPY);
+    } catch (...) {
+      ::SelectObject(memory, old);
+      ::DeleteObject(bitmap);
+      ::DeleteDC(memory);
+      throw;
+    }
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+  }
+  ::DeleteDC(memory);
+}
 void COleControl::OnSetClientSite() { RecreateControlWindow(); }
 bool COleControl::OnSetExtent(const SIZEL&) { return true; }
 

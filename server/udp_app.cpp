@@ -20,12 +20,11 @@ CUdpApp theApp;
 CUdpCtrlFactory theUdpCtrlFactory;
 CUdpPropPageFactory theUdpPropPageFactory;
 
+// The framework's start makes every class object of the module available.
 bool CUdpApp::InitInstance() { return COleControlModule::InitInstance(); }
 
-int CUdpApp::ExitInstance() {
-  fw::COleObjectFactory::RevokeAll();
-  return COleControlModule::ExitInstance();
-}
+// The framework's exit withdraws every class object.
+int CUdpApp::ExitInstance() { return COleControlModule::ExitInstance(); }
 
 CUdpCtrlFactory::CUdpCtrlFactory()
     : COleObjectFactory(CLSID_Udp, udp::CreateUdpCtrl, L"UDP.UdpCtrl.1") {}

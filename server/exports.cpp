@@ -32,7 +32,7 @@ STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
   if (!commandLine || !*commandLine) return install ? DllRegisterServer() : DllUnregisterServer();
   if (::lstrcmpiW(commandLine, L"user") != 0) return E_INVALIDARG;
   fw::RegKey userClasses = fw::OpenUserClassesRoot();
-  if (!userClasses) return install ? SELFREG_E_CLASS : S_OK;
+  if (!userClasses) return SELFREG_E_CLASS;
   return install ? server::RegisterServer(userClasses.get(), true)
                  : server::UnregisterServer(userClasses.get(), true);
 }

@@ -219,4 +219,32 @@ TEST_F(PerUserRegistration, UnknownCommandLineIsRefused) {
   EXPECT_TRUE(Everything(HKEY_CLASSES_ROOT).empty());
 }
 
+// A volatile key takes no lasting subkeys: registration cannot write below it.
+void MakeVolatileKey(HKEY root, const std::wstring& key) {
+  HKEY k = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(root, key.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, &k, nullptr),
+            ERROR_SUCCESS);
+  ::RegCloseKey(k);
+}
+
+TEST_F(Registration, ATypeLibraryThatCannotBeRegisteredStopsBeforeTheClasses) {
+  MakeVolatileKey(HKEY_CLASSES_ROOT, kLibKey);
+  EXPECT_EQ(server_->RegisterServer(), SELFREG_E_TYPELIB);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kCtrlKey));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kPageKey));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"UDP.UdpCtrl.1"));
+  ASSERT_TRUE(container::DeleteTree(HKEY_CLASSES_ROOT, kLibKey));
+}
+
+TEST_F(Registration, AClassThatCannotBeRegisteredFailsAndKeepsWhatWasWritten) {
+  MakeVolatileKey(HKEY_CLASSES_ROOT, kPageKey);
+  EXPECT_EQ(server_->RegisterServer(), SELFREG_E_CLASS);
+  // The type library and the control came first and stay registered.
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kLibKey));
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, kCtrlKey + L"\\MiscStatus\\1"), L"132497");
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kPageKey + L"\\InprocServer32"));
+  ASSERT_TRUE(container::DeleteTree(HKEY_CLASSES_ROOT, kPageKey));
+}
+
 }  // namespace

@@ -711,7 +711,9 @@ STDMETHODIMP COleControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, 
     return E_INVALIDARG;
   return ComBarrier([&] {
     const int saved = ::SaveDC(dc);
-    if (::GetDeviceCaps(dc, TECHNOLOGY) == DT_METAFILE)
+    const DWORD kind = ::GetObjectType(dc);
+    if (kind == OBJ_METADC || kind == OBJ_ENHMETADC ||
+        ::GetDeviceCaps(dc, TECHNOLOGY) == DT_METAFILE)
       OnDrawMetafile(dc, r);
     else
       OnDraw(dc, r);

@@ -375,6 +375,25 @@ TEST_F(Container, DrawsIntoAMetafileTheSameWay) {
           << "tile " << tx << "," << ty;
 }
 
+TEST_F(Container, DrawsIntoAnEnhancedMetafileTheSameWay) {
+  SiteAndInitNew();
+  const auto expected = ExpectedPicture();
+  ASSERT_EQ(expected.size(), 32u * 32u);
+  HDC meta = ::CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(meta, nullptr);
+  ASSERT_EQ(DrawInto(control_.get(), meta, {0, 0, 32, 32}), S_OK);
+  HENHMETAFILE recorded = ::CloseEnhMetaFile(meta);
+  ASSERT_NE(recorded, nullptr);
+  Canvas canvas(32, 32, kBackground);
+  const RECT frame = {0, 0, 32, 32};
+  ASSERT_TRUE(::PlayEnhMetaFile(canvas.dc, recorded, &frame));
+  ::DeleteEnhMetaFile(recorded);
+  for (int ty = 0; ty < 4; ++ty)
+    for (int tx = 0; tx < 4; ++tx)
+      EXPECT_EQ(canvas.at(tx * 8 + 4, ty * 8 + 4), expected[(ty * 8 + 4) * 32 + tx * 8 + 4])
+          << "tile " << tx << "," << ty;
+}
+
 TEST_F(Container, DrawRefusesOtherAspectsAndMissingBounds) {
   SiteAndInitNew();
   auto view = control_.query<IViewObject2>(IID_IViewObject2);

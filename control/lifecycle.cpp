@@ -27,6 +27,7 @@ const fw::ControlClassInfo& CUdpCtrl::ClassInfoOfUdp() {
     {32, 32},
     0x20591,
     L"Karvo Dgramix 1.10 ",
+    1,  // the user type name's string resource
   };
   return info;
 }

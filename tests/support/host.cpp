@@ -318,14 +318,17 @@ std::vector<ShownMessageBox>& MessageBoxes() {
 
 // PeerSocket
 
-PeerSocket::PeerSocket() {
+PeerSocket::PeerSocket() : PeerSocket(0) {}
+
+PeerSocket::PeerSocket(u_short port) {
   WSADATA data;
   ::WSAStartup(0x0101, &data);
   s_ = ::socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in a = {};
   a.sin_family = AF_INET;
+  a.sin_port = ::htons(port);
   a.sin_addr.s_addr = ::inet_addr("127.0.0.1");
-  ::bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  if (::bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
   int len = sizeof a;
   ::getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len);
   port_ = ::ntohs(a.sin_port);

@@ -144,8 +144,10 @@ std::vector<ShownMessageBox>& MessageBoxes();
 class PeerSocket {
  public:
   PeerSocket();  // bound to 127.0.0.1, a port of the system's choice
+  explicit PeerSocket(u_short port);  // bound to 127.0.0.1:port; bound() tells whether it could
   ~PeerSocket();
   u_short port() const { return port_; }
+  bool bound() const { return port_ != 0; }
   bool SendTo(u_short port, const std::vector<unsigned char>& bytes);
   // Waits up to timeoutMs for one datagram; returns false when none came.
   bool Receive(std::vector<unsigned char>& bytes, u_short* fromPort = nullptr, int timeoutMs = 3000);

@@ -2,6 +2,8 @@
 // notifications, and notifications that arrive while an event handler pumps messages.
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "support/datagrams.h"
 #include "support/host.h"
 
@@ -263,4 +265,29 @@ TEST(Notify, WsErrorHandlerThatReopensKeepsTheNewSocket) {
   PeerSocket peer;
   ASSERT_TRUE(peer.SendTo(BoundPort(h), {5}));
   ASSERT_TRUE(h.WaitForEvents(kReceived, 1));
+}
+
+namespace {
+int PASCAL ThrowingRecvFrom(SOCKET, char*, int, int, sockaddr*, int*) { throw std::bad_alloc(); }
+}  // namespace
+
+TEST(Notify, AHandlerThatFailsDoesNotStopLaterNotifications) {
+  Host h;
+  const u_short port = OpenAndWaitReady(h);
+  PeerSocket peer;
+  h.sink().handler = [](const Event& e, DISPPARAMS* p) {
+    if (e.id == kWsError) SetCancelClose(p);
+  };
+  {
+    WinsockPatch patch;
+    patch.api().recvfrom = ThrowingRecvFrom;
+    PostSocketNotify(h, FD_READ);
+    PostSocketNotify(h, FD_READ, kMarkerBase);  // waits in the ring behind the failing one
+    h.PumpFor(100);
+  }
+  ASSERT_TRUE(h.WaitForEvents(kWsError, 1, 1000));
+  EXPECT_EQ(EventsOf(h.sink(), kWsError)[0].args[0].i4(), kMarkerBase);
+  ASSERT_TRUE(peer.SendTo(port, {3}));
+  ASSERT_TRUE(h.WaitForEvents(kReceived, 1));
+  EXPECT_EQ(ReceivedData(h.sink())[0], (std::vector<unsigned char>{3}));
 }

@@ -188,6 +188,16 @@ Host::Host(Init init) {
   fw::com_ptr<IUnknown> unknown;
   if (FAILED(udp::CreateUdpCtrl(IID_IUnknown, unknown.put_void())))
     throw std::runtime_error("cannot create the control");
+  Attach(unknown.get(), init);
+}
+
+Host::Host(IUnknown* control, Init init) {
+  if (!control) throw std::runtime_error("no control to host");
+  Attach(control, init);
+}
+
+void Host::Attach(IUnknown* control, Init init) {
+  fw::com_ptr<IUnknown> unknown(control, true);
   auto ole = unknown.query<IOleObject>(IID_IOleObject);
   ole->SetClientSite(&g_site);
   if (init == Init::New) unknown.query<IPersistStreamInit>(IID_IPersistStreamInit)->InitNew();
@@ -230,7 +240,8 @@ CallResult Host::InvokeId(DISPID id, WORD flags, std::vector<Var> args, bool wan
                            wantResult ? &result : nullptr, &ei, &r.argErr);
   if (r.hr == DISP_E_EXCEPTION) {
     r.scode = ei.scode;
-    if (ei.bstrDescription) r.description.assign(ei.bstrDescription, ::SysStringLen(ei.bstrDescription));
+    if (ei.bstrDescription)
+      r.description.assign(ei.bstrDescription, ::SysStringLen(ei.bstrDescription));
   }
   ::SysFreeString(ei.bstrDescription);
   ::SysFreeString(ei.bstrSource);
@@ -256,6 +267,12 @@ CallResult Host::Get(const wchar_t* name) {
 }
 CallResult Host::Put(const wchar_t* name, Var value) {
   return InvokeId(IdOf(dispatch_.get(), name), DISPATCH_PROPERTYPUT, {value}, false);
+}
+
+bool Host::Has(const wchar_t* name) const {
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR n = const_cast<LPOLESTR>(name);
+  return SUCCEEDED(dispatch_->GetIDsOfNames(IID_NULL, &n, 1, 0, &id));
 }
 
 static void Must(const CallResult& r, const wchar_t* name) {

@@ -18,16 +18,33 @@ void VariantFromBytes(const void* data, UINT length, VARIANT* out) {
   VariantFromBytes(bytes.get(), out);
 }
 
+namespace {
+// The byte array a value already is, or a reference leads to; null for anything that needs the
+// coercion. Flattening such an array directly gives the bytes the coercion's copy would give.
+SAFEARRAY* ByteArrayOf(const VARIANT* value) {
+  if (V_VT(value) == (VT_ARRAY | VT_UI1)) return V_ARRAY(value);
+  if (V_VT(value) == (VT_BYREF | VT_ARRAY | VT_UI1) && V_ARRAYREF(value)) return *V_ARRAYREF(value);
+  return nullptr;
+}
+
+DataError Flatten(SAFEARRAY* array, fw::unique_bstr& bytes) {
+  BSTR flat = nullptr;
+  if (FAILED(::BstrFromVector(array, &flat)) || !flat) return DataError::CannotFlatten;
+  bytes.reset(flat);
+  return DataError::None;
+}
+}  // namespace
+
 DataError BytesFromVariant(const VARIANT* value, fw::unique_bstr& bytes) {
   bytes.reset();
+  // The common case, a byte array handed in by value or by reference, is flattened in place:
+  // copying it first only to flatten the copy costs an allocation and a copy per datagram.
+  if (SAFEARRAY* direct = ByteArrayOf(value)) return Flatten(direct, bytes);
   fw::unique_variant array;
   if (FAILED(::VariantChangeType(&array, const_cast<VARIANT*>(value), 0, VT_ARRAY | VT_UI1)) ||
       V_VT(&array) != (VT_ARRAY | VT_UI1))
     return DataError::NotConvertible;
-  BSTR flat = nullptr;
-  if (FAILED(::BstrFromVector(V_ARRAY(&array), &flat)) || !flat) return DataError::CannotFlatten;
-  bytes.reset(flat);
-  return DataError::None;
+  return Flatten(V_ARRAY(&array), bytes);
 }
 
 }  // namespace udp

@@ -3,11 +3,12 @@
 
 #include "control/udp_ctrl.h"
 #include "framework/module.h"
+#include "server/resource.h"
 
 namespace udp {
 
 namespace {
-constexpr int kDrawBitmapId = 201;
+constexpr int kDrawBitmapId = IDB_UDP_DRAW;
 }
 
 void CUdpCtrl::OnDraw(HDC dc, const RECT& bounds) {

@@ -27,6 +27,7 @@ const fw::ControlClassInfo& CUdpCtrl::ClassInfoOfUdp() {
     {32, 32},
     0x20591,
     L"Karvo Dgramix 1.10 ",
+    1,  // the user type name's string resource
   };
   return info;
 }
@@ -134,7 +135,12 @@ void CUdpCtrl::DoPropExchange(fw::CPropExchange& px) {
   fw::PX_Long(px, L"SNDBUF", m_sndbuf, 0);
 }
 
-void CUdpCtrl::OnSetClientSite() { RecreateControlWindow(); }
+void CUdpCtrl::OnSetClientSite() {
+  RecreateControlWindow();
+  // An open socket keeps reporting to the window that exists now, not to the one just destroyed.
+  if (m_socket != INVALID_SOCKET)
+    Winsock().WSAAsyncSelect(m_socket, GetSafeHwnd(), kMsgSocketNotify, FD_READ | FD_WRITE);
+}
 
 bool CUdpCtrl::OnSetExtent(const SIZEL&) { return false; }
 

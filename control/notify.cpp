@@ -26,6 +26,17 @@ LRESULT CUdpCtrl::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
   if (m_inNotify) return 0;
 
   m_inNotify = true;
+  // Even when a handler fails with an exception, the flag must drop and the waiting entries must
+  // be scheduled: otherwise every later notification would be stored and none dispatched.
+  struct DispatchTurn {
+    CUdpCtrl& control;
+    ~DispatchTurn() {
+      if (control.m_notifyIn != control.m_notifyOut)
+        ::PostMessageW(control.GetSafeHwnd(), kMsgSocketNotify,
+                       static_cast<WPARAM>(control.m_socket), 0);
+      control.m_inNotify = false;
+    }
+  } turn{*this};
   if (m_notifyIn != m_notifyOut) {
     const SocketNotification next = m_notifyQueue[m_notifyOut];
     m_notifyOut = RingNext(m_notifyOut);
@@ -37,9 +48,6 @@ LRESULT CUdpCtrl::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
     }
     OnSocketEvent2(next.socket, next.eventWord);
   }
-  if (m_notifyIn != m_notifyOut)
-    ::PostMessageW(GetSafeHwnd(), kMsgSocketNotify, static_cast<WPARAM>(m_socket), 0);
-  m_inNotify = false;
   return 0;
 }
 

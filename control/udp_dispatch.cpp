@@ -149,6 +149,10 @@ const DispEntry kEntries[] = {
               }),
     Accessors(L"Version", 20, VT_I2,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultI2(r, Ctrl(s)->GetVersion()); }),
+
+    // about
+    Method(L"AboutBox", DISPID_ABOUTBOX, VT_EMPTY,
+           [](fw::COleControl* s, const fw::DispArgs&, VARIANT*) { Ctrl(s)->AboutBox(); }),
 };
 
 constexpr DispParam kWsErrorParams[] = {{L"Ecode", VT_I4},

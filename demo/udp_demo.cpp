@@ -1,19 +1,120 @@
-// The product's main job on loopback: a control opens a UDP port on 127.0.0.1 and reports it.
-#include <cstdio>
+// The product's main job on loopback: two controls open UDP ports on this machine, wait until
+// they are ready, exchange datagrams with SendTo and print every datagram that arrives in
+// Received, with the sender's address and port, then close.
+#include <winsock.h>
 
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "control/udp_ctrl.h"
 #include "support/host.h"
+
+namespace {
+
+constexpr DISPID kWsError = 1, kReceived = 2, kClosed = 3, kReady = 4, kSent = 5;
+constexpr int kExchanges = 3;
+
+// Creates one control object; the host sites and initialises it.
+fw::com_ptr<IUnknown> CreateControl() {
+  fw::com_ptr<IUnknown> control;
+  if (FAILED(udp::CreateUdpCtrl(IID_IUnknown, control.put_void())))
+    throw std::runtime_error("cannot create the control");
+  return control;
+}
+
+std::vector<unsigned char> BytesOf(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::string Narrow(const std::wstring& text) { return {text.begin(), text.end()}; }
+
+std::string Printable(const std::vector<unsigned char>& bytes) {
+  std::string out;
+  for (unsigned char b : bytes) out += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '.';
+  return out;
+}
+
+struct Peer {
+  const char* name;
+  host::Host host;
+  int received = 0;
+  bool failed = false;
+
+  explicit Peer(const char* n) : name(n), host(CreateControl().get()) {}
+
+  void Open(u_short port) {
+    // Bind to loopback only where the control offers a local address; any address otherwise.
+    if (host.Has(L"LocalAddress")) host.MustPut(L"LocalAddress", L"127.0.0.1");
+    host.MustCall(L"Open", {std::to_wstring(port)});
+    if (!host.WaitForEvents(kReady, 1, 3000)) throw std::runtime_error("Ready did not arrive");
+    std::printf("%s: Ready on UDP port %u\n", name, port);
+  }
+  void Send(u_short port, const std::string& text) {
+    host.MustCall(L"SendTo",
+                  {L"127.0.0.1", std::to_wstring(port), host::Var::Bytes(BytesOf(text))});
+  }
+};
+
+}  // namespace
 
 int main() {
   ::OleInitialize(nullptr);
   int rc = 0;
   try {
-    host::Host control;
-    control.MustCall(L"Open", {L"0"});
-    std::printf("Socket %ld\n", static_cast<long>(control.MustGet(L"Socket").i4()));
-    control.WaitForEvents(4 /* Ready */, 1, 3000);
-    std::printf("Ready raised %d time(s)\n", control.sink().Count(4));
-    control.MustCall(L"Close");
-    std::printf("Closed raised %d time(s)\n", control.sink().Count(3));
+    Peer a("A"), b("B");
+    const u_short portA = host::FreeUdpPort(), portB = host::FreeUdpPort();
+    a.Open(portA);
+    b.Open(portB);
+
+    // Each side prints what it receives; B answers every datagram to the address and port it
+    // came from, A sends the next one until the exchange is done.
+    auto onEvent = [](Peer& self, bool answers, u_short otherPort) {
+      return [&self, answers, otherPort](const host::Event& e, DISPPARAMS*) {
+        switch (e.id) {
+          case kReceived: {
+            const auto bytes = e.args[2].bytes();
+            ++self.received;
+            std::printf("%s: Received %zu bytes from %s port %s: \"%s\"\n", self.name, bytes.size(),
+                        Narrow(e.args[0].text()).c_str(), Narrow(e.args[1].text()).c_str(),
+                        Printable(bytes).c_str());
+            if (answers) {
+              const std::string reply = "reply " + std::to_string(self.received) + " from B";
+              self.host.MustCall(L"SendTo", {e.args[0].text(), e.args[1].text(),
+                                             host::Var::Bytes(BytesOf(reply))});
+            } else if (self.received < kExchanges) {
+              self.Send(otherPort, "datagram " + std::to_string(self.received + 1) + " from A");
+            }
+            break;
+          }
+          case kSent:
+            std::printf("%s: Sent\n", self.name);
+            break;
+          case kWsError:
+            self.failed = true;
+            std::printf("%s: WsError %ld in %s\n", self.name, static_cast<long>(e.args[0].i4()),
+                        Narrow(e.args[2].text()).c_str());
+            break;
+          case kClosed:
+            std::printf("%s: Closed\n", self.name);
+            break;
+        }
+      };
+    };
+    a.host.sink().handler = onEvent(a, false, portB);
+    b.host.sink().handler = onEvent(b, true, portA);
+
+    a.Send(portB, "datagram 1 from A");
+    const bool done = a.host.PumpUntil(
+        [&] {
+          return a.received >= kExchanges && b.received >= kExchanges &&
+                 b.host.sink().Count(kSent) >= kExchanges;
+        },
+        5000);
+
+    a.host.MustCall(L"Close");
+    b.host.MustCall(L"Close");
+    std::printf("A received %d, B received %d datagram(s)\n", a.received, b.received);
+    if (!done || a.failed || b.failed) rc = 1;
   } catch (const std::exception& e) {
     std::printf("failed: %s\n", e.what());
     rc = 1;

@@ -2,11 +2,14 @@
 
 #include <olectl.h>
 #include <new>
+#include <utility>
 
 #include "framework/automation_error.h"
 #include "framework/module.h"
+#include "framework/registration.h"
 #include "framework/text.h"
 #include "framework/ui_hooks.h"
+#include "framework/verb_enum.h"
 
 namespace fw {
 
@@ -45,6 +48,13 @@ HWND ParkingWindow() {
   return parking.get();
 }
 
+// The verbs a control offers of its own; their names are the framework's.
+constexpr VerbEntry kOwnVerbs[] = {
+    {OLEIVERB_PROPERTIES, L"&Properties...", MF_ENABLED | MF_STRING, OLEVERBATTRIB_ONCONTAINERMENU},
+};
+
+constexpr wchar_t kContentsStream[] = L"Contents";
+
 LONG HimetricFromPixels(LONG pixels, int axis) {
   HDC screen = ::GetDC(nullptr);
   int dpi = screen ? ::GetDeviceCaps(screen, axis) : 96;
@@ -74,8 +84,7 @@ COleControl::COleControl(const ControlClassInfo& info)
 }
 
 COleControl::~COleControl() {
-  if (window_) ::SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
-  window_.reset();
+  DestroyControlWindow();
   events_.DisconnectAll();
   ModuleRelease();
 }
@@ -112,6 +121,20 @@ STDMETHODIMP COleControl::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IPersistStreamInit*>(this);
   else if (IsEqualIID(iid, IID_IPersistPropertyBag))
     *out = static_cast<IPersistPropertyBag*>(this);
+  else if (IsEqualIID(iid, IID_IPersistStorage))
+    *out = static_cast<IPersistStorage*>(this);
+  else if (IsEqualIID(iid, IID_IOleInPlaceObject) || IsEqualIID(iid, IID_IOleWindow))
+    *out = static_cast<IOleInPlaceObject*>(this);
+  else if (IsEqualIID(iid, IID_IOleInPlaceActiveObject))
+    *out = static_cast<IOleInPlaceActiveObject*>(this);
+  else if (IsEqualIID(iid, IID_IOleControl))
+    *out = static_cast<IOleControl*>(this);
+  else if (IsEqualIID(iid, IID_IViewObject) || IsEqualIID(iid, IID_IViewObject2))
+    *out = static_cast<IViewObject2*>(this);
+  else if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2))
+    *out = static_cast<IProvideClassInfo2*>(this);
+  else if (IsEqualIID(iid, IID_ISpecifyPropertyPages))
+    *out = static_cast<ISpecifyPropertyPages*>(this);
   if (!*out) return E_NOINTERFACE;
   AddRef();
   return S_OK;
@@ -182,12 +205,17 @@ STDMETHODIMP COleControl::FindConnectionPoint(REFIID iid, IConnectionPoint** out
   return S_OK;
 }
 
-void COleControl::FireEvent(DISPID id, std::span<VARIANT> args) { events_.Fire(id, args); }
+void COleControl::FireEvent(DISPID id, std::span<VARIANT> args) {
+  if (AreEventsFrozen()) return;
+  events_.Fire(id, args);
+}
 
 // IOleObject
 
 STDMETHODIMP COleControl::SetClientSite(IOleClientSite* site) {
   return ComBarrier([&] {
+    // The old site's in-place session ends with it.
+    if (inPlaceActive_ && site != clientSite_.get()) InPlaceDeactivate();
     clientSite_ = com_ptr<IOleClientSite>(site, true);
     // A container that takes the site away is letting the control go: it keeps its window
     // until then, so that messages already posted to it still arrive.
@@ -206,6 +234,7 @@ STDMETHODIMP COleControl::GetClientSite(IOleClientSite** site) {
 STDMETHODIMP COleControl::SetHostNames(LPCOLESTR, LPCOLESTR) { return S_OK; }
 
 STDMETHODIMP COleControl::Close(DWORD saveOption) {
+  InPlaceDeactivate();
   if ((saveOption == OLECLOSE_SAVEIFDIRTY || saveOption == OLECLOSE_PROMPTSAVE) && modified_ &&
       clientSite_)
     clientSite_->SaveObject();
@@ -224,21 +253,101 @@ STDMETHODIMP COleControl::GetClipboardData(DWORD, IDataObject** data) {
   return E_NOTIMPL;
 }
 
-STDMETHODIMP COleControl::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) {
-  switch (verb) {
-    case OLEIVERB_PRIMARY:
-    case OLEIVERB_SHOW:
-    case OLEIVERB_INPLACEACTIVATE:
-    case OLEIVERB_UIACTIVATE:
-    case OLEIVERB_HIDE:
+STDMETHODIMP COleControl::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND parent,
+                                 LPCRECT position) {
+  com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
+  return ComBarrier([&]() -> HRESULT {
+    switch (verb) {
+      case OLEIVERB_PRIMARY:
+      case OLEIVERB_SHOW:
+      case OLEIVERB_INPLACEACTIVATE:
+        return DoVerbInPlace(false, position);
+      case OLEIVERB_UIACTIVATE:
+        return DoVerbInPlace(true, position);
+      case OLEIVERB_HIDE:
+        UIDeactivate();
+        if (window_) ::ShowWindow(window_.get(), SW_HIDE);
+        return S_OK;
+      case OLEIVERB_PROPERTIES:
+        return OnProperties(parent);
+      case OLEIVERB_DISCARDUNDOSTATE:
+        return S_OK;
+      case OLEIVERB_OPEN:
+        return E_NOTIMPL;  // no open editing: the control lives in its container only
+      default:
+        return verb > 0 ? OLEOBJ_S_INVALIDVERB : E_NOTIMPL;
+    }
+  });
+}
+
+HRESULT COleControl::DoVerbInPlace(bool uiActivate, LPCRECT position) {
+  if (!clientSite_) return E_UNEXPECTED;
+  if (!inPlaceActive_) {
+    auto site = clientSite_.query<IOleInPlaceSite>(IID_IOleInPlaceSite);
+    if (!site) {
+      // A container without in-place support can only be told to show the object.
+      clientSite_->ShowObject();
       return S_OK;
-    default:
-      return OLEOBJ_S_INVALIDVERB;
+    }
+    if (site->CanInPlaceActivate() != S_OK) return E_FAIL;
+    HRESULT hr = site->OnInPlaceActivate();
+    if (FAILED(hr)) return hr;
+    HWND parentWindow = nullptr;
+    RECT pos = {}, clip = {};
+    OLEINPLACEFRAMEINFO frameInfo = {};
+    frameInfo.cb = sizeof frameInfo;
+    com_ptr<IOleInPlaceFrame> frame;
+    com_ptr<IOleInPlaceUIWindow> uiWindow;
+    if (FAILED(site->GetWindow(&parentWindow)) ||
+        FAILED(site->GetWindowContext(frame.put(), uiWindow.put(), &pos, &clip, &frameInfo))) {
+      site->OnInPlaceDeactivate();
+      return E_FAIL;
+    }
+    if (position) pos = *position;
+    if (!window_) CreateControlWindow();
+    if (!window_) {
+      site->OnInPlaceDeactivate();
+      return E_OUTOFMEMORY;
+    }
+    inPlaceSite_ = site;
+    inPlaceFrame_ = frame;
+    inPlaceUIWindow_ = uiWindow;
+    inPlaceActive_ = true;
+    if (parentWindow) ::SetParent(window_.get(), parentWindow);
+    ::MoveWindow(window_.get(), pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top,
+                 FALSE);
+    ::ShowWindow(window_.get(), SW_SHOWNA);
+    clientSite_->ShowObject();
   }
+  if (uiActivate && !uiActive_) {
+    uiActive_ = true;
+    inPlaceSite_->OnUIActivate();
+    auto* active = static_cast<IOleInPlaceActiveObject*>(this);
+    if (inPlaceFrame_) inPlaceFrame_->SetActiveObject(active, info_.userTypeName);
+    if (inPlaceUIWindow_) inPlaceUIWindow_->SetActiveObject(active, info_.userTypeName);
+    // The control has no tools: it asks for no border space.
+    if (inPlaceFrame_) inPlaceFrame_->SetBorderSpace(nullptr);
+    if (inPlaceUIWindow_) inPlaceUIWindow_->SetBorderSpace(nullptr);
+  }
+  return S_OK;
+}
+
+HRESULT COleControl::OnProperties(HWND parent) {
+  if (auto controlSite = clientSite_.query<IOleControlSite>(IID_IOleControlSite))
+    if (controlSite->ShowPropertyFrame() == S_OK) return S_OK;
+  CAUUID pages = {};
+  HRESULT hr = GetPages(&pages);
+  if (FAILED(hr)) return hr;
+  if (!parent && inPlaceSite_) inPlaceSite_->GetWindow(&parent);
+  IUnknown* objects[] = {static_cast<IDispatch*>(this)};
+  hr = ShowPropertyFrame(parent, info_.userTypeName, 1, objects, pages.cElems, pages.pElems,
+                         ::GetUserDefaultLCID());
+  ::CoTaskMemFree(pages.pElems);
+  return hr;
 }
 
 STDMETHODIMP COleControl::EnumVerbs(IEnumOLEVERB** verbs) {
-  return ::OleRegEnumVerbs(*info_.clsid, verbs);
+  return CreateVerbEnum(kOwnVerbs, verbs);
 }
 STDMETHODIMP COleControl::Update() { return S_OK; }
 STDMETHODIMP COleControl::IsUpToDate() { return S_OK; }
@@ -247,11 +356,17 @@ STDMETHODIMP COleControl::GetUserClassID(CLSID* clsid) { return GetClassID(clsid
 
 STDMETHODIMP COleControl::GetUserType(DWORD, LPOLESTR* name) {
   if (!name) return E_POINTER;
-  size_t bytes = (::lstrlenW(info_.userTypeName) + 1) * sizeof(wchar_t);
-  *name = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
-  if (!*name) return E_OUTOFMEMORY;
-  ::CopyMemory(*name, info_.userTypeName, bytes);
-  return S_OK;
+  *name = nullptr;
+  return ComBarrier([&] {
+    const std::wstring text = info_.userTypeNameId
+                                  ? ModuleString(info_.userTypeNameId, info_.userTypeName)
+                                  : std::wstring(info_.userTypeName);
+    size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    *name = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
+    if (!*name) return E_OUTOFMEMORY;
+    ::CopyMemory(*name, text.c_str(), bytes);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP COleControl::SetExtent(DWORD aspect, SIZEL* size) {
@@ -271,8 +386,7 @@ STDMETHODIMP COleControl::GetExtent(DWORD aspect, SIZEL* size) {
 }
 
 STDMETHODIMP COleControl::Advise(IAdviseSink* sink, DWORD* connection) {
-  if (!adviseHolder_ && FAILED(::CreateOleAdviseHolder(adviseHolder_.put())))
-    return E_OUTOFMEMORY;
+  if (!adviseHolder_ && FAILED(::CreateOleAdviseHolder(adviseHolder_.put()))) return E_OUTOFMEMORY;
   return adviseHolder_->Advise(sink, connection);
 }
 
@@ -407,22 +521,280 @@ void COleControl::ExchangeExtent(CPropExchange& px) {
 
 void COleControl::DoPropExchange(CPropExchange& px) { ExchangeExtent(px); }
 void COleControl::OnDraw(HDC, const RECT&) {}
+void COleControl::OnDrawMetafile(HDC dc, const RECT& bounds) {
+  // Not every picture records itself into a metafile (a bitmap picture rendered there through a
+  // source DC with its own mapping plays back as nothing): draw into a bitmap of the bounds'
+  // size, then record one plain stretch of that bitmap.
+  const LONG width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
+  if (width <= 0 || height <= 0) return;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC memory = ::CreateCompatibleDC(nullptr);
+  if (!memory) return;
+  HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap) {
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    const RECT local = {0, 0, width, height};
+    try {
+      OnDraw(memory, local);
+      ::GdiFlush();
+      // Recorded as a device-independent stretch of the bitmap's bits.
+      ::StretchBlt(dc, bounds.left, bounds.top, width, height, memory, 0, 0, width, height,
+                   SRCCOPY);
+    } catch (...) {
+      ::SelectObject(memory, old);
+      ::DeleteObject(bitmap);
+      ::DeleteDC(memory);
+      throw;
+    }
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+  }
+  ::DeleteDC(memory);
+}
 void COleControl::OnSetClientSite() { RecreateControlWindow(); }
 bool COleControl::OnSetExtent(const SIZEL&) { return true; }
 
 void COleControl::RecreateControlWindow() {
+  if (inPlaceActive_) {
+    const bool wasUIActive = uiActive_;
+    InPlaceDeactivate();
+    DestroyControlWindow();
+    CreateControlWindow();
+    DoVerbInPlace(wasUIActive, nullptr);
+    return;
+  }
+  DestroyControlWindow();
+  CreateControlWindow();
+}
+
+void COleControl::DestroyControlWindow() {
   if (window_) {
     ::SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
     window_.reset();
   }
+}
+
+void COleControl::CreateControlWindow() {
   RegisterWindowClasses();
   HWND parent = ParkingWindow();
   SIZE px = info_.initialSizePixels;
-  HWND w = ::CreateWindowExW(0, kControlWindowClass, L"", WS_CHILD, 0, 0, px.cx, px.cy, parent,
-                             nullptr, ThisModule(), nullptr);
+  HWND w = ::CreateWindowExW(0, kControlWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, px.cx,
+                             px.cy, parent, nullptr, ThisModule(), nullptr);
   if (!w) return;
   ::SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   window_.reset(w);
+}
+
+}  // namespace fw
+
+namespace fw {
+
+// IPersistStorage
+
+STDMETHODIMP COleControl::InitNew(IStorage* storage) {
+  if (!storage) return E_POINTER;
+  return InitNew();
+}
+
+STDMETHODIMP COleControl::Load(IStorage* storage) {
+  if (!storage) return E_POINTER;
+  if (initialised_) return CO_E_ALREADYINITIALIZED;
+  com_ptr<IStream> stream;
+  HRESULT hr = storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                   stream.put());
+  if (FAILED(hr)) return hr;
+  return Load(stream.get());
+}
+
+STDMETHODIMP COleControl::Save(IStorage* storage, BOOL sameAsLoad) {
+  if (!storage) return E_POINTER;
+  HRESULT hr = ::WriteClassStg(storage, *info_.clsid);
+  if (FAILED(hr)) return hr;
+  com_ptr<IStream> stream;
+  hr = storage->CreateStream(kContentsStream, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                             0, 0, stream.put());
+  if (FAILED(hr)) return hr;
+  return Save(stream.get(), sameAsLoad);
+}
+
+STDMETHODIMP COleControl::SaveCompleted(IStorage*) { return S_OK; }
+STDMETHODIMP COleControl::HandsOffStorage() { return S_OK; }
+
+// IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject
+
+STDMETHODIMP COleControl::GetWindow(HWND* window) {
+  if (!window) return E_POINTER;
+  *window = inPlaceActive_ ? window_.get() : nullptr;
+  return *window ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP COleControl::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+
+STDMETHODIMP COleControl::InPlaceDeactivate() {
+  if (!inPlaceActive_) return S_OK;
+  UIDeactivate();
+  inPlaceActive_ = false;
+  if (window_) {
+    ::ShowWindow(window_.get(), SW_HIDE);
+    // Back to the parking window: the control keeps its window for socket notifications.
+    ::SetParent(window_.get(), ParkingWindow());
+  }
+  inPlaceFrame_.reset();
+  inPlaceUIWindow_.reset();
+  com_ptr<IOleInPlaceSite> site = std::move(inPlaceSite_);
+  if (site) site->OnInPlaceDeactivate();
+  return S_OK;
+}
+
+STDMETHODIMP COleControl::UIDeactivate() {
+  if (!uiActive_) return S_OK;
+  uiActive_ = false;
+  if (inPlaceUIWindow_) inPlaceUIWindow_->SetActiveObject(nullptr, nullptr);
+  if (inPlaceFrame_) inPlaceFrame_->SetActiveObject(nullptr, nullptr);
+  if (inPlaceSite_) inPlaceSite_->OnUIDeactivate(FALSE);
+  return S_OK;
+}
+
+STDMETHODIMP COleControl::SetObjectRects(LPCRECT position, LPCRECT) {
+  if (!position) return E_POINTER;
+  if (window_ && inPlaceActive_)
+    ::MoveWindow(window_.get(), position->left, position->top, position->right - position->left,
+                 position->bottom - position->top, TRUE);
+  return S_OK;
+}
+
+STDMETHODIMP COleControl::ReactivateAndUndo() { return E_NOTIMPL; }
+STDMETHODIMP COleControl::TranslateAccelerator(LPMSG) { return S_FALSE; }
+STDMETHODIMP COleControl::OnFrameWindowActivate(BOOL) { return S_OK; }
+STDMETHODIMP COleControl::OnDocWindowActivate(BOOL) { return S_OK; }
+STDMETHODIMP COleControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) { return S_OK; }
+STDMETHODIMP COleControl::EnableModeless(BOOL) { return S_OK; }
+
+// IOleControl
+
+STDMETHODIMP COleControl::GetControlInfo(CONTROLINFO* info) {
+  if (!info) return E_POINTER;
+  info->cb = sizeof *info;
+  info->hAccel = nullptr;  // no mnemonics
+  info->cAccel = 0;
+  info->dwFlags = 0;
+  return S_OK;
+}
+
+STDMETHODIMP COleControl::OnMnemonic(MSG*) { return E_NOTIMPL; }
+STDMETHODIMP COleControl::OnAmbientPropertyChange(DISPID) { return S_OK; }
+
+STDMETHODIMP COleControl::FreezeEvents(BOOL freeze) {
+  if (freeze)
+    ++freezeEvents_;
+  else if (freezeEvents_ > 0)
+    --freezeEvents_;
+  return S_OK;
+}
+
+// IViewObject, IViewObject2
+
+STDMETHODIMP COleControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc,
+                               LPCRECTL bounds, LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR),
+                               ULONG_PTR) {
+  if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+  if (!dc) return E_INVALIDARG;
+  RECT r = {};
+  if (bounds)
+    r = {bounds->left, bounds->top, bounds->right, bounds->bottom};
+  else if (inPlaceActive_ && window_)
+    ::GetClientRect(window_.get(), &r);
+  else
+    return E_INVALIDARG;
+  return ComBarrier([&] {
+    const int saved = ::SaveDC(dc);
+    const DWORD kind = ::GetObjectType(dc);
+    if (kind == OBJ_METADC || kind == OBJ_ENHMETADC ||
+        ::GetDeviceCaps(dc, TECHNOLOGY) == DT_METAFILE)
+      OnDrawMetafile(dc, r);
+    else
+      OnDraw(dc, r);
+    if (saved) ::RestoreDC(dc, saved);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP COleControl::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC,
+                                      LOGPALETTE** colors) {
+  if (!colors) return E_POINTER;
+  *colors = nullptr;
+  return S_FALSE;  // no palette of its own
+}
+
+STDMETHODIMP COleControl::Freeze(DWORD, LONG, void*, DWORD* freeze) {
+  if (freeze) *freeze = 0;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::Unfreeze(DWORD) { return E_NOTIMPL; }
+
+STDMETHODIMP COleControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
+  viewSink_ = com_ptr<IAdviseSink>(sink, true);
+  viewSinkAspects_ = aspects;
+  viewSinkFlags_ = flags;
+  if (sink && (flags & ADVF_PRIMEFIRST)) sink->OnViewChange(DVASPECT_CONTENT, -1);
+  return S_OK;
+}
+
+STDMETHODIMP COleControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) {
+  if (aspects) *aspects = viewSinkAspects_;
+  if (flags) *flags = viewSinkFlags_;
+  if (sink) {
+    *sink = viewSink_.get();
+    if (*sink) (*sink)->AddRef();
+  }
+  return S_OK;
+}
+
+STDMETHODIMP COleControl::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) {
+  return GetExtent(aspect, size);
+}
+
+// IProvideClassInfo, IProvideClassInfo2
+
+STDMETHODIMP COleControl::GetClassInfo(ITypeInfo** info) {
+  if (!info) return E_POINTER;
+  *info = nullptr;
+  com_ptr<ITypeLib> lib;
+  HRESULT hr = ::LoadRegTypeLib(*info_.typeLibId, 1, 0, ::GetUserDefaultLCID(), lib.put());
+  if (FAILED(hr)) {
+    // Not registered (yet): the module carries the library itself.
+    const std::wstring path = ModuleFullPath();
+    hr = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put());
+    if (FAILED(hr)) return hr;
+  }
+  return lib->GetTypeInfoOfGuid(*info_.clsid, info);
+}
+
+STDMETHODIMP COleControl::GetGUID(DWORD kind, GUID* guid) {
+  if (!guid) return E_POINTER;
+  if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+    *guid = GUID_NULL;
+    return E_INVALIDARG;
+  }
+  *guid = *info_.eventsIid;
+  return S_OK;
+}
+
+// ISpecifyPropertyPages: the control lists no page of its own.
+
+STDMETHODIMP COleControl::GetPages(CAUUID* pages) {
+  if (!pages) return E_POINTER;
+  pages->cElems = 0;
+  pages->pElems = nullptr;
+  return S_OK;
 }
 
 }  // namespace fw

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <ocidl.h>
+#include <olectl.h>
 #include <oleidl.h>
 #include <span>
 
@@ -34,13 +35,22 @@ struct ControlClassInfo {
   SIZE initialSizePixels;
   DWORD miscStatus;
   const wchar_t* userTypeName;  // also the caption of the control's message boxes
+  // The string resource that holds the user type name; userTypeName stands in without it.
+  UINT userTypeNameId = 0;
 };
 
 class COleControl : public IDispatch,
                     public IConnectionPointContainer,
                     public IOleObject,
                     public IPersistStreamInit,
-                    public IPersistPropertyBag {
+                    public IPersistPropertyBag,
+                    public IPersistStorage,
+                    public IOleInPlaceObject,
+                    public IOleInPlaceActiveObject,
+                    public IOleControl,
+                    public IViewObject2,
+                    public IProvideClassInfo2,
+                    public ISpecifyPropertyPages {
  public:
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
@@ -93,6 +103,51 @@ class COleControl : public IDispatch,
   STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
   STDMETHODIMP Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
 
+  // IPersistStorage: the properties live in the storage's "Contents" stream.
+  STDMETHODIMP InitNew(IStorage* storage) override;
+  STDMETHODIMP Load(IStorage* storage) override;
+  STDMETHODIMP Save(IStorage* storage, BOOL sameAsLoad) override;
+  STDMETHODIMP SaveCompleted(IStorage* storage) override;
+  STDMETHODIMP HandsOffStorage() override;
+
+  // IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject
+  STDMETHODIMP GetWindow(HWND* window) override;
+  STDMETHODIMP ContextSensitiveHelp(BOOL enter) override;
+  STDMETHODIMP InPlaceDeactivate() override;
+  STDMETHODIMP UIDeactivate() override;
+  STDMETHODIMP SetObjectRects(LPCRECT position, LPCRECT clip) override;
+  STDMETHODIMP ReactivateAndUndo() override;
+  STDMETHODIMP TranslateAccelerator(LPMSG msg) override;
+  STDMETHODIMP OnFrameWindowActivate(BOOL activate) override;
+  STDMETHODIMP OnDocWindowActivate(BOOL activate) override;
+  STDMETHODIMP ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window, BOOL frame) override;
+  STDMETHODIMP EnableModeless(BOOL enable) override;
+
+  // IOleControl
+  STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
+  STDMETHODIMP OnMnemonic(MSG* msg) override;
+  STDMETHODIMP OnAmbientPropertyChange(DISPID id) override;
+  STDMETHODIMP FreezeEvents(BOOL freeze) override;
+
+  // IViewObject, IViewObject2
+  STDMETHODIMP Draw(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* target,
+                    HDC targetInfo, HDC dc, LPCRECTL bounds, LPCRECTL windowBounds,
+                    BOOL(STDMETHODCALLTYPE* cont)(ULONG_PTR), ULONG_PTR contArg) override;
+  STDMETHODIMP GetColorSet(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* target,
+                           HDC targetInfo, LOGPALETTE** colors) override;
+  STDMETHODIMP Freeze(DWORD aspect, LONG index, void* aspectInfo, DWORD* freeze) override;
+  STDMETHODIMP Unfreeze(DWORD freeze) override;
+  STDMETHODIMP SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) override;
+  STDMETHODIMP GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) override;
+  STDMETHODIMP GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* target, LPSIZEL size) override;
+
+  // IProvideClassInfo, IProvideClassInfo2
+  STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
+  STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
+
+  // ISpecifyPropertyPages
+  STDMETHODIMP GetPages(CAUUID* pages) override;
+
   // Services for the derived control.
   void FireEvent(DISPID id, std::span<VARIANT> args);
   void SetModifiedFlag(bool modified = true) { modified_ = modified; }
@@ -101,6 +156,10 @@ class COleControl : public IDispatch,
   // Destroys the window, if any, and creates it anew as a child of the hidden parking window.
   void RecreateControlWindow();
   bool IsInitialised() const { return initialised_; }
+  bool IsInPlaceActive() const { return inPlaceActive_; }
+  bool IsUIActive() const { return uiActive_; }
+  // Events raised while the container has frozen them are dropped, as containers expect.
+  bool AreEventsFrozen() const { return freezeEvents_ > 0; }
   const ControlClassInfo& ClassInfo() const { return info_; }
 
  protected:
@@ -112,6 +171,11 @@ class COleControl : public IDispatch,
   virtual void OnDraw(HDC dc, const RECT& bounds);
   virtual void OnSetClientSite();
   virtual bool OnSetExtent(const SIZEL& size);
+  // Drawing into a metafile; the base draws as on any other device.
+  virtual void OnDrawMetafile(HDC dc, const RECT& bounds);
+  // The Properties verb: the container's property frame when it offers one, else the
+  // platform's, with the control's own pages.
+  virtual HRESULT OnProperties(HWND parent);
   // The framework's own part of the exchange: the persistence version and the extent.
   void ExchangeVersion(CPropExchange& px, DWORD version, bool convert);
   void ExchangeExtent(CPropExchange& px);
@@ -120,6 +184,9 @@ class COleControl : public IDispatch,
   friend LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM);
   LRESULT OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
   HRESULT ExchangeAll(CPropExchange& px);
+  HRESULT DoVerbInPlace(bool uiActivate, LPCRECT position);
+  void CreateControlWindow();
+  void DestroyControlWindow();
 
   const ControlClassInfo& info_;
   Dispatcher dispatcher_;
@@ -132,6 +199,15 @@ class COleControl : public IDispatch,
   com_ptr<IOleClientSite> clientSite_;
   com_ptr<IOleAdviseHolder> adviseHolder_;
   unique_hwnd window_;
+  bool inPlaceActive_ = false;
+  bool uiActive_ = false;
+  LONG freezeEvents_ = 0;
+  com_ptr<IOleInPlaceSite> inPlaceSite_;
+  com_ptr<IOleInPlaceFrame> inPlaceFrame_;
+  com_ptr<IOleInPlaceUIWindow> inPlaceUIWindow_;
+  com_ptr<IAdviseSink> viewSink_;
+  DWORD viewSinkAspects_ = 0;
+  DWORD viewSinkFlags_ = 0;
 };
 
 // Creates a control object of type T and hands out the requested interface.

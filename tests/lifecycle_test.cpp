@@ -107,3 +107,22 @@ TEST(Lifecycle, WindowExistsOnceTheClientSiteIsSet) {
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(::GetWindowThreadProcessId(w, nullptr), ::GetCurrentThreadId());
 }
+
+TEST(Lifecycle, AnOpenSocketFollowsTheWindowWhenTheSiteIsSetAgain) {
+  Host h;
+  h.MustCall(L"Open", {L"0"});
+  ASSERT_TRUE(h.WaitForEvents(udp::kEventReady, 1));
+  sockaddr_in bound = {};
+  int length = sizeof bound;
+  ::getsockname(static_cast<SOCKET>(h.MustGet(L"Socket").i4()), reinterpret_cast<sockaddr*>(&bound),
+                &length);
+  HWND before = h.Window();
+  fw::com_ptr<IOleObject> ole;
+  h.dispatch()->QueryInterface(IID_IOleObject, ole.put_void());
+  ASSERT_EQ(ole->SetClientSite(host::TestClientSite()), S_OK);
+  EXPECT_NE(h.Window(), before);
+  host::PeerSocket peer;
+  ASSERT_TRUE(peer.SendTo(::ntohs(bound.sin_port), {7, 8, 9}));
+  ASSERT_TRUE(h.WaitForEvents(udp::kEventReceived, 1));
+  EXPECT_EQ(h.sink().Count(udp::kEventReady), 1);
+}

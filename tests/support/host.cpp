@@ -189,6 +189,16 @@ Host::Host(Init init) {
   fw::com_ptr<IUnknown> unknown;
   if (FAILED(udp::CreateUdpCtrl(IID_IUnknown, unknown.put_void())))
     throw std::runtime_error("cannot create the control");
+  Attach(unknown.get(), init);
+}
+
+Host::Host(IUnknown* control, Init init) {
+  if (!control) throw std::runtime_error("no control to host");
+  Attach(control, init);
+}
+
+void Host::Attach(IUnknown* control, Init init) {
+  fw::com_ptr<IUnknown> unknown(control, true);
   auto ole = unknown.query<IOleObject>(IID_IOleObject);
   ole->SetClientSite(&g_site);
   if (init == Init::New) unknown.query<IPersistStreamInit>(IID_IPersistStreamInit)->InitNew();
@@ -231,7 +241,8 @@ CallResult Host::InvokeId(DISPID id, WORD flags, std::vector<Var> args, bool wan
                            wantResult ? &result : nullptr, &ei, &r.argErr);
   if (r.hr == DISP_E_EXCEPTION) {
     r.scode = ei.scode;
-    if (ei.bstrDescription) r.description.assign(ei.bstrDescription, ::SysStringLen(ei.bstrDescription));
+    if (ei.bstrDescription)
+      r.description.assign(ei.bstrDescription, ::SysStringLen(ei.bstrDescription));
   }
   ::SysFreeString(ei.bstrDescription);
   ::SysFreeString(ei.bstrSource);
@@ -257,6 +268,12 @@ CallResult Host::Get(const wchar_t* name) {
 }
 CallResult Host::Put(const wchar_t* name, Var value) {
   return InvokeId(IdOf(dispatch_.get(), name), DISPATCH_PROPERTYPUT, {value}, false);
+}
+
+bool Host::Has(const wchar_t* name) const {
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR n = const_cast<LPOLESTR>(name);
+  return SUCCEEDED(dispatch_->GetIDsOfNames(IID_NULL, &n, 1, 0, &id));
 }
 
 static void Must(const CallResult& r, const wchar_t* name) {
@@ -319,14 +336,17 @@ std::vector<ShownMessageBox>& MessageBoxes() {
 
 // PeerSocket
 
-PeerSocket::PeerSocket() {
+PeerSocket::PeerSocket() : PeerSocket(0) {}
+
+PeerSocket::PeerSocket(u_short port) {
   WSADATA data;
   ::WSAStartup(0x0101, &data);
   s_ = ::socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in a = {};
   a.sin_family = AF_INET;
+  a.sin_port = ::htons(port);
   a.sin_addr.s_addr = ::inet_addr("127.0.0.1");
-  ::bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  if (::bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
   int len = sizeof a;
   ::getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len);
   port_ = ::ntohs(a.sin_port);

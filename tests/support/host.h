@@ -49,8 +49,8 @@ class Var {
 
 struct CallResult {
   HRESULT hr = E_FAIL;
-  SCODE scode = 0;             // from EXCEPINFO when hr is DISP_E_EXCEPTION
-  std::wstring description;    // ditto
+  SCODE scode = 0;           // from EXCEPINFO when hr is DISP_E_EXCEPTION
+  std::wstring description;  // ditto
   UINT argErr = 0xFFFFFFFF;
   Var value;
 };
@@ -80,9 +80,7 @@ class EventSink : public IDispatch {
     return S_OK;
   }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                       UINT*) override;
 
@@ -97,6 +95,8 @@ class Host {
  public:
   enum class Init { New, None };
   explicit Host(Init init = Init::New);
+  // Hosts a control created elsewhere (by a class factory, or by CoCreateInstance).
+  explicit Host(IUnknown* control, Init init = Init::New);
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
@@ -114,6 +114,8 @@ class Host {
   Var MustGet(const wchar_t* name);
   void MustPut(const wchar_t* name, Var value);
   Var MustCall(const wchar_t* name, std::vector<Var> args = {});
+  // Whether the control's dispatch interface has a member of that name.
+  bool Has(const wchar_t* name) const;
 
   // Pumps this thread's messages until done() holds or timeoutMs passes; returns done().
   bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
@@ -124,6 +126,8 @@ class Host {
   void Release();  // drops the control (destruction) while the host lives on
 
  private:
+  void Attach(IUnknown* control, Init init);
+
   fw::com_ptr<IDispatch> dispatch_;
   EventSink sink_;
   fw::unique_advise_cookie cookie_;
@@ -146,12 +150,15 @@ std::vector<ShownMessageBox>& MessageBoxes();
 // A plain loopback UDP socket for the far end of a scenario.
 class PeerSocket {
  public:
-  PeerSocket();  // bound to 127.0.0.1, a port of the system's choice
+  PeerSocket();                       // bound to 127.0.0.1, a port of the system's choice
+  explicit PeerSocket(u_short port);  // bound to 127.0.0.1:port; bound() tells whether it could
   ~PeerSocket();
   u_short port() const { return port_; }
+  bool bound() const { return port_ != 0; }
   bool SendTo(u_short port, const std::vector<unsigned char>& bytes);
   // Waits up to timeoutMs for one datagram; returns false when none came.
-  bool Receive(std::vector<unsigned char>& bytes, u_short* fromPort = nullptr, int timeoutMs = 3000);
+  bool Receive(std::vector<unsigned char>& bytes, u_short* fromPort = nullptr,
+               int timeoutMs = 3000);
 
  private:
   SOCKET s_ = INVALID_SOCKET;

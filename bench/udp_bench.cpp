@@ -1,0 +1,606 @@
+// Datagram rates of the control against bare WSAAsyncSelect window loops of the same shape,
+// measured in interleaved rounds on one thread; prints a table of medians.
+//
+//   udp_bench.exe [--count N] [--rounds R] [--memory-datagrams M] [--only ROW [--side A|B]]
+// --only runs one row; with --side it runs one round of one side and prints nothing (for tracing
+// the calls that side makes, e.g. under WINEDEBUG=+server).
+#include <winsock.h>
+#include <windows.h>
+#include <oleauto.h>
+#include <ocidl.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "control/udp_ctrl.h"
+#include "framework/unique_any.h"
+
+namespace {
+
+constexpr UINT kNotify = WM_USER + 1;
+constexpr DISPID kEventReceived = 2, kEventReady = 4, kEventSent = 5;
+constexpr int kReceiveWindow = 32;  // datagrams in flight in the receive rows: fits SO_RCVBUF
+constexpr int kIdleTimeoutMs = 1000;
+
+// --- timing and pumping, shared by both sides of every row ---
+
+double Now() {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  LARGE_INTEGER t;
+  ::QueryPerformanceCounter(&t);
+  return static_cast<double>(t.QuadPart) / frequency;
+}
+
+// Dispatches this thread's messages until done() holds; false when nothing arrived for idleMs.
+bool RunUntil(const std::function<bool()>& done, int idleMs = kIdleTimeoutMs) {
+  MSG msg;
+  while (!done()) {
+    if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::DispatchMessageW(&msg);
+      continue;
+    }
+    if (::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(idleMs), QS_ALLINPUT) ==
+        WAIT_TIMEOUT)
+      return done();
+  }
+  return true;
+}
+
+sockaddr_in Loopback(u_short port) {
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_port = ::htons(port);
+  a.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+  return a;
+}
+
+// A plain UDP socket on 127.0.0.1.
+struct PlainSocket {
+  SOCKET s = INVALID_SOCKET;
+  u_short port = 0;
+  PlainSocket() {
+    s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = Loopback(0);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ::ntohs(a.sin_port);
+  }
+  ~PlainSocket() { ::closesocket(s); }
+  PlainSocket(const PlainSocket&) = delete;
+  PlainSocket& operator=(const PlainSocket&) = delete;
+};
+
+// --- the control, hosted as a lean container would host it ---
+
+class Site : public IOleClientSite {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
+      *out = static_cast<IOleClientSite*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP SaveObject() override { return S_OK; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override {
+    *m = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetContainer(IOleContainer** c) override {
+    *c = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+};
+Site g_site;
+
+// An event sink that does nothing but call one function.
+class Sink : public IDispatch {
+ public:
+  std::function<void(DISPID, DISPPARAMS*)> onEvent;
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+      *out = static_cast<IDispatch*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    *n = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                      UINT*) override {
+    if (onEvent) onEvent(id, params);
+    return S_OK;
+  }
+};
+
+class Control {
+ public:
+  Control() {
+    fw::com_ptr<IUnknown> unknown;
+    if (FAILED(udp::CreateUdpCtrl(IID_IUnknown, unknown.put_void())))
+      throw std::runtime_error("cannot create the control");
+    unknown.query<IOleObject>(IID_IOleObject)->SetClientSite(&g_site);
+    unknown.query<IPersistStreamInit>(IID_IPersistStreamInit)->InitNew();
+    dispatch_ = unknown.query<IDispatch>(IID_IDispatch);
+    auto container = unknown.query<IConnectionPointContainer>(IID_IConnectionPointContainer);
+    container->FindConnectionPoint(udp::CUdpCtrl::ClassInfoOfUdp().eventsIid[0], point_.put());
+    point_->Advise(static_cast<IDispatch*>(&sink), &cookie_);
+    sendTo_ = Id(L"SendTo");
+  }
+  ~Control() {
+    point_->Unadvise(cookie_);
+    dispatch_.query<IOleObject>(IID_IOleObject)->SetClientSite(nullptr);
+  }
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  // Opens on a port of the system's choice, waits for Ready and returns the port.
+  u_short Open() {
+    bool ready = false;
+    sink.onEvent = [&](DISPID id, DISPPARAMS*) { ready = ready || id == kEventReady; };
+    VARIANT port;
+    V_VT(&port) = VT_BSTR;
+    V_BSTR(&port) = ::SysAllocString(L"0");
+    Invoke(Id(L"Open"), DISPATCH_METHOD, &port, 1);
+    ::VariantClear(&port);
+    if (!RunUntil([&] { return ready; })) throw std::runtime_error("no Ready");
+    sink.onEvent = nullptr;
+    VARIANT socket;
+    ::VariantInit(&socket);
+    Invoke(Id(L"Socket"), DISPATCH_PROPERTYGET, nullptr, 0, &socket);
+    sockaddr_in a = {};
+    int len = sizeof a;
+    ::getsockname(static_cast<SOCKET>(static_cast<ULONG>(V_I4(&socket))),
+                  reinterpret_cast<sockaddr*>(&a), &len);
+    return ::ntohs(a.sin_port);
+  }
+
+  // The arguments of one SendTo, built once and reused as a host's loop would.
+  struct SendArgs {
+    VARIANT args[3];  // last first: Data, RemotePort, RemoteIp
+    SendArgs(u_short port, size_t size) {
+      V_VT(&args[2]) = VT_BSTR;
+      V_BSTR(&args[2]) = ::SysAllocString(L"127.0.0.1");
+      V_VT(&args[1]) = VT_BSTR;
+      V_BSTR(&args[1]) = ::SysAllocString(std::to_wstring(port).c_str());
+      SAFEARRAYBOUND bound = {static_cast<ULONG>(size), 0};
+      V_VT(&args[0]) = VT_ARRAY | VT_UI1;
+      V_ARRAY(&args[0]) = ::SafeArrayCreate(VT_UI1, 1, &bound);
+      std::memset(V_ARRAY(&args[0])->pvData, 0x5A, size);
+    }
+    ~SendArgs() {
+      for (auto& a : args) ::VariantClear(&a);
+    }
+  };
+  void SendTo(SendArgs& a) {
+    if (FAILED(Invoke(sendTo_, DISPATCH_METHOD, a.args, 3)))
+      throw std::runtime_error("SendTo failed");
+  }
+
+  Sink sink;
+
+ private:
+  DISPID Id(const wchar_t* name) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR n = const_cast<LPOLESTR>(name);
+    dispatch_->GetIDsOfNames(IID_NULL, &n, 1, 0, &id);
+    return id;
+  }
+  HRESULT Invoke(DISPID id, WORD flags, VARIANT* args, UINT count, VARIANT* result = nullptr) {
+    DISPPARAMS params = {args, nullptr, count, 0};
+    return dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr,
+                             nullptr);
+  }
+
+  fw::com_ptr<IDispatch> dispatch_;
+  fw::com_ptr<IConnectionPoint> point_;
+  DWORD cookie_ = 0;
+  DISPID sendTo_ = DISPID_UNKNOWN;
+};
+
+// --- the bare loops: one window, sockets registered with WSAAsyncSelect ---
+
+class BareWindow {
+ public:
+  std::function<void(SOCKET, WORD event)> onNotify;
+
+  BareWindow() {
+    static const ATOM atom = [] {
+      WNDCLASSW wc = {};
+      wc.lpfnWndProc = Proc;
+      wc.hInstance = ::GetModuleHandleW(nullptr);
+      wc.lpszClassName = L"UdpBenchBare";
+      return ::RegisterClassW(&wc);
+    }();
+    (void)atom;
+    hwnd_ = ::CreateWindowW(L"UdpBenchBare", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            ::GetModuleHandleW(nullptr), nullptr);
+    ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~BareWindow() { ::DestroyWindow(hwnd_); }
+  BareWindow(const BareWindow&) = delete;
+  BareWindow& operator=(const BareWindow&) = delete;
+
+  HWND hwnd() const { return hwnd_; }
+  // Registers a socket and waits for its first write notification, as the control does on Open.
+  void Register(SOCKET s) {
+    bool writable = false;
+    onNotify = [&](SOCKET from, WORD event) {
+      writable = writable || (from == s && event == FD_WRITE);
+    };
+    ::WSAAsyncSelect(s, hwnd_, kNotify, FD_READ | FD_WRITE);
+    RunUntil([&] { return writable; });
+    onNotify = nullptr;
+  }
+  void PostWrite(SOCKET s) { ::PostMessageW(hwnd_, kNotify, static_cast<WPARAM>(s), FD_WRITE); }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m == kNotify) {
+      auto* self = reinterpret_cast<BareWindow*>(::GetWindowLongPtrW(w, GWLP_USERDATA));
+      if (self && self->onNotify) self->onNotify(static_cast<SOCKET>(wp), WSAGETSELECTEVENT(lp));
+      return 0;
+    }
+    return ::DefWindowProcW(w, m, wp, lp);
+  }
+  HWND hwnd_ = nullptr;
+};
+
+// --- one round of each measurement; each returns datagrams (or round trips) per second ---
+
+struct Round {
+  double rate = 0;
+  int lost = 0;
+  double p50us = 0, p99us = 0;
+};
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
+Round ControlSend(int n, size_t size) {
+  Control c;
+  c.Open();
+  PlainSocket receiver;
+  Control::SendArgs args(receiver.port, size);
+  int sent = 0;
+  c.sink.onEvent = [&](DISPID id, DISPPARAMS*) {
+    if (id == kEventSent && ++sent < n) c.SendTo(args);
+  };
+  const double start = Now();
+  c.SendTo(args);
+  RunUntil([&] { return sent >= n; });
+  return {n / (Now() - start)};
+}
+
+// The control's shape: each datagram is sent from a write notification the loop posted itself.
+Round BareSend(int n, size_t size, bool postEach) {
+  BareWindow w;
+  PlainSocket sender, receiver;
+  w.Register(sender.s);
+  const sockaddr_in to = Loopback(receiver.port);
+  std::vector<char> data(size, 0x5A);
+  int sent = 0;
+  auto sendOne = [&] {
+    ::sendto(sender.s, data.data(), static_cast<int>(size), 0,
+             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    ++sent;
+  };
+  const double start = Now();
+  if (postEach) {
+    w.onNotify = [&](SOCKET, WORD event) {
+      if (event != FD_WRITE) return;
+      sendOne();
+      if (sent < n) w.PostWrite(sender.s);
+    };
+    w.PostWrite(sender.s);
+    RunUntil([&] { return sent >= n; });
+  } else {
+    while (sent < n) sendOne();
+  }
+  return {n / (Now() - start)};
+}
+
+Round ControlReceive(int n, size_t size) {
+  Control c;
+  const u_short port = c.Open();
+  PlainSocket sender;
+  const sockaddr_in to = Loopback(port);
+  std::vector<char> data(size, 0x5A);
+  int sent = 0, received = 0;
+  auto sendOne = [&] {
+    ::sendto(sender.s, data.data(), static_cast<int>(size), 0,
+             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    ++sent;
+  };
+  c.sink.onEvent = [&](DISPID id, DISPPARAMS*) {
+    if (id != kEventReceived) return;
+    ++received;
+    if (sent < n) sendOne();
+  };
+  const double start = Now();
+  while (sent < std::min(n, kReceiveWindow)) sendOne();
+  RunUntil([&] { return received >= n; });
+  const double elapsed = Now() - start;
+  return {received / elapsed, n - received};
+}
+
+Round BareReceive(int n, size_t size) {
+  BareWindow w;
+  PlainSocket sender, receiver;
+  w.Register(receiver.s);
+  const sockaddr_in to = Loopback(receiver.port);
+  std::vector<char> data(size, 0x5A), buffer(65467);
+  int sent = 0, received = 0;
+  auto sendOne = [&] {
+    ::sendto(sender.s, data.data(), static_cast<int>(size), 0,
+             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    ++sent;
+  };
+  w.onNotify = [&](SOCKET s, WORD event) {
+    if (event != FD_READ) return;
+    sockaddr_in from;
+    int len = sizeof from;
+    if (::recvfrom(s, buffer.data(), static_cast<int>(buffer.size()), 0,
+                   reinterpret_cast<sockaddr*>(&from), &len) <= 0)
+      return;
+    ++received;
+    if (sent < n) sendOne();
+  };
+  const double start = Now();
+  while (sent < std::min(n, kReceiveWindow)) sendOne();
+  RunUntil([&] { return received >= n; });
+  const double elapsed = Now() - start;
+  return {received / elapsed, n - received};
+}
+
+Round ControlRoundTrip(int n, size_t size) {
+  Control a, b;
+  const u_short portA = a.Open();
+  const u_short portB = b.Open();
+  Control::SendArgs toB(portB, size), toA(portA, size);
+  std::vector<double> rtts;
+  rtts.reserve(static_cast<size_t>(n));
+  double sentAt = 0;
+  b.sink.onEvent = [&](DISPID id, DISPPARAMS*) {
+    if (id == kEventReceived) b.SendTo(toA);
+  };
+  a.sink.onEvent = [&](DISPID id, DISPPARAMS*) {
+    if (id != kEventReceived) return;
+    const double t = Now();
+    rtts.push_back(t - sentAt);
+    if (static_cast<int>(rtts.size()) < n) {
+      sentAt = t;
+      a.SendTo(toB);
+    }
+  };
+  const double start = Now();
+  sentAt = start;
+  a.SendTo(toB);
+  RunUntil([&] { return static_cast<int>(rtts.size()) >= n; });
+  const double elapsed = Now() - start;
+  return {rtts.size() / elapsed, n - static_cast<int>(rtts.size()), Percentile(rtts, 0.5) * 1e6,
+          Percentile(rtts, 0.99) * 1e6};
+}
+
+// Two bare endpoints with the control's shape: a reply is sent from a posted write notification.
+Round BareRoundTrip(int n, size_t size) {
+  BareWindow w;
+  PlainSocket a, b;
+  w.Register(a.s);
+  w.Register(b.s);
+  const sockaddr_in toA = Loopback(a.port), toB = Loopback(b.port);
+  std::vector<char> data(size, 0x5A), buffer(65467);
+  bool pendingA = false, pendingB = false;
+  std::vector<double> rtts;
+  rtts.reserve(static_cast<size_t>(n));
+  double sentAt = 0;
+  w.onNotify = [&](SOCKET s, WORD event) {
+    const bool isA = s == a.s;
+    if (event == FD_WRITE) {
+      bool& pending = isA ? pendingA : pendingB;
+      if (!pending) return;
+      pending = false;
+      const sockaddr_in& to = isA ? toB : toA;
+      ::sendto(s, data.data(), static_cast<int>(size), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to);
+      return;
+    }
+    if (event != FD_READ) return;
+    sockaddr_in from;
+    int len = sizeof from;
+    if (::recvfrom(s, buffer.data(), static_cast<int>(buffer.size()), 0,
+                   reinterpret_cast<sockaddr*>(&from), &len) <= 0)
+      return;
+    if (isA) {
+      const double t = Now();
+      rtts.push_back(t - sentAt);
+      if (static_cast<int>(rtts.size()) >= n) return;
+      sentAt = t;
+      pendingA = true;
+      w.PostWrite(a.s);
+    } else {
+      pendingB = true;
+      w.PostWrite(b.s);
+    }
+  };
+  const double start = Now();
+  sentAt = start;
+  pendingA = true;
+  w.PostWrite(a.s);
+  RunUntil([&] { return static_cast<int>(rtts.size()) >= n; });
+  const double elapsed = Now() - start;
+  return {rtts.size() / elapsed, n - static_cast<int>(rtts.size()), Percentile(rtts, 0.5) * 1e6,
+          Percentile(rtts, 0.99) * 1e6};
+}
+
+// --- rounds, medians and the table ---
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t m = v.size() / 2;
+  return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+struct Summary {
+  double rate = 0, p50 = 0, p99 = 0;
+  int lost = 0;
+};
+
+Summary Summarise(const std::vector<Round>& rounds) {
+  std::vector<double> rate, p50, p99;
+  Summary s;
+  for (auto& r : rounds) {
+    rate.push_back(r.rate);
+    p50.push_back(r.p50us);
+    p99.push_back(r.p99us);
+    s.lost += r.lost;
+  }
+  s.rate = Median(rate);
+  s.p50 = Median(p50);
+  s.p99 = Median(p99);
+  return s;
+}
+
+struct Row {
+  std::string name;
+  std::function<Round()> a, b;
+  bool latency = false;
+  bool counted = true;  // part of the min ratio
+};
+
+size_t PeakWorkingSet() {
+  PROCESS_MEMORY_COUNTERS pmc = {};
+  pmc.cb = sizeof pmc;
+  ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc);
+  return pmc.PeakWorkingSetSize;
+}
+
+// Pushes datagrams through two controls in ping-pong until `datagrams` have been received.
+void MemoryRun(int datagrams) {
+  const int roundTrips = datagrams / 2;
+  const int chunk = 50000;
+  for (int done = 0; done < roundTrips; done += chunk)
+    ControlRoundTrip(std::min(chunk, roundTrips - done), 32);
+}
+
+const char* TextArg(int argc, char** argv, const char* name) {
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
+  return nullptr;
+}
+
+int Arg(int argc, char** argv, const char* name, int fallback) {
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], name) == 0) return std::atoi(argv[i + 1]);
+  return fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int n = std::max(1, Arg(argc, argv, "--count", 20000));
+  const int rounds = std::max(1, Arg(argc, argv, "--rounds", 5));
+  const int memoryDatagrams = Arg(argc, argv, "--memory-datagrams", 1000000);
+  ::OleInitialize(nullptr);
+  WSADATA wsa;
+  ::WSAStartup(0x0101, &wsa);
+
+  std::vector<Row> rows;
+  for (size_t size : {size_t{32}, size_t{1024}}) {
+    const std::string s = std::to_string(size);
+    rows.push_back({"send " + s, [=] { return ControlSend(n, size); },
+                    [=] { return BareSend(n, size, true); }});
+    rows.push_back({"receive " + s, [=] { return ControlReceive(n, size); },
+                    [=] { return BareReceive(n, size); }});
+    rows.push_back({"round trip " + s, [=] { return ControlRoundTrip(n, size); },
+                    [=] { return BareRoundTrip(n, size); }, true});
+    rows.push_back({"post shape " + s, [=] { return BareSend(n, size, true); },
+                    [=] { return BareSend(n, size, false); }, false, false});
+  }
+
+  if (const char* only = TextArg(argc, argv, "--only")) {
+    std::erase_if(rows, [&](const Row& r) { return r.name != only; });
+    if (const char* side = TextArg(argc, argv, "--side")) {
+      for (auto& row : rows) (side[0] == 'A' ? row.a : row.b)();
+      return 0;
+    }
+  }
+  std::printf("N = %d per round, %d rounds per side, interleaved A B A B; medians (ratio: median of\n", n, rounds);
+  std::printf("the A/B ratios of the pairs of rounds).\n");
+  std::printf(
+      "A = control, B = bare WSAAsyncSelect loop of the same shape; rates in datagrams/s\n");
+  std::printf(
+      "(round trips/s for round trip). post shape: A = bare loop posting one message per\n");
+  std::printf("datagram, B = bare loop sending at once (not in the min ratio).\n\n");
+  std::printf("%-16s %12s %12s %7s %8s %16s %16s\n", "row", "A /s", "B /s", "ratio", "lost A/B",
+              "p50 us A/B", "p99 us A/B");
+  double minRatio = 1e9;
+  const size_t peakBefore = PeakWorkingSet();
+  for (auto& row : rows) {
+    row.a();  // warm-up, not counted
+    row.b();
+    std::vector<Round> ra, rb;
+    for (int r = 0; r < rounds; ++r) {
+      ra.push_back(row.a());
+      rb.push_back(row.b());
+    }
+    const Summary a = Summarise(ra), b = Summarise(rb);
+    // The median of the pairs' ratios: each pair ran back to back, under the same conditions.
+    std::vector<double> pairRatios;
+    for (int r = 0; r < rounds; ++r) pairRatios.push_back(ra[r].rate / rb[r].rate);
+    const double ratio = Median(pairRatios);
+    if (row.counted) minRatio = std::min(minRatio, ratio);
+    char lost[32], p50[32] = "", p99[32] = "";
+    std::snprintf(lost, sizeof lost, "%d/%d", a.lost, b.lost);
+    if (row.latency) {
+      std::snprintf(p50, sizeof p50, "%.0f/%.0f", a.p50, b.p50);
+      std::snprintf(p99, sizeof p99, "%.0f/%.0f", a.p99, b.p99);
+    }
+    std::printf("%-16s %12.0f %12.0f %7.2f %8s %16s %16s\n", row.name.c_str(), a.rate, b.rate,
+                ratio, lost, p50, p99);
+    std::fflush(stdout);
+  }
+  if (memoryDatagrams > 0) {
+    const size_t before = PeakWorkingSet();
+    const double start = Now();
+    MemoryRun(memoryDatagrams);
+    const size_t after = PeakWorkingSet();
+    std::printf(
+        "\npeak working set: %zu KiB at start, %zu KiB before %d datagrams through two "
+        "controls, %zu KiB after (%.0f s)\n",
+        peakBefore / 1024, before / 1024, memoryDatagrams, after / 1024, Now() - start);
+  }
+  std::printf("min ratio %.2f\n", minRatio);
+  ::WSACleanup();
+  ::OleUninitialize();
+  return 0;
+}

@@ -1,0 +1,51 @@
+// Class objects: one static factory per creatable class of the module, linked into the module's
+// list when constructed and made available by the module object's start.
+#pragma once
+#include <windows.h>
+#include <unknwn.h>
+
+namespace fw {
+
+class COleObjectFactory : public IClassFactory {
+ public:
+  using CreateFn = HRESULT (*)(REFIID iid, void** out);
+
+  COleObjectFactory(const CLSID& clsid, CreateFn create, const wchar_t* progId);
+  virtual ~COleObjectFactory() = default;
+  COleObjectFactory(const COleObjectFactory&) = delete;
+  COleObjectFactory& operator=(const COleObjectFactory&) = delete;
+
+  const CLSID& ClassId() const { return clsid_; }
+  const wchar_t* ProgId() const { return progId_; }
+  bool IsReferenced() const { return refs_ > 0; }
+
+  // Writes (or removes) the class's registration under classesRoot, which is the machine's
+  // classes root or a user's Software\Classes key. False when a key or value could not be
+  // written (or removed).
+  virtual bool UpdateRegistry(bool registering, HKEY classesRoot) = 0;
+
+  // IUnknown, IClassFactory
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
+  STDMETHODIMP LockServer(BOOL lock) override;
+
+  // The module's list.
+  static void RegisterAll();
+  static void RevokeAll();
+  // The class object of clsid, or CLASS_E_CLASSNOTAVAILABLE (with *out null).
+  static HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out);
+  // Walks the list in order of construction; stops at the first failure and returns false.
+  static bool UpdateRegistryAll(bool registering, HKEY classesRoot);
+
+ private:
+  const CLSID& clsid_;
+  CreateFn create_;
+  const wchar_t* progId_;
+  LONG refs_ = 0;
+  bool available_ = false;
+  COleObjectFactory* next_ = nullptr;
+};
+
+}  // namespace fw

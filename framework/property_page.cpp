@@ -1,0 +1,213 @@
+#include "framework/property_page.h"
+
+#include <new>
+
+#include "framework/automation_error.h"
+#include "framework/module.h"
+#include "framework/registration.h"
+
+namespace fw {
+
+// CDataExchange
+
+CDataExchange::~CDataExchange() {
+  for (auto& c : changes_) ::VariantClear(&c.value);
+}
+
+void CDataExchange::SetProperty(const wchar_t* name, const VARIANT& value) {
+  Change c{name, {}};
+  ::VariantInit(&c.value);
+  if (FAILED(::VariantCopy(&c.value, const_cast<VARIANT*>(&value)))) throw std::bad_alloc();
+  changes_.push_back(std::move(c));
+}
+
+HRESULT CDataExchange::PostProcessing(const std::vector<com_ptr<IDispatch>>& objects) {
+  if (!saveAndValidate_) return S_OK;
+  for (auto& change : changes_) {
+    for (auto& object : objects) {
+      LPOLESTR name = change.name.data();
+      DISPID id = DISPID_UNKNOWN;
+      HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+      if (FAILED(hr)) return hr;
+      DISPID put = DISPID_PROPERTYPUT;
+      DISPPARAMS params = {&change.value, &put, 1, 1};
+      hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr,
+                          nullptr, nullptr);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  return S_OK;
+}
+
+// COlePropertyPage
+
+COlePropertyPage::COlePropertyPage(UINT templateId, UINT captionId)
+    : templateId_(templateId), captionId_(captionId) {
+  ModuleAddRef();
+}
+
+COlePropertyPage::~COlePropertyPage() {
+  window_.reset();
+  objects_.clear();
+  site_.reset();
+  ModuleRelease();
+}
+
+STDMETHODIMP COlePropertyPage::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPage)) {
+    *out = static_cast<IPropertyPage*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) COlePropertyPage::AddRef() { return ::InterlockedIncrement(&refs_); }
+
+STDMETHODIMP_(ULONG) COlePropertyPage::Release() {
+  LONG n = ::InterlockedDecrement(&refs_);
+  if (n == 0) delete this;
+  return static_cast<ULONG>(n);
+}
+
+INT_PTR CALLBACK COlePropertyPage::PageProc(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    auto* page = reinterpret_cast<COlePropertyPage*>(lParam);
+    try {
+      page->OnInitDialog();
+    } catch (...) {
+    }
+    return TRUE;
+  }
+  return FALSE;
+}
+
+SIZE COlePropertyPage::TemplateSizePixels() const {
+  // Dialog units depend on the template's font: measure a throw-away instance of the dialog.
+  SIZE size = {0, 0};
+  HWND probe =
+      ::CreateDialogParamW(ThisModule(), MAKEINTRESOURCEW(templateId_), HWND_MESSAGE, nullptr, 0);
+  if (probe) {
+    RECT r = {};
+    ::GetWindowRect(probe, &r);
+    size = {r.right - r.left, r.bottom - r.top};
+    ::DestroyWindow(probe);
+  }
+  return size;
+}
+
+STDMETHODIMP COlePropertyPage::SetPageSite(IPropertyPageSite* site) {
+  if (site && site_) return E_UNEXPECTED;
+  site_ = com_ptr<IPropertyPageSite>(site, true);
+  return S_OK;
+}
+
+STDMETHODIMP COlePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL) {
+  if (!rect) return E_POINTER;
+  if (window_) return E_UNEXPECTED;
+  return ComBarrier([&] {
+    HWND w = ::CreateDialogParamW(ThisModule(), MAKEINTRESOURCEW(templateId_), parent, PageProc,
+                                  reinterpret_cast<LPARAM>(this));
+    if (!w) return E_OUTOFMEMORY;
+    window_.reset(w);
+    ::MoveWindow(w, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
+                 FALSE);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP COlePropertyPage::Deactivate() {
+  window_.reset();
+  return S_OK;
+}
+
+STDMETHODIMP COlePropertyPage::GetPageInfo(PROPPAGEINFO* info) {
+  if (!info) return E_POINTER;
+  return ComBarrier([&] {
+    const std::wstring title = ModuleString(captionId_, L"");
+    const size_t bytes = (title.size() + 1) * sizeof(wchar_t);
+    auto* text = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
+    if (!text) return E_OUTOFMEMORY;
+    ::CopyMemory(text, title.c_str(), bytes);
+    info->cb = sizeof *info;
+    info->pszTitle = text;
+    info->size = TemplateSizePixels();
+    info->pszDocString = nullptr;
+    info->pszHelpFile = nullptr;
+    info->dwHelpContext = 0;
+    return S_OK;
+  });
+}
+
+STDMETHODIMP COlePropertyPage::SetObjects(ULONG count, IUnknown** objects) {
+  if (count && !objects) return E_POINTER;
+  return ComBarrier([&] {
+    std::vector<com_ptr<IDispatch>> found;
+    for (ULONG i = 0; i < count; ++i) {
+      if (!objects[i]) return E_POINTER;
+      auto d = com_ptr<IUnknown>(objects[i], true).query<IDispatch>(IID_IDispatch);
+      if (!d) return E_NOINTERFACE;
+      found.push_back(std::move(d));
+    }
+    objects_ = std::move(found);
+    if (window_) OnInitDialog();
+    return S_OK;
+  });
+}
+
+STDMETHODIMP COlePropertyPage::Show(UINT command) {
+  if (!window_) return E_UNEXPECTED;
+  ::ShowWindow(window_.get(), command);
+  return S_OK;
+}
+
+STDMETHODIMP COlePropertyPage::Move(LPCRECT rect) {
+  if (!rect) return E_POINTER;
+  if (!window_) return E_UNEXPECTED;
+  ::MoveWindow(window_.get(), rect->left, rect->top, rect->right - rect->left,
+               rect->bottom - rect->top, TRUE);
+  return S_OK;
+}
+
+STDMETHODIMP COlePropertyPage::IsPageDirty() { return dirty_ ? S_OK : S_FALSE; }
+
+HRESULT COlePropertyPage::Exchange(bool save) {
+  return ComBarrier([&] {
+    CDataExchange dx(save);
+    DoDataExchange(dx);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP COlePropertyPage::Apply() {
+  HRESULT hr = Exchange(true);
+  if (SUCCEEDED(hr)) SetModifiedFlag(false);
+  return hr;
+}
+
+STDMETHODIMP COlePropertyPage::Help(LPCOLESTR) { return E_NOTIMPL; }
+
+STDMETHODIMP COlePropertyPage::TranslateAccelerator(MSG* msg) {
+  if (!msg) return E_POINTER;
+  if (window_ && ::IsDialogMessageW(window_.get(), msg)) return S_OK;
+  return S_FALSE;
+}
+
+void COlePropertyPage::SetModifiedFlag(bool modified) {
+  const bool changed = dirty_ != modified;
+  dirty_ = modified;
+  if (changed && site_)
+    site_->OnStatusChange(modified ? PROPPAGESTATUS_DIRTY : PROPPAGESTATUS_CLEAN);
+}
+
+void COlePropertyPage::DoDataExchange(CDataExchange& dx) {
+  HRESULT hr = dx.PostProcessing(objects_);
+  if (FAILED(hr)) throw AutomationException{hr, L""};
+}
+
+void COlePropertyPage::OnInitDialog() { Exchange(false); }
+
+}  // namespace fw

@@ -1,0 +1,94 @@
+// Property pages: IPropertyPage over a child dialog template of the module.
+#pragma once
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "framework/unique_any.h"
+
+namespace fw {
+
+// One exchange between a page's fields and the objects it edits. Fields record the properties
+// they change; the closing step writes them to every object.
+class CDataExchange {
+ public:
+  explicit CDataExchange(bool saveAndValidate) : saveAndValidate_(saveAndValidate) {}
+  bool SaveAndValidate() const { return saveAndValidate_; }
+  void SetProperty(const wchar_t* name, const VARIANT& value);
+  // The framework's closing step: puts every recorded property on every object.
+  HRESULT PostProcessing(const std::vector<com_ptr<IDispatch>>& objects);
+
+ private:
+  struct Change {
+    std::wstring name;
+    VARIANT value;
+  };
+  bool saveAndValidate_;
+  std::vector<Change> changes_;
+
+ public:
+  ~CDataExchange();
+};
+
+class COlePropertyPage : public IPropertyPage {
+ public:
+  // STDMETHODs of IUnknown
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // IPropertyPage
+  STDMETHODIMP SetPageSite(IPropertyPageSite* site) override;
+  STDMETHODIMP Activate(HWND parent, LPCRECT rect, BOOL modal) override;
+  STDMETHODIMP Deactivate() override;
+  STDMETHODIMP GetPageInfo(PROPPAGEINFO* info) override;
+  STDMETHODIMP SetObjects(ULONG count, IUnknown** objects) override;
+  STDMETHODIMP Show(UINT command) override;
+  STDMETHODIMP Move(LPCRECT rect) override;
+  STDMETHODIMP IsPageDirty() override;
+  STDMETHODIMP Apply() override;
+  STDMETHODIMP Help(LPCOLESTR helpDir) override;
+  STDMETHODIMP TranslateAccelerator(MSG* msg) override;
+
+  HWND GetSafeHwnd() const { return window_.get(); }
+  void SetModifiedFlag(bool modified = true);
+
+ protected:
+  COlePropertyPage(UINT templateId, UINT captionId);
+  virtual ~COlePropertyPage();
+  // Moves values between the page's fields and the objects; the base runs the closing step only.
+  virtual void DoDataExchange(CDataExchange& dx);
+  // Called after the dialog has been created; fields load their values here.
+  virtual void OnInitDialog();
+
+ private:
+  static INT_PTR CALLBACK PageProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+  SIZE TemplateSizePixels() const;
+  HRESULT Exchange(bool save);
+
+  UINT templateId_;
+  UINT captionId_;
+  LONG refs_ = 1;
+  bool dirty_ = false;
+  com_ptr<IPropertyPageSite> site_;
+  std::vector<com_ptr<IDispatch>> objects_;
+  unique_hwnd window_;
+};
+
+// Creates a page object of type T and hands out the requested interface.
+template <typename T>
+HRESULT CreatePropertyPageInstance(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  T* page = new (std::nothrow) T();
+  if (!page) return E_OUTOFMEMORY;
+  HRESULT hr = page->QueryInterface(iid, out);
+  page->Release();
+  return hr;
+}
+
+}  // namespace fw

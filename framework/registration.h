@@ -1,0 +1,79 @@
+// Self-registration: the class keys of controls and plain classes, and the module's type library,
+// under a classes root that is the machine's (HKEY_CLASSES_ROOT) or the current user's
+// (HKEY_CURRENT_USER\Software\Classes).
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace fw {
+
+// An open registry key, closed when it goes out of scope.
+class RegKey {
+ public:
+  RegKey() = default;
+  explicit RegKey(HKEY key) : key_(key) {}
+  ~RegKey() { reset(); }
+  RegKey(RegKey&& o) noexcept : key_(o.key_) { o.key_ = nullptr; }
+  RegKey& operator=(RegKey&& o) noexcept;
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+  HKEY get() const { return key_; }
+  HKEY* put() {
+    reset();
+    return &key_;
+  }
+  void reset();
+  explicit operator bool() const { return key_ != nullptr; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// The registry form of a GUID, braces included.
+std::wstring GuidText(REFGUID guid);
+// The module's full path, and its short form (the full path when there is no short form).
+std::wstring ModuleFullPath();
+std::wstring ModuleShortPath();
+// A string resource of the module, or fallback when it cannot be loaded.
+std::wstring ModuleString(UINT id, const std::wstring& fallback);
+
+// Creates root\key (and its parents) and sets one string value: the default value when
+// valueName is null. Existing values are overwritten.
+bool SetRegString(HKEY root, const std::wstring& key, const wchar_t* valueName,
+                  const std::wstring& value);
+// Deletes root\key with everything below it. A key that is missing or invalid counts as removed.
+bool DeleteRegTree(HKEY root, const std::wstring& key);
+bool RegKeyExists(HKEY root, const std::wstring& key);
+
+struct ControlClassRegistration {
+  const CLSID* clsid;
+  const wchar_t* progId;
+  UINT userTypeNameId;   // string resource; the class ID text stands in when it is missing
+  UINT toolboxBitmapId;  // bitmap resource
+  DWORD miscStatus;      // for DVASPECT_CONTENT
+  const wchar_t* threadingModel;
+  const GUID* typeLibId;
+  WORD typeLibMajor, typeLibMinor;
+};
+
+// The ProgID key and the class key of a control, with every subkey and value.
+bool RegisterControlClass(HKEY classesRoot, const ControlClassRegistration& reg);
+// A class that is neither a control nor has a ProgID: its name and InprocServer32.
+bool RegisterPlainClass(HKEY classesRoot, const CLSID& clsid, UINT nameId);
+// Removes a class key (and its ProgID key, when progId is given). When the class key also has
+// an "InprocServer" subkey (a 16-bit server shares the class ID), only "InprocServer32" and
+// "ToolboxBitmap32" are removed.
+bool UnregisterClass(HKEY classesRoot, const CLSID& clsid, const wchar_t* progId);
+
+// Registers the type library embedded in the module (resource TYPELIB 1) after checking that it
+// is the library libId. Per-user registration writes under the user's classes root.
+HRESULT RegisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUser);
+// Removes every version and locale of the library's registration, keeping the entries of other
+// platforms (a 16-bit registration, or the other word size); the registrations of its interfaces
+// go too when the library was registered before and can no longer be loaded afterwards.
+HRESULT UnregisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUser);
+
+// The user's classes root, created when missing.
+RegKey OpenUserClassesRoot();
+
+}  // namespace fw

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Registers the built control in the Wine prefix, runs a VBScript under cscript and judges the
+# lines it prints (cscript exits 0 even when the script fails).
+# Usage: run_vbscript.sh <udp.ocx> <script.vbs> <expected-output file>
+set -uo pipefail
+ocx="$1" script="$2" expected="$3"
+here="$(cd "$(dirname "$0")" && pwd)"
+export BUILD64="${BUILD64:-$(cd "$(dirname "$ocx")" && pwd)}"
+source "$here/../../scripts/env.sh"
+
+winpath() { "$WINE64" winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r'; }
+ocx_win="$(winpath "$ocx")"
+script_win="$(winpath "$script")"
+[ -n "$ocx_win" ] && [ -n "$script_win" ] || { echo "winepath failed"; exit 1; }
+
+"$WINE64" regsvr32 /s "$ocx_win" </dev/null >/dev/null 2>&1 || { echo "regsvr32 failed"; exit 1; }
+trap '"$WINE64" regsvr32 /s /u "$ocx_win" </dev/null >/dev/null 2>&1' EXIT
+
+actual="$("$WINE64" cscript //nologo "$script_win" </dev/null 2>&1 | tr -d '\r')"
+echo "--- printed by the script:"
+echo "$actual"
+if [ "$actual" == "$(cat "$expected")" ]; then
+  echo "--- as expected"
+  exit 0
+fi
+echo "--- expected:"
+cat "$expected"
+exit 1

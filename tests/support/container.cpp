@@ -1,0 +1,324 @@
+#include "support/container.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace container {
+
+namespace {
+
+std::wstring WindowsPathOf(const char* unixPath) {
+  // Wine maps the Unix root to drive Z:.
+  std::wstring path = L"Z:";
+  for (const char* p = unixPath; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  return path;
+}
+
+template <typename F>
+void Load(HMODULE module, const char* name, F& fn) {
+  fn = reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+void SnapshotInto(HKEY root, const std::wstring& key, std::vector<std::wstring>& lines) {
+  for (const auto& name : ValueNames(root, key)) {
+    auto value = ReadRegString(root, key, name.empty() ? nullptr : name.c_str());
+    lines.push_back(key + L"|" + name + L"=" + value.value_or(L"<not a string>"));
+  }
+  for (const auto& child : SubkeyNames(root, key)) SnapshotInto(root, key + L"\\" + child, lines);
+}
+
+}  // namespace
+
+const Server* TheServer() {
+  static const Server server = [] {
+    Server s;
+    const char* unixPath = std::getenv("UDP_OCX");
+    if (!unixPath || !*unixPath) return s;
+    s.path = WindowsPathOf(unixPath);
+    s.module = ::LoadLibraryW(s.path.c_str());
+    if (!s.module) return s;
+    Load(s.module, "DllGetClassObject", s.GetClassObject);
+    Load(s.module, "DllCanUnloadNow", s.CanUnloadNow);
+    Load(s.module, "DllRegisterServer", s.RegisterServer);
+    Load(s.module, "DllUnregisterServer", s.UnregisterServer);
+    Load(s.module, "DllInstall", s.Install);
+    return s;
+  }();
+  return server.module ? &server : nullptr;
+}
+
+fw::com_ptr<IUnknown> CreateFromServer(REFCLSID clsid) {
+  const Server* server = TheServer();
+  if (!server) throw std::runtime_error("the control DLL (UDP_OCX) is not loaded");
+  fw::com_ptr<IClassFactory> factory;
+  if (FAILED(server->GetClassObject(clsid, IID_IClassFactory, factory.put_void())))
+    throw std::runtime_error("no class object");
+  fw::com_ptr<IUnknown> object;
+  if (FAILED(factory->CreateInstance(nullptr, IID_IUnknown, object.put_void())))
+    throw std::runtime_error("CreateInstance failed");
+  return object;
+}
+
+std::optional<std::wstring> ReadRegString(HKEY root, const std::wstring& key,
+                                          const wchar_t* valueName) {
+  HKEY k = nullptr;
+  if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return std::nullopt;
+  DWORD type = 0, bytes = 0;
+  std::optional<std::wstring> out;
+  if (::RegQueryValueExW(k, valueName, nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS &&
+      type == REG_SZ) {
+    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (::RegQueryValueExW(k, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()),
+                           &bytes) == ERROR_SUCCESS) {
+      text.resize(bytes / sizeof(wchar_t));
+      while (!text.empty() && text.back() == L'\0') text.pop_back();
+      out = text;
+    }
+  }
+  ::RegCloseKey(k);
+  return out;
+}
+
+bool KeyExists(HKEY root, const std::wstring& key) {
+  HKEY k = nullptr;
+  if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+  ::RegCloseKey(k);
+  return true;
+}
+
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& key) {
+  std::vector<std::wstring> names;
+  HKEY k = nullptr;
+  if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return names;
+  wchar_t name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD n = 256;
+    if (::RegEnumKeyExW(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(name, n);
+  }
+  ::RegCloseKey(k);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::wstring> ValueNames(HKEY root, const std::wstring& key) {
+  std::vector<std::wstring> names;
+  HKEY k = nullptr;
+  if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return names;
+  wchar_t name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD n = 256;
+    if (::RegEnumValueW(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(name, n);
+  }
+  ::RegCloseKey(k);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& key) {
+  std::vector<std::wstring> lines;
+  if (KeyExists(root, key)) SnapshotInto(root, key, lines);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+bool DeleteTree(HKEY root, const std::wstring& key) {
+  LONG r = ::RegDeleteTreeW(root, key.c_str());
+  return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
+}
+
+host::CallResult Invoke(IDispatch* object, const wchar_t* name, WORD flags,
+                        std::vector<host::Var> args) {
+  host::CallResult r;
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR n = const_cast<LPOLESTR>(name);
+  r.hr = object->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(r.hr)) return r;
+  std::vector<VARIANT> raw;
+  for (auto it = args.rbegin(); it != args.rend(); ++it) raw.push_back(*it->get());
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS dp = {raw.data(), nullptr, static_cast<UINT>(raw.size()), 0};
+  if (flags & DISPATCH_PROPERTYPUT) {
+    dp.rgdispidNamedArgs = &put;
+    dp.cNamedArgs = 1;
+  }
+  EXCEPINFO ei = {};
+  VARIANT result;
+  ::VariantInit(&result);
+  r.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &dp,
+                        (flags & DISPATCH_PROPERTYPUT) ? nullptr : &result, &ei, &r.argErr);
+  if (r.hr == DISP_E_EXCEPTION) {
+    r.scode = ei.scode;
+    if (ei.bstrDescription) r.description = ei.bstrDescription;
+  }
+  ::SysFreeString(ei.bstrDescription);
+  ::SysFreeString(ei.bstrSource);
+  ::SysFreeString(ei.bstrHelpFile);
+  r.value = host::Var(result);
+  ::VariantClear(&result);
+  return r;
+}
+
+static void Must(const host::CallResult& r, const wchar_t* name) {
+  if (FAILED(r.hr)) {
+    char msg[256];
+    std::snprintf(msg, sizeof msg, "%ls failed: hr 0x%08lx", name,
+                  static_cast<unsigned long>(r.hr));
+    throw std::runtime_error(msg);
+  }
+}
+
+host::Var MustGet(IDispatch* object, const wchar_t* name) {
+  auto r = Invoke(object, name, DISPATCH_PROPERTYGET);
+  Must(r, name);
+  return r.value;
+}
+void MustPut(IDispatch* object, const wchar_t* name, host::Var value) {
+  Must(Invoke(object, name, DISPATCH_PROPERTYPUT, {value}), name);
+}
+host::Var MustCall(IDispatch* object, const wchar_t* name, std::vector<host::Var> args) {
+  auto r = Invoke(object, name, DISPATCH_METHOD, std::move(args));
+  Must(r, name);
+  return r.value;
+}
+
+fw::unique_advise_cookie AdviseEvents(IUnknown* control, IDispatch* sink) {
+  fw::com_ptr<IUnknown> unknown(control, true);
+  auto cpc = unknown.query<IConnectionPointContainer>(IID_IConnectionPointContainer);
+  if (!cpc) throw std::runtime_error("no IConnectionPointContainer");
+  auto info = unknown.query<IProvideClassInfo2>(IID_IProvideClassInfo2);
+  if (!info) throw std::runtime_error("no IProvideClassInfo2");
+  IID events = {};
+  info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events);
+  fw::com_ptr<IConnectionPoint> point;
+  if (FAILED(cpc->FindConnectionPoint(events, point.put())))
+    throw std::runtime_error("no connection point");
+  DWORD cookie = 0;
+  if (FAILED(point->Advise(sink, &cookie))) throw std::runtime_error("Advise failed");
+  return fw::unique_advise_cookie(point.get(), cookie);
+}
+
+// MemoryPropertyBag
+
+STDMETHODIMP MemoryPropertyBag::QueryInterface(REFIID iid, void** out) {
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyBag)) {
+    *out = static_cast<IPropertyBag*>(this);
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP MemoryPropertyBag::Read(LPCOLESTR name, VARIANT* value, IErrorLog*) {
+  auto it = values.find(name);
+  if (it == values.end()) return E_INVALIDARG;
+  const VARTYPE wanted = V_VT(value);
+  if (wanted == VT_EMPTY) return ::VariantCopy(value, it->second.get());
+  return ::VariantChangeType(value, it->second.get(), 0, wanted);
+}
+
+STDMETHODIMP MemoryPropertyBag::Write(LPCOLESTR name, VARIANT* value) {
+  values[name] = host::Var(*value);
+  return S_OK;
+}
+
+// TestContainer
+
+namespace {
+constexpr wchar_t kContainerClass[] = L"UdpTestContainer";
+}
+
+TestContainer::TestContainer() {
+  static const bool registered = [] {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = kContainerClass;
+    return ::RegisterClassW(&wc) != 0;
+  }();
+  (void)registered;
+  window_ = ::CreateWindowExW(0, kContainerClass, L"form", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0,
+                              0, 320, 240, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+}
+
+TestContainer::~TestContainer() {
+  if (window_) ::DestroyWindow(window_);
+}
+
+STDMETHODIMP TestContainer::QueryInterface(REFIID iid, void** out) {
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
+    *out = static_cast<IOleClientSite*>(this);
+  else if (IsEqualIID(iid, IID_IOleInPlaceSite) || IsEqualIID(iid, IID_IOleWindow))
+    *out = static_cast<IOleInPlaceSite*>(this);
+  else if (IsEqualIID(iid, IID_IOleInPlaceFrame) || IsEqualIID(iid, IID_IOleInPlaceUIWindow))
+    *out = static_cast<IOleInPlaceFrame*>(this);
+  else if (IsEqualIID(iid, IID_IOleControlSite))
+    *out = static_cast<IOleControlSite*>(this);
+  else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  return S_OK;
+}
+
+STDMETHODIMP TestContainer::GetMoniker(DWORD, DWORD, IMoniker** m) {
+  *m = nullptr;
+  return E_NOTIMPL;
+}
+STDMETHODIMP TestContainer::GetContainer(IOleContainer** c) {
+  *c = nullptr;
+  return E_NOINTERFACE;
+}
+STDMETHODIMP TestContainer::ShowObject() {
+  ++showObjectCalls;
+  return S_OK;
+}
+STDMETHODIMP TestContainer::GetWindow(HWND* w) {
+  *w = window_;
+  return S_OK;
+}
+STDMETHODIMP TestContainer::OnInPlaceActivate() {
+  ++inPlaceActivations;
+  return S_OK;
+}
+STDMETHODIMP TestContainer::OnUIActivate() {
+  ++uiActivations;
+  return S_OK;
+}
+STDMETHODIMP TestContainer::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc,
+                                             LPRECT pos, LPRECT clip, LPOLEINPLACEFRAMEINFO info) {
+  *frame = static_cast<IOleInPlaceFrame*>(this);
+  *doc = nullptr;
+  *pos = position;
+  *clip = position;
+  info->fMDIApp = FALSE;
+  info->hwndFrame = window_;
+  info->haccel = nullptr;
+  info->cAccelEntries = 0;
+  return S_OK;
+}
+STDMETHODIMP TestContainer::OnUIDeactivate(BOOL) {
+  ++uiDeactivations;
+  return S_OK;
+}
+STDMETHODIMP TestContainer::OnInPlaceDeactivate() {
+  ++inPlaceDeactivations;
+  return S_OK;
+}
+STDMETHODIMP TestContainer::SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) {
+  activeObject = object;
+  return S_OK;
+}
+STDMETHODIMP TestContainer::GetExtendedControl(IDispatch** d) {
+  *d = nullptr;
+  return E_NOTIMPL;
+}
+STDMETHODIMP TestContainer::ShowPropertyFrame() {
+  ++propertyFrameRequests;
+  return offersPropertyFrame ? S_OK : E_NOTIMPL;
+}
+
+}  // namespace container

@@ -13,9 +13,18 @@ void VariantFromBytes(BSTR bytes, VARIANT* out) {
 }
 
 void VariantFromBytes(const void* data, UINT length, VARIANT* out) {
-  fw::unique_bstr bytes(::SysAllocStringByteLen(static_cast<const char*>(data), length));
-  if (!bytes) throw std::bad_alloc();
-  VariantFromBytes(bytes.get(), out);
+  // The same array VectorFromBstr makes, without a byte string in between.
+  fw::unique_safearray array(::SafeArrayCreateVector(VT_UI1, 0, length));
+  if (!array) throw std::bad_alloc();
+  if (length) {
+    void* elements = nullptr;
+    if (FAILED(::SafeArrayAccessData(array.get(), &elements))) throw std::bad_alloc();
+    ::CopyMemory(elements, data, length);
+    ::SafeArrayUnaccessData(array.get());
+  }
+  ::VariantInit(out);
+  V_VT(out) = VT_ARRAY | VT_UI1;
+  V_ARRAY(out) = array.release();
 }
 
 namespace {

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "control/udp_ctrl.h"
 #include "support/host.h"
 
 namespace {
@@ -16,11 +15,15 @@ namespace {
 constexpr DISPID kWsError = 1, kReceived = 2, kClosed = 3, kReady = 4, kSent = 5;
 constexpr int kExchanges = 3;
 
-// Creates one control object; the host sites and initialises it.
+// Creates one control by its ProgID, from the registered udp.ocx; the host sites and initialises it.
 fw::com_ptr<IUnknown> CreateControl() {
+  CLSID clsid;
+  if (FAILED(::CLSIDFromProgID(L"UDP.UdpCtrl.1", &clsid)))
+    throw std::runtime_error("UDP.UdpCtrl.1 is not registered (regsvr32 udp.ocx)");
   fw::com_ptr<IUnknown> control;
-  if (FAILED(udp::CreateUdpCtrl(IID_IUnknown, control.put_void())))
-    throw std::runtime_error("cannot create the control");
+  HRESULT hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                  control.put_void());
+  if (FAILED(hr)) throw std::runtime_error("CoCreateInstance of UDP.UdpCtrl.1 failed");
   return control;
 }
 
@@ -47,7 +50,9 @@ struct Peer {
     if (host.Has(L"LocalAddress")) host.MustPut(L"LocalAddress", L"127.0.0.1");
     host.MustCall(L"Open", {std::to_wstring(port)});
     if (!host.WaitForEvents(kReady, 1, 3000)) throw std::runtime_error("Ready did not arrive");
-    std::printf("%s: Ready on UDP port %u\n", name, port);
+    std::printf("%s: Ready on UDP port %u (Socket %ld, LocalPort %d, LocalAddress %s)\n", name, port,
+                static_cast<long>(host.MustGet(L"Socket").i4()), host.MustGet(L"LocalPort").i2(),
+                Narrow(host.MustGet(L"LocalAddress").text()).c_str());
   }
   void Send(u_short port, const std::string& text) {
     host.MustCall(L"SendTo",
@@ -63,6 +68,12 @@ int main() {
   try {
     Peer a("A"), b("B");
     const u_short portA = host::FreeUdpPort(), portB = host::FreeUdpPort();
+    std::printf("Windows Sockets %s, \"%s\", %s, max sockets %s, max datagram %s\n",
+                Narrow(a.host.MustGet(L"WinsockVer").text()).c_str(),
+                Narrow(a.host.MustGet(L"WinsockDesc").text()).c_str(),
+                Narrow(a.host.MustGet(L"WinsockSysStat").text()).c_str(),
+                Narrow(a.host.MustGet(L"WinsockMaxSockets").text()).c_str(),
+                Narrow(a.host.MustGet(L"WinsockMaxDatagram").text()).c_str());
     a.Open(portA);
     b.Open(portB);
 

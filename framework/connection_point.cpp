@@ -1,5 +1,6 @@
 #include "framework/connection_point.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -17,16 +18,31 @@ void EventConnectionPoint::DisconnectAll() {
 }
 
 void EventConnectionPoint::Fire(DISPID id, std::span<VARIANT> args) {
-  // Automation passes arguments last first.
-  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-  DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  // Automation passes arguments last first. Events are raised per datagram: the usual few
+  // arguments and sinks are held on the stack.
+  constexpr size_t kInline = 4;
+  VARIANT inlineArgs[kInline];
+  std::vector<VARIANT> manyArgs;
+  VARIANT* reversed = inlineArgs;
+  if (args.size() > kInline) {
+    manyArgs.resize(args.size());
+    reversed = manyArgs.data();
+  }
+  std::copy(args.rbegin(), args.rend(), reversed);
+  DISPPARAMS params = {reversed, nullptr, static_cast<UINT>(args.size()), 0};
   // A sink may unadvise, or advise others, while it runs: raise to the sinks connected now.
-  std::vector<com_ptr<IDispatch>> sinks;
-  sinks.reserve(connections_.size());
-  for (auto& c : connections_) sinks.push_back(c.sink);
-  for (auto& sink : sinks) {
-    sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
-                 nullptr);
+  const size_t count = connections_.size();
+  com_ptr<IDispatch> inlineSinks[kInline];
+  std::vector<com_ptr<IDispatch>> manySinks;
+  com_ptr<IDispatch>* sinks = inlineSinks;
+  if (count > kInline) {
+    manySinks.resize(count);
+    sinks = manySinks.data();
+  }
+  for (size_t i = 0; i < count; ++i) sinks[i] = connections_[i].sink;
+  for (size_t i = 0; i < count; ++i) {
+    sinks[i]->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                     nullptr);
   }
 }
 

@@ -27,7 +27,7 @@ struct BindRecorder {
     static std::vector<u_short> p;
     return p;
   }
-  host::ScopedWinsock seam;
+  host::WinsockPatch seam;
 };
 
 TEST(AutomationConversion, OpenTakesANumberAsItsDecimalText) {

@@ -65,9 +65,9 @@ class FakedStartup : public testing::Test {
   void SetUp() override {
     g_fake = {};
     g_startups = g_cleanups = 0;
-    g_real = patch_.saved();
-    patch_.table().WSAStartup = FakeStartup;
-    patch_.table().WSACleanup = CountingCleanup;
+    g_real = patch_.original();
+    patch_.api().WSAStartup = FakeStartup;
+    patch_.api().WSACleanup = CountingCleanup;
   }
   host::WinsockPatch patch_;
 };

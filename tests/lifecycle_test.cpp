@@ -8,7 +8,7 @@
 
 using host::EventSink;
 using host::Host;
-using host::ScopedWinsock;
+using host::WinsockPatch;
 
 namespace {
 
@@ -68,7 +68,7 @@ TEST(Lifecycle, DestructionReleasesTheEndpointWithoutClosed) {
 }
 
 TEST(Lifecycle, FailedCleanUpIsReportedWhileTheControlGoes) {
-  ScopedWinsock ws;
+  WinsockPatch ws;
   ws->WSACleanup = FailingCleanup;
   ws->WSAGetLastError = NotInitialised;
   g_cleanups = 0;

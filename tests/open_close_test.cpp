@@ -8,7 +8,7 @@
 #include "support/winsock_fault.h"
 
 using host::Host;
-using host::ScopedWinsock;
+using host::WinsockPatch;
 using host::Var;
 
 namespace {
@@ -92,7 +92,7 @@ TEST(OpenClose, SecondOpenIsRefusedAndKeepsTheFirstEndpoint) {
 TEST(OpenClose, FailedBindIsThrownAndAnotherOpenMayFollow) {
   Host h;
   {
-    ScopedWinsock ws;
+    WinsockPatch ws;
     ws->bind = FailingBind;
     ws->WSAGetLastError = AddressInUse;
     auto r = h.Call(L"Open", {L"0"});

@@ -6,7 +6,7 @@
 #include "support/winsock_fault.h"
 
 using host::Host;
-using host::ScopedWinsock;
+using host::WinsockPatch;
 using host::Var;
 
 namespace {
@@ -52,7 +52,7 @@ TEST(Startup, KeepsTheImplementationFacts) {
 }
 
 TEST(Startup, FailedStartupRecordsTheErrorAndLeavesTheControlClosed) {
-  ScopedWinsock ws;
+  WinsockPatch ws;
   g_startupError = WSASYSNOTREADY;
   ws->WSAStartup = FailingStartup;
   Host h(Host::Init::None);
@@ -73,7 +73,7 @@ TEST(Startup, FailedStartupRecordsTheErrorAndLeavesTheControlClosed) {
 }
 
 TEST(Startup, OtherVersionIsUndoneAndReported) {
-  ScopedWinsock ws;
+  WinsockPatch ws;
   g_version = 0x0202;
   g_startups = g_cleanups = 0;
   ws->WSAStartup = OtherVersionStartup;
@@ -98,7 +98,7 @@ TEST(Startup, ReceiveBufferFollowsTheReportedMaximum) {
   } cases[] = {{0, 65467, L"0"}, {100, 512, L"100"}, {511, 512, L"511"}, {512, 512, L"512"},
                {8192, 8192, L"8192"}};
   for (const auto& c : cases) {
-    ScopedWinsock ws;
+    WinsockPatch ws;
     g_maxUdp = c.reported;
     ws->WSAStartup = LimitedStartup;
     Host h;
@@ -109,7 +109,7 @@ TEST(Startup, ReceiveBufferFollowsTheReportedMaximum) {
 }
 
 TEST(Startup, HostNameFailureLeavesTheControlWorking) {
-  ScopedWinsock ws;
+  WinsockPatch ws;
   ws->gethostname = FailingGethostname;
   ws->WSAGetLastError = NetworkDownError;
   Host h;
@@ -127,7 +127,7 @@ TEST(Startup, HostNameFailureLeavesTheControlWorking) {
 
 TEST(Startup, FailedStartupMakesOpenFailWithTheSocketError) {
   // Windows Sockets counts start-ups per process: without one, socket() reports WSANOTINITIALISED.
-  ScopedWinsock ws;
+  WinsockPatch ws;
   g_startupError = WSAVERNOTSUPPORTED;
   ws->WSAStartup = FailingStartup;
   Host h;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "control/winsock_api.h"
+#include "support/winsock_fault.h"
 #include "support/host.h"
 
 namespace host {
@@ -37,19 +38,5 @@ int ExpectedMaxDatagram();
 std::vector<Event> EventsOf(const EventSink& sink, DISPID id);
 // The bytes of each Received event, in order.
 std::vector<std::vector<unsigned char>> ReceivedData(const EventSink& sink);
-
-// Replaces entries of the sockets seam for the lifetime of the object, then restores the table.
-class WinsockPatch {
- public:
-  WinsockPatch() : saved_(udp::Winsock()) {}
-  ~WinsockPatch() { udp::Winsock() = saved_; }
-  WinsockPatch(const WinsockPatch&) = delete;
-  WinsockPatch& operator=(const WinsockPatch&) = delete;
-  udp::WinsockApi& api() { return udp::Winsock(); }
-  const udp::WinsockApi& original() const { return saved_; }
-
- private:
-  udp::WinsockApi saved_;
-};
 
 }  // namespace host

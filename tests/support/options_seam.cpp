@@ -15,9 +15,9 @@ bool IsBufferSize(int level, int option) {
 
 SockoptSpy::SockoptSpy() {
   g_spy = this;
-  g_passOn = patch_.saved();
-  patch_.table().setsockopt = &SockoptSpy::SetOption;
-  patch_.table().getsockopt = &SockoptSpy::GetOption;
+  g_passOn = patch_.original();
+  patch_.api().setsockopt = &SockoptSpy::SetOption;
+  patch_.api().getsockopt = &SockoptSpy::GetOption;
 }
 
 SockoptSpy::~SockoptSpy() { g_spy = nullptr; }

@@ -6,24 +6,10 @@
 #include <vector>
 
 #include "control/winsock_api.h"
+#include "support/winsock_fault.h"
 #include "support/host.h"
 
 namespace host {
-
-class WinsockPatch {
- public:
-  WinsockPatch() : saved_(udp::Winsock()) {}
-  ~WinsockPatch() { udp::Winsock() = saved_; }
-  WinsockPatch(const WinsockPatch&) = delete;
-  WinsockPatch& operator=(const WinsockPatch&) = delete;
-
-  udp::WinsockApi& table() { return udp::Winsock(); }
-  // The entries as they were when the patch was made, for fakes that pass calls on.
-  const udp::WinsockApi& saved() const { return saved_; }
-
- private:
-  udp::WinsockApi saved_;
-};
 
 struct SockoptCall {
   int level;

@@ -185,6 +185,11 @@ HRESULT Dispatcher::ConvertArgs(std::span<const DispParam> declared, const DISPP
       if (argErr) *argErr = position;
       return DISP_E_PARAMNOTOPTIONAL;
     }
+    // Text that already is text is read in place; everything else takes the standard conversion.
+    if (type == VT_BSTR && V_VT(ValueOf(arg)) == VT_BSTR) {
+      slot.text = WideFromBstr(V_BSTR(ValueOf(arg)));
+      continue;
+    }
     HRESULT hr = ConvertValue(&slot.value, arg, type);
     if (FAILED(hr)) {
       if (argErr) *argErr = position;

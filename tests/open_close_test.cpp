@@ -155,3 +155,41 @@ TEST(OpenClose, NotificationsWhileClosedChangeNothing) {
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
 }
+
+// Windows refuses to bind an address that is not one of the machine's (WSAEADDRNOTAVAIL); Wine's
+// sockets layer binds any address, so the refusal is the stack's part played by the seam here.
+unsigned long g_boundAddress = 0;
+int PASCAL BindOnlyLocalAddresses(SOCKET s, const sockaddr* address, int length) {
+  g_boundAddress = reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr;
+  if (g_boundAddress != INADDR_ANY && g_boundAddress != ::inet_addr("127.0.0.1")) {
+    ::WSASetLastError(WSAEADDRNOTAVAIL);
+    return SOCKET_ERROR;
+  }
+  return udp::SystemWinsock().bind(s, address, length);
+}
+
+TEST(OpenClose, LocalAddressOfAnotherHostFailsTheBind) {
+  struct Case {
+    const wchar_t* address;
+    unsigned long bound;  // what reaches bind
+  } cases[] = {{L"203.0.113.77", ::inet_addr("203.0.113.77")}, {L"not-an-address", INADDR_NONE}};
+  for (const auto& c : cases) {
+    host::WinsockPatch ws;
+    ws->bind = BindOnlyLocalAddresses;
+    Host h;
+    h.MustPut(L"LocalAddress", c.address);
+    auto r = h.Call(L"Open", {L"0"});
+    EXPECT_EQ(g_boundAddress, c.bound);
+    ASSERT_EQ(r.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAEADDRNOTAVAIL));
+    EXPECT_EQ(r.description, kWinsockMessage);
+    EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAEADDRNOTAVAIL);
+    EXPECT_EQ(h.MustGet(L"State").i2(), 9);
+    EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
+    // Another Open may follow at once.
+    h.MustPut(L"LocalAddress", L"127.0.0.1");
+    h.MustCall(L"Open", {L"0"});
+    EXPECT_EQ(h.MustGet(L"State").i2(), 1);
+    EXPECT_EQ(g_boundAddress, ::inet_addr("127.0.0.1"));
+  }
+}

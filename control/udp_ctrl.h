@@ -140,6 +140,8 @@ class CUdpCtrl : public fw::COleControl {
   std::wstring GetWinsockSysStat() const;
   std::wstring GetWinsockMaxSockets() const;
   std::wstring GetWinsockMaxDatagram() const;
+
+  // --- the About box (about.cpp) ---
   void AboutBox();
 
   // --- members ---

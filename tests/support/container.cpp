@@ -137,29 +137,7 @@ host::CallResult Invoke(IDispatch* object, const wchar_t* name, WORD flags,
   LPOLESTR n = const_cast<LPOLESTR>(name);
   r.hr = object->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_USER_DEFAULT, &id);
   if (FAILED(r.hr)) return r;
-  std::vector<VARIANT> raw;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) raw.push_back(*it->get());
-  DISPID put = DISPID_PROPERTYPUT;
-  DISPPARAMS dp = {raw.data(), nullptr, static_cast<UINT>(raw.size()), 0};
-  if (flags & DISPATCH_PROPERTYPUT) {
-    dp.rgdispidNamedArgs = &put;
-    dp.cNamedArgs = 1;
-  }
-  EXCEPINFO ei = {};
-  VARIANT result;
-  ::VariantInit(&result);
-  r.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &dp,
-                        (flags & DISPATCH_PROPERTYPUT) ? nullptr : &result, &ei, &r.argErr);
-  if (r.hr == DISP_E_EXCEPTION) {
-    r.scode = ei.scode;
-    if (ei.bstrDescription) r.description = ei.bstrDescription;
-  }
-  ::SysFreeString(ei.bstrDescription);
-  ::SysFreeString(ei.bstrSource);
-  ::SysFreeString(ei.bstrHelpFile);
-  r.value = host::Var(result);
-  ::VariantClear(&result);
-  return r;
+  return host::InvokeOn(object, id, flags, std::move(args), !(flags & DISPATCH_PROPERTYPUT));
 }
 
 static void Must(const host::CallResult& r, const wchar_t* name) {

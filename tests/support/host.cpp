@@ -224,7 +224,8 @@ void Host::Release() {
   dispatch_.reset();
 }
 
-CallResult Host::InvokeId(DISPID id, WORD flags, std::vector<Var> args, bool wantResult) {
+CallResult InvokeOn(IDispatch* object, DISPID id, WORD flags, std::vector<Var> args,
+                    bool wantResult) {
   CallResult r;
   std::vector<VARIANT> raw;
   for (auto it = args.rbegin(); it != args.rend(); ++it) raw.push_back(*it->get());
@@ -237,8 +238,8 @@ CallResult Host::InvokeId(DISPID id, WORD flags, std::vector<Var> args, bool wan
   EXCEPINFO ei = {};
   VARIANT result;
   ::VariantInit(&result);
-  r.hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &dp,
-                           wantResult ? &result : nullptr, &ei, &r.argErr);
+  r.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &dp,
+                        wantResult ? &result : nullptr, &ei, &r.argErr);
   if (r.hr == DISP_E_EXCEPTION) {
     r.scode = ei.scode;
     if (ei.bstrDescription)
@@ -250,6 +251,10 @@ CallResult Host::InvokeId(DISPID id, WORD flags, std::vector<Var> args, bool wan
   r.value = Var(result);
   ::VariantClear(&result);
   return r;
+}
+
+CallResult Host::InvokeId(DISPID id, WORD flags, std::vector<Var> args, bool wantResult) {
+  return InvokeOn(dispatch_.get(), id, flags, std::move(args), wantResult);
 }
 
 static DISPID IdOf(IDispatch* d, const wchar_t* name) {

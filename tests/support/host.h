@@ -133,6 +133,10 @@ class Host {
   fw::unique_advise_cookie cookie_;
 };
 
+// One IDispatch::Invoke as a host makes it (a put passes its value as DISPID_PROPERTYPUT).
+CallResult InvokeOn(IDispatch* object, DISPID id, WORD flags, std::vector<Var> args,
+                    bool wantResult = true);
+
 // The minimal client site every Host gives its control.
 IOleClientSite* TestClientSite();
 

@@ -22,6 +22,7 @@
 
 #include "control/udp_ctrl.h"
 #include "framework/unique_any.h"
+#include "support/host.h"
 
 namespace {
 
@@ -85,32 +86,7 @@ struct PlainSocket {
 
 // --- the control, hosted as a lean container would host it ---
 
-class Site : public IOleClientSite {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
-      *out = static_cast<IOleClientSite*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP SaveObject() override { return S_OK; }
-  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override {
-    *m = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetContainer(IOleContainer** c) override {
-    *c = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP ShowObject() override { return S_OK; }
-  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-};
-Site g_site;
+// The control is sited by the tests' minimal client site (tests/support/host.cpp).
 
 // An event sink that does nothing but call one function.
 class Sink : public IDispatch {
@@ -145,7 +121,7 @@ class Control {
     fw::com_ptr<IUnknown> unknown;
     if (FAILED(udp::CreateUdpCtrl(IID_IUnknown, unknown.put_void())))
       throw std::runtime_error("cannot create the control");
-    unknown.query<IOleObject>(IID_IOleObject)->SetClientSite(&g_site);
+    unknown.query<IOleObject>(IID_IOleObject)->SetClientSite(host::TestClientSite());
     unknown.query<IPersistStreamInit>(IID_IPersistStreamInit)->InitNew();
     dispatch_ = unknown.query<IDispatch>(IID_IDispatch);
     auto container = unknown.query<IConnectionPointContainer>(IID_IConnectionPointContainer);

@@ -88,34 +88,35 @@ bool KeyExists(HKEY root, const std::wstring& key) {
   return true;
 }
 
-std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& key) {
+namespace {
+// The sorted names that an enumeration (RegEnumKeyExW or RegEnumValueW) gives for a key.
+template <typename Enumerate>
+std::vector<std::wstring> EnumeratedNames(HKEY root, const std::wstring& key, Enumerate next) {
   std::vector<std::wstring> names;
   HKEY k = nullptr;
   if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return names;
   wchar_t name[256];
   for (DWORD i = 0;; ++i) {
     DWORD n = 256;
-    if (::RegEnumKeyExW(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (next(k, i, name, &n) != ERROR_SUCCESS) break;
     names.emplace_back(name, n);
   }
   ::RegCloseKey(k);
   std::sort(names.begin(), names.end());
   return names;
 }
+}  // namespace
+
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& key) {
+  return EnumeratedNames(root, key, [](HKEY k, DWORD i, wchar_t* name, DWORD* n) {
+    return ::RegEnumKeyExW(k, i, name, n, nullptr, nullptr, nullptr, nullptr);
+  });
+}
 
 std::vector<std::wstring> ValueNames(HKEY root, const std::wstring& key) {
-  std::vector<std::wstring> names;
-  HKEY k = nullptr;
-  if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return names;
-  wchar_t name[256];
-  for (DWORD i = 0;; ++i) {
-    DWORD n = 256;
-    if (::RegEnumValueW(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, n);
-  }
-  ::RegCloseKey(k);
-  std::sort(names.begin(), names.end());
-  return names;
+  return EnumeratedNames(root, key, [](HKEY k, DWORD i, wchar_t* name, DWORD* n) {
+    return ::RegEnumValueW(k, i, name, n, nullptr, nullptr, nullptr, nullptr);
+  });
 }
 
 std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& key) {

@@ -13,10 +13,10 @@ namespace udp {
 
 HANDLE CUdpCtrl::StartLookup(HANDLE& task, LookupBuffer& buffer, bool cancelOutstanding,
                              const std::function<HANDLE(char*)>& start) {
-  if (task) {
-    if (cancelOutstanding) CancelAsyncRequest(task);
+  if (cancelOutstanding)
+    CancelLookup(task, buffer);
+  else if (task)
     RetireLookup(task, buffer);
-  }
   if (!buffer) buffer = std::make_unique<char[]>(kLookupBufferSize);
   task = start(buffer.get());
   if (task) lookup_relay::Track(task, this);
@@ -61,6 +61,23 @@ void CUdpCtrl::HandOverLookups() {
   lookup_relay::ForgetOwner(this);
 }
 
+namespace {
+// What a look-up start hands its caller: the task handle, or -1 when the request did not start.
+INT_PTR StartResult(HANDLE task) { return task ? reinterpret_cast<INT_PTR>(task) : -1; }
+}  // namespace
+
+bool IsBroadcastText(const std::wstring& address) {
+  return address == L"255.255.255.255" || address == L"-1";
+}
+
+INT_PTR CUdpCtrl::StartServiceLookup(HANDLE& task, LookupBuffer& buffer, UINT message,
+                                     const std::string& service) {
+  return StartResult(StartLookup(task, buffer, true, [&](char* entry) {
+    return Winsock().WSAAsyncGetServByName(lookup_relay::Window(), message, service.c_str(), "udp",
+                                           entry, kLookupBufferSize);
+  }));
+}
+
 INT_PTR CUdpCtrl::AsyncGetHostByName(HWND, const std::string& host) {
   auto& ws = Winsock();
   const unsigned long address = ws.inet_addr(host.c_str());
@@ -68,22 +85,17 @@ INT_PTR CUdpCtrl::AsyncGetHostByName(HWND, const std::string& host) {
     m_sockAddr.sin_addr.s_addr = address;
     return 0;
   }
-  HANDLE task = StartLookup(m_hGetHost, m_hostEntBuf, true, [&](char* buffer) {
+  return StartResult(StartLookup(m_hGetHost, m_hostEntBuf, true, [&](char* buffer) {
     return ws.WSAAsyncGetHostByName(lookup_relay::Window(), kMsgGetHost, host.c_str(), buffer,
                                     kLookupBufferSize);
-  });
-  return task ? reinterpret_cast<INT_PTR>(task) : -1;
+  }));
 }
 
 INT_PTR CUdpCtrl::AsyncGetServByName(HWND, const std::string& port) {
   auto& ws = Winsock();
   m_sockAddr.sin_port = ws.htons(static_cast<u_short>(std::atoi(port.c_str())));
   if (m_sockAddr.sin_port != 0) return 0;
-  HANDLE task = StartLookup(m_hGetServ, m_servEntBuf, true, [&](char* buffer) {
-    return ws.WSAAsyncGetServByName(lookup_relay::Window(), kMsgGetServ, port.c_str(), "udp",
-                                    buffer, kLookupBufferSize);
-  });
-  return task ? reinterpret_cast<INT_PTR>(task) : -1;
+  return StartServiceLookup(m_hGetServ, m_servEntBuf, kMsgGetServ, port);
 }
 
 INT_PTR CUdpCtrl::AsyncGetLocalServByName(HWND, const std::string& port) {
@@ -93,18 +105,14 @@ INT_PTR CUdpCtrl::AsyncGetLocalServByName(HWND, const std::string& port) {
     m_localPortNet = ws.htons(static_cast<u_short>(number));
     return 0;
   }
-  HANDLE task = StartLookup(m_hGetLocalServ, m_localServEntBuf, true, [&](char* buffer) {
-    return ws.WSAAsyncGetServByName(lookup_relay::Window(), kMsgGetLocalServ, port.c_str(), "udp",
-                                    buffer, kLookupBufferSize);
-  });
-  return task ? reinterpret_cast<INT_PTR>(task) : -1;
+  return StartServiceLookup(m_hGetLocalServ, m_localServEntBuf, kMsgGetLocalServ, port);
 }
 
 void CUdpCtrl::SetLocalSockAddr(const std::wstring& address, u_short portNet) {
   m_bindAddr.sin_family = AF_INET;
   m_bindAddr.sin_port = portNet;
   m_localPort = static_cast<short>(portNet);
-  if (!address.empty() && address != L"255.255.255.255" && address != L"-1") {
+  if (!address.empty() && !IsBroadcastText(address)) {
     const unsigned long a = Winsock().inet_addr(fw::AnsiFromWide(address).c_str());
     m_bindAddr.sin_addr.s_addr = a;
     m_localIp = static_cast<LONG>(a);

@@ -19,7 +19,7 @@ void CUdpCtrl::SendTo(const std::wstring& remoteIp, const std::wstring& remotePo
   if (portLookup == -1) FailCall(ws.WSAGetLastError(), true);
 
   INT_PTR hostLookup = 0;
-  if (remoteIp == L"255.255.255.255" || remoteIp == L"-1") {
+  if (IsBroadcastText(remoteIp)) {
     m_sockAddr.sin_addr.s_addr = INADDR_BROADCAST;
     m_broadcast = TRUE;
   } else {

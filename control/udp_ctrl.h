@@ -88,6 +88,9 @@ class CUdpCtrl : public fw::COleControl {
   INT_PTR AsyncGetServByName(HWND window, const std::string& port);
   INT_PTR AsyncGetLocalServByName(HWND window, const std::string& port);
   void SetLocalSockAddr(const std::wstring& address, u_short portNet);
+  // Starts a service look-up for protocol "udp" on one of the two service channels.
+  INT_PTR StartServiceLookup(HANDLE& task, LookupBuffer& buffer, UINT message,
+                             const std::string& service);
 
   // --- notification dispatch (notify.cpp) ---
   LRESULT OnSocketNotify(WPARAM socket, LPARAM eventWord);
@@ -220,6 +223,9 @@ class CUdpCtrl : public fw::COleControl {
 extern const std::span<const fw::DispEntry> kUdpDispatch;
 extern const std::span<const fw::EventEntry> kUdpEvents;
 extern const std::span<const fw::MessageMapEntry> kUdpMessages;
+
+// "255.255.255.255" and "-1": the broadcast address as a destination, any address as the local one.
+bool IsBroadcastText(const std::wstring& address);
 
 // Creates a control object (the class factory's work).
 HRESULT CreateUdpCtrl(REFIID iid, void** out);

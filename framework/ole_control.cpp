@@ -500,11 +500,11 @@ STDMETHODIMP COleControl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) {
   return hr;
 }
 
-void COleControl::ExchangeVersion(CPropExchange& px, DWORD version, bool convert) {
+bool COleControl::ExchangeVersion(CPropExchange& px, DWORD version, bool convert) {
   ULONG stored = version;
   PX_ULong(px, L"_Version", stored, version);
   // Older versions are read as they are when conversion is allowed; newer ones never.
-  loadedVersion_ = (px.IsLoading() && (convert || stored == version)) ? stored : version;
+  return !px.IsLoading() || stored == version || (convert && stored < version);
 }
 
 void COleControl::ExchangeExtent(CPropExchange& px) {

@@ -177,7 +177,8 @@ class COleControl : public IDispatch,
   // platform's, with the control's own pages.
   virtual HRESULT OnProperties(HWND parent);
   // The framework's own part of the exchange: the persistence version and the extent.
-  void ExchangeVersion(CPropExchange& px, DWORD version, bool convert);
+  // Returns whether the stored version can be read by this one.
+  bool ExchangeVersion(CPropExchange& px, DWORD version, bool convert);
   void ExchangeExtent(CPropExchange& px);
 
  private:
@@ -194,7 +195,6 @@ class COleControl : public IDispatch,
   LONG refs_ = 1;
   bool initialised_ = false;
   bool modified_ = false;
-  DWORD loadedVersion_ = 0;
   SIZEL extent_{};  // HIMETRIC
   com_ptr<IOleClientSite> clientSite_;
   com_ptr<IOleAdviseHolder> adviseHolder_;

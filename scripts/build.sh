@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# Configures and builds the 64-bit tree (tests, benchmarks, demo) and the 32-bit DLL.
+# Configures and builds both trees: the 64-bit and the 32-bit DLL, each with its tests, benchmark
+# and demo. BITS=64 or BITS=32 builds one tree only.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
-cmake -S "$ROOT" -B "$BUILD64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINE_LOADER="$WINE64" >/dev/null
-cmake --build "$BUILD64"
-if [ "${SKIP_32BIT:-0}" != 1 ]; then
-  cmake -S "$ROOT" -B "$BUILD32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw32.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUDP_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$BUILD32"
-fi
+
+build_tree() {  # dir toolchain loader
+  local dir="$1" toolchain="$2" loader="$3"
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINE_LOADER="$loader" >/dev/null \
+    || fail "configuring $dir"
+  cmake --build "$dir" || fail "building $dir"
+}
+case "${BITS:-both}" in
+  64) build_tree "$BUILD64" mingw64.cmake "$WINE64" ;;
+  32) build_tree "$BUILD32" mingw32.cmake "$WINE32" ;;
+  both)
+    build_tree "$BUILD64" mingw64.cmake "$WINE64"
+    build_tree "$BUILD32" mingw32.cmake "$WINE32" ;;
+  *) fail "BITS must be 64, 32 or both, not '$BITS'" ;;
+esac

@@ -2,14 +2,21 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD64="${BUILD64:-$ROOT/build/x64}"
 BUILD32="${BUILD32:-$ROOT/build/x86}"
-export WINEPREFIX="${WINEPREFIX:-$BUILD64/wineprefix}"
+export WINEPREFIX="${WINEPREFIX:-$ROOT/build/wineprefix}"
 export WINEARCH=win64
-export WINEDEBUG=-all
+export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+# /usr/lib/wine/wine64 runs 64-bit programs, /usr/lib/wine/wine 32-bit ones (same WoW64 prefix).
 WINE64="$(command -v wine64 || echo /usr/lib/wine/wine64)"
+WINE32=/usr/lib/wine/wine
 WINESERVER="$(command -v wineserver || echo /usr/lib/wine/wineserver)"
-export WINE64 WINESERVER
+export WINE64 WINE32 WINESERVER
+
+# Every failing step says what failed, on one line, and stops the script.
+fail() { echo "error: $*" >&2; exit 1; }
+# Runs a command; when it fails, stops the script naming the step.
+step() { local what="$1"; shift; "$@" || fail "$what (exit $?)"; }
 
 wine_start() {
   "$WINESERVER" -p 2>/dev/null || true  # already running is fine
@@ -18,4 +25,10 @@ wine_start() {
 }
 wine_stop() {
   "$WINESERVER" -k 2>/dev/null || true
+}
+# A Windows path of a Unix one; fails loudly instead of yielding an empty text.
+win_path() {
+  local p
+  p="$("$WINE64" winepath -w "$1" 2>/dev/null)" && [ -n "$p" ] || fail "winepath -w $1"
+  printf '%s\n' "$p"
 }

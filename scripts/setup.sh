@@ -1,32 +1,53 @@
 #!/usr/bin/env bash
-# Installs what is missing on a Debian machine and makes the project's own headless Wine prefix.
+# Installs what is missing on a Debian machine (64-bit and 32-bit Wine side by side) and makes the
+# project's own headless WoW64 Wine prefix.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev
-          wine64 wine cmake ninja-build googletest)
+          wine64 wine wine32:i386 cmake ninja-build googletest python3 ${EXTRA_PACKAGES:-})
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+apt() { "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive "$@"; }
+
+# 32-bit programs (the 32-bit control and its tests) need Debian's i386 Wine.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "adding the i386 architecture"
+  apt dpkg --add-architecture i386 || fail "dpkg --add-architecture i386"
+  need_update=1
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null
-  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-    "${missing[@]}" >/dev/null
+  apt apt-get update -q >/dev/null || fail "apt-get update"
+  apt apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null \
+    || fail "apt-get install ${missing[*]}"
+elif [ "${need_update:-0}" = 1 ]; then
+  apt apt-get update -q >/dev/null || fail "apt-get update"
 fi
 
-WINE64="$(command -v wine64 || echo /usr/lib/wine/wine64)"
-[ -x "$WINE64" ] || { echo "no wine64 loader found" >&2; exit 1; }
+[ -x "$WINE64" ] || fail "no 64-bit Wine loader at $WINE64"
+[ -x "$WINE32" ] || fail "no 32-bit Wine loader at $WINE32"
 
+# A prefix made before 32-bit Wine was installed has no syswow64: 32-bit programs and winepath fail
+# there ("could not load kernel32.dll"). Such a prefix is remade.
+if [ -f "$WINEPREFIX/.headless-ready" ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+  echo "remaking Wine prefix $WINEPREFIX (it has no 32-bit part)"
+  "$WINESERVER" -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+fi
 if [ ! -f "$WINEPREFIX/.headless-ready" ]; then
   echo "making Wine prefix $WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  "$WINE64" wineboot -i </dev/null >/dev/null 2>&1
-  "$WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
-  "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+  "$WINE64" wineboot -i </dev/null >/dev/null 2>&1 || fail "wineboot -i in $WINEPREFIX"
+  "$WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 \
+    || fail "setting the null graphics driver"
+  "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    </dev/null >/dev/null 2>&1 || fail "turning off the crash dialog"
   "$WINESERVER" -w
+  [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || fail "the new prefix has no syswow64 (32-bit Wine missing?)"
   touch "$WINEPREFIX/.headless-ready"
 fi

@@ -18,10 +18,11 @@ using Bytes = std::vector<unsigned char>;
 struct BindRecorder {
   BindRecorder() {
     ports().clear();
-    seam->bind = [](SOCKET s, const sockaddr* a, int n) -> int {
-      ports().push_back(::ntohs(reinterpret_cast<const sockaddr_in*>(a)->sin_port));
-      return udp::SystemWinsock().bind(s, a, n);
-    };
+    seam->bind = RecordingBind;
+  }
+  static int PASCAL RecordingBind(SOCKET s, const sockaddr* a, int n) {
+    ports().push_back(::ntohs(reinterpret_cast<const sockaddr_in*>(a)->sin_port));
+    return udp::SystemWinsock().bind(s, a, n);
   }
   static std::vector<u_short>& ports() {
     static std::vector<u_short> p;

@@ -105,15 +105,14 @@ TEST_F(ClassObjects, CanUnloadWhileAnEventSinkIsConnectedOnlyAfterRelease) {
 
 // The property page
 
+BOOL CALLBACK CollectWindow(HWND w, LPARAM p) {
+  reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+  return TRUE;
+}
+
 std::vector<HWND> Children(HWND parent) {
   std::vector<HWND> out;
-  ::EnumChildWindows(
-      parent,
-      [](HWND w, LPARAM p) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&out));
+  ::EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&out));
   return out;
 }
 

@@ -5,12 +5,12 @@
 set -uo pipefail
 ocx="$1"
 here="$(cd "$(dirname "$0")" && pwd)"
-export BUILD64="${BUILD64:-$(cd "$(dirname "$ocx")" && pwd)}"
 source "$here/../../scripts/env.sh"
+# The loader of the DLL's bitness: the 32-bit one runs syswow64's regsvr32 and cscript.
+WINE="${UDP_WINE:-$WINE64}"
 
-wine() { "$WINE64" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-has_key() { "$WINE64" reg query "$1" </dev/null >/dev/null 2>&1; }
-fail() { echo "FAILED: $*"; exit 1; }
+wine() { "$WINE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+has_key() { "$WINE" reg query "$1" </dev/null >/dev/null 2>&1; }
 
 ocx_win="$(wine winepath -w "$ocx")"
 [ -n "$ocx_win" ] || fail "winepath"
@@ -18,10 +18,10 @@ user='HKCU\Software\Classes'
 machine='HKLM\Software\Classes'
 clsid='{796B4C64-E4E2-4C42-92ED-E89BF55CE626}'
 libid='{F898A5F0-DC31-4ED8-AB16-C58E72891C2B}'
-trap '"$WINE64" regsvr32 /s /u /n /i:user "$ocx_win" </dev/null >/dev/null 2>&1' EXIT
+trap '"$WINE" regsvr32 /s /u /n /i:user "$ocx_win" </dev/null >/dev/null 2>&1' EXIT
 
-"$WINE64" regsvr32 /s /u "$ocx_win" </dev/null >/dev/null 2>&1
-"$WINE64" regsvr32 /s /n /i:user "$ocx_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 /n /i:user"
+"$WINE" regsvr32 /s /u "$ocx_win" </dev/null >/dev/null 2>&1
+"$WINE" regsvr32 /s /n /i:user "$ocx_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 /n /i:user"
 for key in "$user\\UDP.UdpCtrl.1\\CLSID" "$user\\CLSID\\$clsid\\InprocServer32" \
            "$user\\CLSID\\$clsid\\MiscStatus\\1" "$user\\TypeLib\\$libid\\1.0"; do
   has_key "$key" || fail "missing $key"
@@ -33,7 +33,7 @@ for key in "$machine\\UDP.UdpCtrl.1" "$machine\\CLSID\\$clsid" "$machine\\TypeLi
 done
 echo "registered for the user"
 
-"$WINE64" regsvr32 /s /u /n /i:user "$ocx_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 /u /n /i:user"
+"$WINE" regsvr32 /s /u /n /i:user "$ocx_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 /u /n /i:user"
 for key in "$user\\UDP.UdpCtrl.1" "$user\\CLSID\\$clsid" "$user\\TypeLib\\$libid"; do
   has_key "$key" && fail "left $key"
 done

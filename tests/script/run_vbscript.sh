@@ -5,18 +5,19 @@
 set -uo pipefail
 ocx="$1" script="$2" expected="$3"
 here="$(cd "$(dirname "$0")" && pwd)"
-export BUILD64="${BUILD64:-$(cd "$(dirname "$ocx")" && pwd)}"
 source "$here/../../scripts/env.sh"
+# The loader of the DLL's bitness: the 32-bit one runs syswow64's regsvr32 and cscript.
+WINE="${UDP_WINE:-$WINE64}"
 
-winpath() { "$WINE64" winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r'; }
+winpath() { "$WINE" winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r'; }
 ocx_win="$(winpath "$ocx")"
 script_win="$(winpath "$script")"
 [ -n "$ocx_win" ] && [ -n "$script_win" ] || { echo "winepath failed"; exit 1; }
 
-"$WINE64" regsvr32 /s "$ocx_win" </dev/null >/dev/null 2>&1 || { echo "regsvr32 failed"; exit 1; }
-trap '"$WINE64" regsvr32 /s /u "$ocx_win" </dev/null >/dev/null 2>&1' EXIT
+"$WINE" regsvr32 /s "$ocx_win" </dev/null >/dev/null 2>&1 || { echo "regsvr32 failed"; exit 1; }
+trap '"$WINE" regsvr32 /s /u "$ocx_win" </dev/null >/dev/null 2>&1' EXIT
 
-actual="$("$WINE64" cscript //nologo "$script_win" </dev/null 2>&1 | tr -d '\r')"
+actual="$("$WINE" cscript //nologo "$script_win" </dev/null 2>&1 | tr -d '\r')"
 echo "--- printed by the script:"
 echo "$actual"
 if [ "$actual" == "$(cat "$expected")" ]; then

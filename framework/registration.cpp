@@ -146,21 +146,23 @@ bool SetRegString(HKEY root, const std::wstring& key, const wchar_t* valueName,
                           reinterpret_cast<const BYTE*>(value.c_str()), bytes) == ERROR_SUCCESS;
 }
 
-bool RegKeyExists(HKEY root, const std::wstring& key) {
+bool RegKeyExists(HKEY root, const std::wstring& key, REGSAM view) {
   RegKey k;
-  return ::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
+  return ::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, k.put()) == ERROR_SUCCESS;
 }
 
-bool DeleteRegTree(HKEY root, const std::wstring& key) {
+REGSAM OtherRegistryView() { return sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY; }
+
+bool DeleteRegTree(HKEY root, const std::wstring& key, REGSAM view) {
   if (key.empty()) return false;  // never the root itself
   RegKey k;
-  LONG status = ::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | KEY_WRITE, k.put());
+  LONG status = ::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | KEY_WRITE | view, k.put());
   if (Missing(status)) return true;
   if (status != ERROR_SUCCESS) return false;
   for (const auto& child : SubkeyNames(k.get()))
-    if (!DeleteRegTree(k.get(), child)) return false;
+    if (!DeleteRegTree(k.get(), child, view)) return false;
   k.reset();
-  status = ::RegDeleteKeyW(root, key.c_str());
+  status = view ? ::RegDeleteKeyExW(root, key.c_str(), view, 0) : ::RegDeleteKeyW(root, key.c_str());
   return status == ERROR_SUCCESS || Missing(status);
 }
 
@@ -205,7 +207,8 @@ bool UnregisterClass(HKEY root, const CLSID& clsid, const wchar_t* progId) {
            DeleteRegTree(root, cls + L"\\ToolboxBitmap32");
   }
   if (!DeleteRegTree(root, cls)) return false;
-  return !progId || DeleteRegTree(root, progId);
+  if (!progId || RegKeyExists(root, cls + L"\\InprocServer32", OtherRegistryView())) return true;
+  return DeleteRegTree(root, progId);
 }
 
 RegKey OpenUserClassesRoot() {
@@ -298,7 +301,11 @@ HRESULT UnregisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUse
       if (FAILED(info->GetTypeAttr(&attr))) continue;
       const std::wstring key = L"Interface\\" + GuidText(attr->guid);
       info->ReleaseTypeAttr(attr);
-      if (!DeleteRegTree(classesRoot, key)) return SELFREG_E_TYPELIB;
+      // The other word size's interface keys were written when its server registered the
+      // library: with the library gone they point at nothing.
+      if (!DeleteRegTree(classesRoot, key) ||
+          !DeleteRegTree(classesRoot, key, OtherRegistryView()))
+        return SELFREG_E_TYPELIB;
     }
   }
   return S_OK;

@@ -42,8 +42,12 @@ std::wstring ModuleString(UINT id, const std::wstring& fallback);
 bool SetRegString(HKEY root, const std::wstring& key, const wchar_t* valueName,
                   const std::wstring& value);
 // Deletes root\key with everything below it. A key that is missing or invalid counts as removed.
-bool DeleteRegTree(HKEY root, const std::wstring& key);
-bool RegKeyExists(HKEY root, const std::wstring& key);
+// view is 0 (this process's registry view), KEY_WOW64_32KEY or KEY_WOW64_64KEY.
+bool DeleteRegTree(HKEY root, const std::wstring& key, REGSAM view = 0);
+bool RegKeyExists(HKEY root, const std::wstring& key, REGSAM view = 0);
+// On 64-bit Windows class and interface keys exist once per word size, while ProgID and type
+// library keys are shared: the view of the other word size (the same view on 32-bit Windows).
+REGSAM OtherRegistryView();
 
 struct ControlClassRegistration {
   const CLSID* clsid;
@@ -62,15 +66,17 @@ bool RegisterControlClass(HKEY classesRoot, const ControlClassRegistration& reg)
 bool RegisterPlainClass(HKEY classesRoot, const CLSID& clsid, UINT nameId);
 // Removes a class key (and its ProgID key, when progId is given). When the class key also has
 // an "InprocServer" subkey (a 16-bit server shares the class ID), only "InprocServer32" and
-// "ToolboxBitmap32" are removed.
+// "ToolboxBitmap32" are removed. The shared ProgID key stays while the server of the other word
+// size is still registered for the class.
 bool UnregisterClass(HKEY classesRoot, const CLSID& clsid, const wchar_t* progId);
 
 // Registers the type library embedded in the module (resource TYPELIB 1) after checking that it
 // is the library libId. Per-user registration writes under the user's classes root.
 HRESULT RegisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUser);
 // Removes every version and locale of the library's registration, keeping the entries of other
-// platforms (a 16-bit registration, or the other word size); the registrations of its interfaces
-// go too when the library was registered before and can no longer be loaded afterwards.
+// platforms (a 16-bit registration, or the other word size); the registrations of its interfaces,
+// in both registry views, go too when the library was registered before and can no longer be
+// loaded afterwards.
 HRESULT UnregisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUser);
 
 // The user's classes root, created when missing.

@@ -4,10 +4,10 @@
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 "$ROOT/scripts/setup.sh"
-SKIP_32BIT=1 "$ROOT/scripts/build.sh" >/dev/null
+BITS=64 "$ROOT/scripts/build.sh" >/dev/null
 wine_start
 trap wine_stop EXIT
-ocx="$(winepath -w "$BUILD64/udp.ocx" 2>/dev/null)"
-"$WINE64" regsvr32 /s "$ocx" </dev/null
+ocx="$(win_path "$BUILD64/udp.ocx")"
+"$WINE64" regsvr32 /s "$ocx" </dev/null || fail "regsvr32 $ocx"
 echo "registered $ocx as UDP.UdpCtrl.1"
-"$WINE64" "$BUILD64/demo/udp_demo.exe" </dev/null
+"$WINE64" "$BUILD64/demo/udp_demo.exe" </dev/null || fail "the datagram exchange (udp_demo.exe)"

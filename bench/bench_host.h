@@ -1,0 +1,245 @@
+// The pieces every benchmark shares: a clock, a message pump with a deadline, plain loopback
+// sockets, the control hosted as a lean container would host it, and a bare WSAAsyncSelect window.
+#pragma once
+#include <winsock.h>
+#include <windows.h>
+#include <oleauto.h>
+#include <ocidl.h>
+
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "control/udp_ctrl.h"
+#include "framework/unique_any.h"
+#include "support/host.h"
+
+namespace bench {
+
+constexpr UINT kNotify = WM_USER + 1;
+constexpr DISPID kEventReceived = 2, kEventReady = 4, kEventSent = 5;
+constexpr int kReceiveWindow = 32;  // datagrams in flight in the receive rows: fits SO_RCVBUF
+constexpr int kIdleTimeoutMs = 1000;
+
+// --- timing and pumping, shared by both sides of every row ---
+
+inline double Now() {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  LARGE_INTEGER t;
+  ::QueryPerformanceCounter(&t);
+  return static_cast<double>(t.QuadPart) / frequency;
+}
+
+// Dispatches this thread's messages until done() holds; false when nothing arrived for idleMs.
+inline bool RunUntil(const std::function<bool()>& done, int idleMs = kIdleTimeoutMs) {
+  MSG msg;
+  while (!done()) {
+    if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::DispatchMessageW(&msg);
+      continue;
+    }
+    if (::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(idleMs), QS_ALLINPUT) ==
+        WAIT_TIMEOUT)
+      return done();
+  }
+  return true;
+}
+
+inline sockaddr_in Loopback(u_short port) {
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_port = ::htons(port);
+  a.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+  return a;
+}
+
+// A plain UDP socket on 127.0.0.1.
+struct PlainSocket {
+  SOCKET s = INVALID_SOCKET;
+  u_short port = 0;
+  PlainSocket() {
+    s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = Loopback(0);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ::ntohs(a.sin_port);
+  }
+  ~PlainSocket() { ::closesocket(s); }
+  PlainSocket(const PlainSocket&) = delete;
+  PlainSocket& operator=(const PlainSocket&) = delete;
+};
+
+// --- the control, hosted as a lean container would host it ---
+
+// The control is sited by the tests' minimal client site (tests/support/host.cpp).
+
+// An event sink that does nothing but call one function.
+class Sink : public IDispatch {
+ public:
+  std::function<void(DISPID, DISPPARAMS*)> onEvent;
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+      *out = static_cast<IDispatch*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    *n = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                      UINT*) override {
+    if (onEvent) onEvent(id, params);
+    return S_OK;
+  }
+};
+
+class Control {
+ public:
+  Control() {
+    fw::com_ptr<IUnknown> unknown;
+    if (FAILED(udp::CreateUdpCtrl(IID_IUnknown, unknown.put_void())))
+      throw std::runtime_error("cannot create the control");
+    unknown.query<IOleObject>(IID_IOleObject)->SetClientSite(host::TestClientSite());
+    unknown.query<IPersistStreamInit>(IID_IPersistStreamInit)->InitNew();
+    dispatch_ = unknown.query<IDispatch>(IID_IDispatch);
+    auto container = unknown.query<IConnectionPointContainer>(IID_IConnectionPointContainer);
+    container->FindConnectionPoint(udp::CUdpCtrl::ClassInfoOfUdp().eventsIid[0], point_.put());
+    point_->Advise(static_cast<IDispatch*>(&sink), &cookie_);
+    sendTo_ = Id(L"SendTo");
+  }
+  ~Control() {
+    point_->Unadvise(cookie_);
+    dispatch_.query<IOleObject>(IID_IOleObject)->SetClientSite(nullptr);
+  }
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  // Opens on a port of the system's choice, waits for Ready and returns the port.
+  u_short Open() {
+    bool ready = false;
+    sink.onEvent = [&](DISPID id, DISPPARAMS*) { ready = ready || id == kEventReady; };
+    VARIANT port;
+    V_VT(&port) = VT_BSTR;
+    V_BSTR(&port) = ::SysAllocString(L"0");
+    Invoke(Id(L"Open"), DISPATCH_METHOD, &port, 1);
+    ::VariantClear(&port);
+    if (!RunUntil([&] { return ready; })) throw std::runtime_error("no Ready");
+    sink.onEvent = nullptr;
+    VARIANT socket;
+    ::VariantInit(&socket);
+    Invoke(Id(L"Socket"), DISPATCH_PROPERTYGET, nullptr, 0, &socket);
+    socket_ = static_cast<SOCKET>(static_cast<ULONG>(V_I4(&socket)));
+    sockaddr_in a = {};
+    int len = sizeof a;
+    ::getsockname(socket_, reinterpret_cast<sockaddr*>(&a), &len);
+    return ::ntohs(a.sin_port);
+  }
+  // The open socket (after Open).
+  SOCKET Socket() const { return socket_; }
+
+  // The arguments of one SendTo, built once and reused as a host's loop would.
+  struct SendArgs {
+    VARIANT args[3];  // last first: Data, RemotePort, RemoteIp
+    SendArgs(u_short port, size_t size) {
+      V_VT(&args[2]) = VT_BSTR;
+      V_BSTR(&args[2]) = ::SysAllocString(L"127.0.0.1");
+      V_VT(&args[1]) = VT_BSTR;
+      V_BSTR(&args[1]) = ::SysAllocString(std::to_wstring(port).c_str());
+      SAFEARRAYBOUND bound = {static_cast<ULONG>(size), 0};
+      V_VT(&args[0]) = VT_ARRAY | VT_UI1;
+      V_ARRAY(&args[0]) = ::SafeArrayCreate(VT_UI1, 1, &bound);
+      std::memset(V_ARRAY(&args[0])->pvData, 0x5A, size);
+    }
+    ~SendArgs() {
+      for (auto& a : args) ::VariantClear(&a);
+    }
+  };
+  void SendTo(SendArgs& a) {
+    if (FAILED(Invoke(sendTo_, DISPATCH_METHOD, a.args, 3)))
+      throw std::runtime_error("SendTo failed");
+  }
+
+  Sink sink;
+
+ private:
+  DISPID Id(const wchar_t* name) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR n = const_cast<LPOLESTR>(name);
+    dispatch_->GetIDsOfNames(IID_NULL, &n, 1, 0, &id);
+    return id;
+  }
+  HRESULT Invoke(DISPID id, WORD flags, VARIANT* args, UINT count, VARIANT* result = nullptr) {
+    DISPPARAMS params = {args, nullptr, count, 0};
+    return dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr,
+                             nullptr);
+  }
+
+  fw::com_ptr<IDispatch> dispatch_;
+  fw::com_ptr<IConnectionPoint> point_;
+  DWORD cookie_ = 0;
+  DISPID sendTo_ = DISPID_UNKNOWN;
+  SOCKET socket_ = INVALID_SOCKET;
+};
+
+// --- the bare loops: one window, sockets registered with WSAAsyncSelect ---
+
+class BareWindow {
+ public:
+  std::function<void(SOCKET, WORD event)> onNotify;
+
+  BareWindow() {
+    static const ATOM atom = [] {
+      WNDCLASSW wc = {};
+      wc.lpfnWndProc = Proc;
+      wc.hInstance = ::GetModuleHandleW(nullptr);
+      wc.lpszClassName = L"UdpBenchBare";
+      return ::RegisterClassW(&wc);
+    }();
+    (void)atom;
+    hwnd_ = ::CreateWindowW(L"UdpBenchBare", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            ::GetModuleHandleW(nullptr), nullptr);
+    ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~BareWindow() { ::DestroyWindow(hwnd_); }
+  BareWindow(const BareWindow&) = delete;
+  BareWindow& operator=(const BareWindow&) = delete;
+
+  HWND hwnd() const { return hwnd_; }
+  // Registers a socket and waits for its first write notification, as the control does on Open.
+  void Register(SOCKET s) {
+    bool writable = false;
+    onNotify = [&](SOCKET from, WORD event) {
+      writable = writable || (from == s && event == FD_WRITE);
+    };
+    ::WSAAsyncSelect(s, hwnd_, kNotify, FD_READ | FD_WRITE);
+    RunUntil([&] { return writable; });
+    onNotify = nullptr;
+  }
+  void PostWrite(SOCKET s) { ::PostMessageW(hwnd_, kNotify, static_cast<WPARAM>(s), FD_WRITE); }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m == kNotify) {
+      auto* self = reinterpret_cast<BareWindow*>(::GetWindowLongPtrW(w, GWLP_USERDATA));
+      if (self && self->onNotify) self->onNotify(static_cast<SOCKET>(wp), WSAGETSELECTEVENT(lp));
+      return 0;
+    }
+    return ::DefWindowProcW(w, m, wp, lp);
+  }
+  HWND hwnd_ = nullptr;
+};
+
+}  // namespace bench

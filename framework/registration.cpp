@@ -77,9 +77,22 @@ HRESULT LoadModuleTypeLib(const GUID& libId, com_ptr<ITypeLib>& lib) {
   return same ? S_OK : SELFREG_E_TYPELIB;
 }
 
-bool LibraryLoads(const GUID& libId) {
-  com_ptr<ITypeLib> lib;
-  return SUCCEEDED(::LoadRegTypeLib(libId, 1, 0, 0, lib.put()));
+// Whether the library has an entry for `platform` under any version and locale.
+bool RegisteredForPlatform(HKEY classesRoot, const std::wstring& libKeyName,
+                           const wchar_t* platform) {
+  RegKey libKey;
+  if (::RegOpenKeyExW(classesRoot, libKeyName.c_str(), 0, KEY_READ, libKey.put()) != ERROR_SUCCESS)
+    return false;
+  for (const auto& version : SubkeyNames(libKey.get())) {
+    RegKey versionKey;
+    if (::RegOpenKeyExW(libKey.get(), version.c_str(), 0, KEY_READ, versionKey.put()) !=
+        ERROR_SUCCESS)
+      continue;
+    for (const auto& locale : SubkeyNames(versionKey.get()))
+      if (IsLocaleName(locale) && RegKeyExists(versionKey.get(), locale + L"\\" + platform))
+        return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -229,7 +242,8 @@ HRESULT RegisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUser)
   return S_OK;
 }
 
-HRESULT UnregisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUser) {
+// Everything is read and removed under classesRoot itself, so the per-user case needs nothing more.
+HRESULT UnregisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool /*perUser*/) {
   com_ptr<ITypeLib> ownLib;
   const bool haveOwnLib = SUCCEEDED(LoadModuleTypeLib(libId, ownLib));
   const wchar_t* platform = PlatformName(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
@@ -239,13 +253,6 @@ HRESULT UnregisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUse
       if (const wchar_t* p = PlatformName(attr->syskind)) platform = p;
       ownLib->ReleaseTLibAttr(attr);
     }
-  }
-
-  bool registeredBefore;
-  {
-    ClassesRootRedirect redirect(classesRoot, perUser);
-    if (redirect.failed(perUser)) return SELFREG_E_TYPELIB;
-    registeredBefore = LibraryLoads(libId);
   }
 
   const std::wstring libKeyName = L"TypeLib\\" + GuidText(libId);
@@ -284,28 +291,31 @@ HRESULT UnregisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUse
     return SELFREG_E_TYPELIB;
   }
 
-  bool loadsAfter;
-  {
-    ClassesRootRedirect redirect(classesRoot, perUser);
-    loadsAfter = LibraryLoads(libId);
-  }
-  if (registeredBefore && !loadsAfter && haveOwnLib) {
-    const UINT count = ownLib->GetTypeInfoCount();
-    for (UINT i = 0; i < count; ++i) {
-      TYPEKIND kind;
-      if (FAILED(ownLib->GetTypeInfoType(i, &kind))) continue;
-      if (kind != TKIND_DISPATCH && kind != TKIND_INTERFACE) continue;
-      com_ptr<ITypeInfo> info;
-      if (FAILED(ownLib->GetTypeInfo(i, info.put()))) continue;
-      TYPEATTR* attr = nullptr;
-      if (FAILED(info->GetTypeAttr(&attr))) continue;
-      const std::wstring key = L"Interface\\" + GuidText(attr->guid);
-      info->ReleaseTypeAttr(attr);
-      // The other word size's interface keys were written when its server registered the
-      // library: with the library gone they point at nothing.
-      if (!DeleteRegTree(classesRoot, key) ||
-          !DeleteRegTree(classesRoot, key, OtherRegistryView()))
-        return SELFREG_E_TYPELIB;
+  // RegisterTypeLib writes the interface keys into both registry views, whichever word size
+  // registers, and both DLLs of the product register the same library: the keys go, from both
+  // views, once neither word size has the library registered. Keys that an earlier registration
+  // left behind go with them.
+  if (haveOwnLib && !RegisteredForPlatform(classesRoot, libKeyName, L"win32") &&
+      !RegisteredForPlatform(classesRoot, libKeyName, L"win64")) {
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      RegKey interfaces;
+      status = ::RegOpenKeyExW(classesRoot, L"Interface", 0, KEY_READ | KEY_WRITE | view,
+                               interfaces.put());
+      if (Missing(status)) continue;
+      if (status != ERROR_SUCCESS) return SELFREG_E_TYPELIB;
+      const UINT count = ownLib->GetTypeInfoCount();
+      for (UINT i = 0; i < count; ++i) {
+        TYPEKIND kind;
+        if (FAILED(ownLib->GetTypeInfoType(i, &kind))) continue;
+        if (kind != TKIND_DISPATCH && kind != TKIND_INTERFACE) continue;
+        com_ptr<ITypeInfo> info;
+        if (FAILED(ownLib->GetTypeInfo(i, info.put()))) continue;
+        TYPEATTR* attr = nullptr;
+        if (FAILED(info->GetTypeAttr(&attr))) continue;
+        const std::wstring iid = GuidText(attr->guid);
+        info->ReleaseTypeAttr(attr);
+        if (!DeleteRegTree(interfaces.get(), iid)) return SELFREG_E_TYPELIB;
+      }
     }
   }
   return S_OK;

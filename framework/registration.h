@@ -74,9 +74,8 @@ bool UnregisterClass(HKEY classesRoot, const CLSID& clsid, const wchar_t* progId
 // is the library libId. Per-user registration writes under the user's classes root.
 HRESULT RegisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUser);
 // Removes every version and locale of the library's registration, keeping the entries of other
-// platforms (a 16-bit registration, or the other word size); the registrations of its interfaces,
-// in both registry views, go too when the library was registered before and can no longer be
-// loaded afterwards.
+// platforms (a 16-bit registration, or the other word size); the registrations of its interfaces
+// go too, from both registry views, once no 32-bit or 64-bit entry of the library is left.
 HRESULT UnregisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUser);
 
 // The user's classes root, created when missing.

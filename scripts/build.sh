@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds both trees: the 64-bit and the 32-bit DLL, each with its tests, benchmark
-# and demo. BITS=64 or BITS=32 builds one tree only.
+# and demo, then the installer (NSIS) from both DLLs. BITS=64 or BITS=32 builds one tree only (the
+# 64-bit one still makes the installer when a 32-bit DLL is there).
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
@@ -19,3 +20,7 @@ case "${BITS:-both}" in
     build_tree "$BUILD32" mingw32.cmake "$WINE32" ;;
   *) fail "BITS must be 64, 32 or both, not '$BITS'" ;;
 esac
+# The installer carries both DLLs: it is made in the 64-bit tree once the 32-bit DLL exists.
+if [ "${BITS:-both}" != 32 ] && [ -f "$BUILD32/udp.ocx" ]; then
+  cmake --build "$BUILD64" --target installer || fail "building the installer"
+fi

@@ -5,7 +5,7 @@ set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev
-          wine64 wine wine32:i386 cmake ninja-build googletest python3 ${EXTRA_PACKAGES:-})
+          wine64 wine wine32:i386 cmake ninja-build googletest python3 nsis ${EXTRA_PACKAGES:-})
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 apt() { "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive "$@"; }

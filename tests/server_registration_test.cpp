@@ -160,6 +160,36 @@ TEST_F(Registration, SixteenBitTypeLibraryEntryIsKept) {
   ASSERT_TRUE(container::DeleteTree(HKEY_CLASSES_ROOT, kLibKey));
 }
 
+bool KeyExistsInView(REGSAM view, const std::wstring& key) {
+  HKEY k = nullptr;
+  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS)
+    return false;
+  ::RegCloseKey(k);
+  return true;
+}
+
+// Both word sizes registered, as the installer leaves them: the interface keys, which the type
+// library's registration writes into both registry views, stay while the other one's entry does,
+// and go from both views with the last entry.
+TEST_F(Registration, InterfaceKeysGoFromBothViewsWithTheLastRegistration) {
+  ASSERT_EQ(server_->RegisterServer(), S_OK);
+  const std::wstring other = kLibKey + L"\\1.0\\0\\" + (kPlatform == L"win64" ? L"win32" : L"win64");
+  HKEY k = nullptr;
+  ASSERT_EQ(::RegCreateKeyW(HKEY_CLASSES_ROOT, other.c_str(), &k), ERROR_SUCCESS);
+  ::RegSetValueW(k, nullptr, REG_SZ, server_->path.c_str(),
+                 static_cast<DWORD>(server_->path.size() * sizeof(wchar_t)));
+  ::RegCloseKey(k);
+
+  ASSERT_EQ(server_->UnregisterServer(), S_OK);
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, other), server_->path);
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kDispatchKey));
+
+  ASSERT_TRUE(container::DeleteTree(HKEY_CLASSES_ROOT, kLibKey));  // the other one's removal
+  ASSERT_EQ(server_->UnregisterServer(), S_OK);
+  EXPECT_FALSE(KeyExistsInView(KEY_WOW64_64KEY, kDispatchKey));
+  EXPECT_FALSE(KeyExistsInView(KEY_WOW64_32KEY, kDispatchKey));
+}
+
 TEST_F(Registration, AMissingKeyCountsAsRemoved) {
   ASSERT_EQ(server_->RegisterServer(), S_OK);
   ASSERT_TRUE(container::DeleteTree(HKEY_CLASSES_ROOT, L"UDP.UdpCtrl.1"));

@@ -109,8 +109,11 @@ class ControlSite final : public IOleClientSite, public IDispatch {
                       EXCEPINFO*, UINT*) override {
     if (!(flags & DISPATCH_METHOD) || id < udp::kEventWsError || id > udp::kEventSent)
       return DISP_E_MEMBERNOTFOUND;
-    if (socket_ && params) socket_->OnControlEvent(id, *params);
-    return S_OK;
+    if (!socket_ || !params) return S_OK;
+    return fw::ComBarrier([&] {
+      socket_->OnControlEvent(id, *params);
+      return S_OK;
+    });
   }
 
  private:
@@ -281,7 +284,7 @@ void CUdpSocket::OnControlEvent(DISPID id, DISPPARAMS& params) {
     fromAddress_ = V_VT(&address) == VT_BSTR ? fw::WideFromBstr(V_BSTR(&address)) : L"";
     fromPort_ = V_VT(&port) == VT_BSTR ? fw::WideFromBstr(V_BSTR(&port)) : L"";
     // The control's data lives only while the event runs.
-    if (receiving_) {
+    if (receiving_ > 0) {
       receivedData_.reset();
       ::VariantCopyInd(&receivedData_, &params.rgvarg[0]);
     }

@@ -85,8 +85,9 @@ class CUdpSocket final : public IDispatch, public IConnectionPointContainer, pub
   unsigned long eventsRaised_ = 0, datagramsReceived_ = 0;
   // The events of this object running further up the stack.
   int handlerDepth_ = 0;
-  // Receive is waiting: the next datagram's data is kept for it.
-  bool receiving_ = false;
+  // The Receive calls waiting (another object's handler may call Receive while one waits): the
+  // next datagram's data is kept for them.
+  int receiving_ = 0;
   fw::unique_variant receivedData_;
 };
 

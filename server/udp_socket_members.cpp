@@ -159,12 +159,12 @@ void CUdpSocket::Receive(LONG milliseconds, VARIANT* result) {
   if (ctrl_->m_socket == INVALID_SOCKET) udp::ThrowUdpError(udp::kErrNotOpen);
   if (handlerDepth_ > 0) return;
   const unsigned long before = datagramsReceived_;
-  receiving_ = true;
+  ++receiving_;
   receivedData_.reset();
   // A port that closes while Receive waits brings no datagram any more.
   Pump([&] { return datagramsReceived_ != before || ctrl_->m_socket == INVALID_SOCKET; },
        milliseconds);
-  receiving_ = false;
+  --receiving_;
   if (datagramsReceived_ == before) return;
   *result = receivedData_;
   V_VT(&receivedData_) = VT_EMPTY;

@@ -6,6 +6,7 @@
 #include "framework/registration.h"
 #include "server/resource.h"
 #include "server/udp_prop_page.h"
+#include "server/udp_socket.h"
 #include "typelib/udp_guids.h"
 
 namespace server {
@@ -19,6 +20,7 @@ constexpr WORD kTypeLibMinor = 0;
 CUdpApp theApp;
 CUdpCtrlFactory theUdpCtrlFactory;
 CUdpPropPageFactory theUdpPropPageFactory;
+CUdpSocketFactory theUdpSocketFactory;
 
 // The framework's start makes every class object of the module available.
 bool CUdpApp::InitInstance() { return COleControlModule::InitInstance(); }

@@ -1,5 +1,5 @@
 // The module object, the class objects of the control and of its property page, and the
-// registration they write.
+// registration they write. UdpSocket's class object is in server/udp_socket.h.
 #pragma once
 #include <windows.h>
 

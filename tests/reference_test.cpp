@@ -11,6 +11,7 @@
 
 #include "control/udp_ctrl.h"
 #include "support/typelib.h"
+#include "typelib/udp_guids.h"
 
 namespace {
 
@@ -95,7 +96,9 @@ std::map<std::wstring, bool> EnforcedReadOnly(REFIID iid) {
     const IID* iid;
     std::span<const fw::DispEntry> entries;
   };
-  const Table tables[] = {{&udp::CUdpCtrl::ClassInfoOfUdp().dispatchIid[0], udp::kUdpDispatch}};
+  // UdpSocket hands every member it shares with the control to the control's own table.
+  const Table tables[] = {{&udp::CUdpCtrl::ClassInfoOfUdp().dispatchIid[0], udp::kUdpDispatch},
+                          {&DIID_DUdpSocket, udp::kUdpDispatch}};
   std::map<std::wstring, bool> readOnly;
   for (const auto& table : tables) {
     if (!IsEqualIID(*table.iid, iid)) continue;

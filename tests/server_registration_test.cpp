@@ -23,11 +23,13 @@ const std::wstring kCtrlKey = L"CLSID\\" + Text(CLSID_Udp);
 const std::wstring kPageKey = L"CLSID\\" + Text(CLSID_UdpPropPage);
 const std::wstring kLibKey = L"TypeLib\\" + Text(LIBID_UDPLib);
 const std::wstring kDispatchKey = L"Interface\\" + Text(DIID_DUdp);
+const std::wstring kSocketKey = L"CLSID\\" + Text(CLSID_UdpSocket);
 const std::wstring kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
 
 std::vector<std::wstring> Everything(HKEY root) {
   std::vector<std::wstring> all;
-  for (const auto& key : {kCtrlKey, kPageKey, kLibKey, std::wstring(L"UDP.UdpCtrl.1")}) {
+  for (const auto& key : {kCtrlKey, kPageKey, kLibKey, kSocketKey, std::wstring(L"UDP.UdpCtrl.1"),
+                          std::wstring(L"UDP.UdpSocket.1"), std::wstring(L"UDP.UdpSocket")}) {
     auto part = Snapshot(root, key);
     all.insert(all.end(), part.begin(), part.end());
   }

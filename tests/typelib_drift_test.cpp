@@ -11,6 +11,7 @@
 
 #include "control/udp_ctrl.h"
 #include "support/typelib.h"
+#include "typelib/udp_guids.h"
 
 namespace {
 
@@ -259,6 +260,38 @@ TEST(TypeLibDrift, TableAndLibraryDifferOnlyWhereTheDispatcherConverts) {
     m.binding = Binding::None;
   }
   ExpectSameSurface(fromLibrary, table, "library vs table");
+}
+
+// UdpSocket's interface: the control's, without the About box, and the members of its own.
+Surface ExpectedSocketTypeLib() {
+  Surface s = ExpectedTypeLib();
+  s.erase(L"AboutBox");
+  auto prop = [&](const wchar_t* name, DISPID id, VARTYPE type) {
+    s[name] = {id, Kind::Property, type, {}, false};
+  };
+  auto method = [&](const wchar_t* name, DISPID id, VARTYPE result, std::vector<Param> params) {
+    s[name] = {id, Kind::Method, result, std::move(params), false};
+  };
+  method(L"Wait", 101, VT_BOOL, {{L"Milliseconds", VT_I4}});
+  method(L"Receive", 102, VT_VARIANT, {{L"Milliseconds", VT_I4}});
+  prop(L"FromAddress", 103, VT_BSTR);
+  prop(L"FromPort", 104, VT_BSTR);
+  method(L"TextToBytes", 105, VT_VARIANT, {{L"Text", VT_BSTR}, {L"CodePage", VT_I4}});
+  method(L"BytesToText", 106, VT_BSTR, {{L"Data", VT_VARIANT}, {L"CodePage", VT_I4}});
+  prop(L"OnReady", 110, VT_DISPATCH);
+  prop(L"OnReceived", 111, VT_DISPATCH);
+  prop(L"OnSent", 112, VT_DISPATCH);
+  prop(L"OnClosed", 113, VT_DISPATCH);
+  prop(L"OnWsError", 114, VT_DISPATCH);
+  return s;
+}
+
+TEST(TypeLibDrift, SocketInterfaceIsTheControlsWithoutAboutBoxAndItsOwnMembers) {
+  auto lib = host::LoadOcxTypeLib();
+  ASSERT_TRUE(lib);
+  auto info = TypeInfoOf(lib.get(), DIID_DUdpSocket);
+  ASSERT_TRUE(info);
+  ExpectSameSurface(ExpectedSocketTypeLib(), FromTypeInfo(info.get()), "socket interface");
 }
 
 TEST(TypeLibDrift, EventInterfaceMatchesTheEventTable) {

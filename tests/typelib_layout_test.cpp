@@ -58,8 +58,8 @@ TEST_F(TypeLibLayout, LibraryAttributes) {
   ::SysFreeString(helpFile);
 }
 
-TEST_F(TypeLibLayout, ThreeTypesInOrderWithTheirFlagsAndHelpStrings) {
-  ASSERT_EQ(lib->GetTypeInfoCount(), 3u);
+TEST_F(TypeLibLayout, FiveTypesInOrderWithTheirFlagsAndHelpStrings) {
+  ASSERT_EQ(lib->GetTypeInfoCount(), 5u);
   struct Expected {
     const wchar_t* name;
     const GUID* guid;
@@ -72,8 +72,12 @@ TEST_F(TypeLibLayout, ThreeTypesInOrderWithTheirFlagsAndHelpStrings) {
       {L"_DUdpEvents", &DIID_DUdpEvents, TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE,
        L"Event interface for Udp Control"},
       {L"Udp", &CLSID_Udp, TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL, L"Udp Control"},
+      {L"_DUdpSocket", &DIID_DUdpSocket, TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE | TYPEFLAG_FHIDDEN,
+       L"Dispatch interface for UdpSocket"},
+      {L"UdpSocket", &CLSID_UdpSocket, TKIND_COCLASS, TYPEFLAG_FCANCREATE,
+       L"UdpSocket: a UDP endpoint for any automation host"},
   };
-  for (UINT i = 0; i < 3; ++i) {
+  for (UINT i = 0; i < 5; ++i) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(expected[i].name)));
     BSTR name = nullptr;
     ASSERT_HRESULT_SUCCEEDED(lib->GetDocumentation(i, &name, nullptr, nullptr, nullptr));
@@ -88,22 +92,30 @@ TEST_F(TypeLibLayout, ThreeTypesInOrderWithTheirFlagsAndHelpStrings) {
   }
 }
 
-TEST_F(TypeLibLayout, CoclassJoinsTheDispatchInterfaceAndTheDefaultSource) {
-  TypeAttr coclass = Type(2);
-  ASSERT_NE(coclass.attr, nullptr);
-  ASSERT_EQ(coclass.attr->cImplTypes, 2);
-  const GUID* expected[] = {&DIID_DUdp, &DIID_DUdpEvents};
-  const INT expectedFlags[] = {IMPLTYPEFLAG_FDEFAULT, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE};
-  for (UINT i = 0; i < 2; ++i) {
-    INT flags = 0;
-    ASSERT_HRESULT_SUCCEEDED(coclass.info->GetImplTypeFlags(i, &flags));
-    EXPECT_EQ(flags, expectedFlags[i]);
-    HREFTYPE ref = 0;
-    ASSERT_HRESULT_SUCCEEDED(coclass.info->GetRefTypeOfImplType(i, &ref));
-    fw::com_ptr<ITypeInfo> implemented;
-    ASSERT_HRESULT_SUCCEEDED(coclass.info->GetRefTypeInfo(ref, implemented.put()));
-    TypeAttr impl(implemented);
-    EXPECT_TRUE(IsEqualGUID(impl.attr->guid, *expected[i]));
+TEST_F(TypeLibLayout, EachCoclassJoinsItsDispatchInterfaceAndTheDefaultSource) {
+  const struct {
+    UINT index;
+    const GUID* dispatch;
+  } coclasses[] = {{2, &DIID_DUdp}, {4, &DIID_DUdpSocket}};
+  for (const auto& c : coclasses) {
+    SCOPED_TRACE(c.index);
+    TypeAttr coclass = Type(c.index);
+    ASSERT_NE(coclass.attr, nullptr);
+    ASSERT_EQ(coclass.attr->cImplTypes, 2);
+    const GUID* expected[] = {c.dispatch, &DIID_DUdpEvents};
+    const INT expectedFlags[] = {IMPLTYPEFLAG_FDEFAULT,
+                                 IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE};
+    for (UINT i = 0; i < 2; ++i) {
+      INT flags = 0;
+      ASSERT_HRESULT_SUCCEEDED(coclass.info->GetImplTypeFlags(i, &flags));
+      EXPECT_EQ(flags, expectedFlags[i]);
+      HREFTYPE ref = 0;
+      ASSERT_HRESULT_SUCCEEDED(coclass.info->GetRefTypeOfImplType(i, &ref));
+      fw::com_ptr<ITypeInfo> implemented;
+      ASSERT_HRESULT_SUCCEEDED(coclass.info->GetRefTypeInfo(ref, implemented.put()));
+      TypeAttr impl(implemented);
+      EXPECT_TRUE(IsEqualGUID(impl.attr->guid, *expected[i]));
+    }
   }
 }
 

@@ -1,4 +1,4 @@
-// The identifiers of the type library, its interfaces and the two classes. The IDL repeats them.
+// The identifiers of the type library, its interfaces and its classes. The IDL repeats them.
 #pragma once
 #include <guiddef.h>
 
@@ -17,3 +17,9 @@ inline constexpr GUID CLSID_Udp = {
 // {2933D6D4-0DC8-4BDF-B2C1-CD6FAE4AFBB2}
 inline constexpr GUID CLSID_UdpPropPage = {
     0x2933D6D4, 0x0DC8, 0x4BDF, {0xB2, 0xC1, 0xCD, 0x6F, 0xAE, 0x4A, 0xFB, 0xB2}};
+// {EE38C61D-CEDB-4DF1-8D7B-E7AE5EF05942}
+inline constexpr GUID DIID_DUdpSocket = {
+    0xEE38C61D, 0xCEDB, 0x4DF1, {0x8D, 0x7B, 0xE7, 0xAE, 0x5E, 0xF0, 0x59, 0x42}};
+// {50EA947D-3525-4BEB-838B-1BF6965B615C}
+inline constexpr GUID CLSID_UdpSocket = {
+    0x50EA947D, 0x3525, 0x4BEB, {0x83, 0x8B, 0x1B, 0xF6, 0x96, 0x5B, 0x61, 0x5C}};

@@ -11,7 +11,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/../../scripts/env.sh"
 
 # Every class a host creates by its ProgID.
-progids=(UDP.UdpCtrl.1)
+progids=(UDP.UdpCtrl.1 UDP.UdpSocket UDP.UdpSocket.1)
 version="$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")"
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\KarvoDgramix'
 machine_dir="$WINEPREFIX/drive_c/Program Files/Karvo Dgramix"

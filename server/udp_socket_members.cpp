@@ -1,0 +1,204 @@
+// The members that UdpSocket adds to the control's: waiting, receiving, the last sender, the
+// text helpers and the callbacks, as a plain table.
+#include <string>
+
+#include "control/data_variant.h"
+#include "control/errors.h"
+#include "control/udp_ctrl.h"
+#include "framework/dispatcher.h"
+#include "framework/text.h"
+#include "server/udp_socket.h"
+
+namespace server {
+
+namespace {
+
+using fw::DispBinding;
+using fw::DispEntry;
+using fw::DispParam;
+
+constexpr LONG kUtf8 = 65001;
+constexpr LONG kAnsi = 0;
+constexpr LONG kUtf16 = 1200;
+
+// The dispatcher hands the socket's entries the socket itself (see CUdpSocket::Invoke).
+CUdpSocket* Self(fw::COleControl* self) { return reinterpret_cast<CUdpSocket*>(self); }
+
+// An optional number: the default when the caller left it out.
+LONG OptionalLong(const VARIANT* value, LONG fallback) {
+  fw::unique_variant plain, number;
+  if (FAILED(::VariantCopyInd(&plain, const_cast<VARIANT*>(value))))
+    udp::ThrowUdpError(udp::kErrBadArgument);
+  if (V_VT(&plain) == VT_ERROR && V_ERROR(&plain) == DISP_E_PARAMNOTFOUND) return fallback;
+  if (FAILED(::VariantChangeType(&number, &plain, 0, VT_I4)))
+    udp::ThrowUdpError(udp::kErrBadArgument);
+  return V_I4(&number);
+}
+
+LONG Milliseconds(const VARIANT* value) {
+  const LONG ms = OptionalLong(value, 0);
+  if (ms < 0) udp::ThrowUdpError(udp::kErrBadArgument);
+  return ms;
+}
+
+LONG CodePage(const VARIANT* value) {
+  const LONG codePage = OptionalLong(value, kUtf8);
+  if (codePage != kUtf8 && codePage != kAnsi && codePage != kUtf16)
+    udp::ThrowUdpError(udp::kErrBadArgument);
+  return codePage;
+}
+
+UINT WindowsCodePage(LONG codePage) { return codePage == kAnsi ? CP_ACP : CP_UTF8; }
+
+void TextToBytes(const std::wstring& text, LONG codePage, VARIANT* result) {
+  if (codePage == kUtf16) {
+    udp::VariantFromBytes(text.data(), static_cast<UINT>(text.size() * sizeof(wchar_t)), result);
+    return;
+  }
+  const int length = static_cast<int>(text.size());
+  const UINT cp = WindowsCodePage(codePage);
+  const int n =
+      length ? ::WideCharToMultiByte(cp, 0, text.data(), length, nullptr, 0, nullptr, nullptr) : 0;
+  std::string bytes(static_cast<size_t>(n), '\0');
+  if (n) ::WideCharToMultiByte(cp, 0, text.data(), length, bytes.data(), n, nullptr, nullptr);
+  udp::VariantFromBytes(bytes.data(), static_cast<UINT>(n), result);
+}
+
+std::wstring BytesToText(const VARIANT* data, LONG codePage) {
+  fw::unique_bstr bytes;
+  switch (udp::BytesFromVariant(data, bytes)) {
+    case udp::DataError::NotConvertible:
+      udp::ThrowUdpError(udp::kErrBadArgument);
+    case udp::DataError::CannotFlatten:
+      udp::ThrowUdpError(udp::kErrOutOfMemory);
+    case udp::DataError::None:
+      break;
+  }
+  const char* raw = reinterpret_cast<const char*>(bytes.get());
+  const UINT length = ::SysStringByteLen(bytes.get());
+  if (codePage == kUtf16) {
+    // Half a character is no UTF-16 text.
+    if (length % sizeof(wchar_t)) udp::ThrowUdpError(udp::kErrBadArgument);
+    return std::wstring(reinterpret_cast<const wchar_t*>(raw), length / sizeof(wchar_t));
+  }
+  const UINT cp = WindowsCodePage(codePage);
+  const int n = length ? ::MultiByteToWideChar(cp, 0, raw, static_cast<int>(length), nullptr, 0) : 0;
+  std::wstring text(static_cast<size_t>(n), L'\0');
+  if (n) ::MultiByteToWideChar(cp, 0, raw, static_cast<int>(length), text.data(), n);
+  return text;
+}
+
+constexpr DispEntry Accessors(const wchar_t* name, DISPID id, VARTYPE type, fw::DispGetFn get,
+                              fw::DispPutFn put = nullptr) {
+  return {name, id, DispBinding::Accessors, type, put == nullptr, nullptr, nullptr, get, put,
+          nullptr, {}};
+}
+constexpr DispEntry Method(const wchar_t* name, DISPID id, VARTYPE result, fw::DispCallFn call,
+                           std::span<const DispParam> params) {
+  return {name, id, DispBinding::Method, result, false, nullptr, nullptr, nullptr, nullptr, call,
+          params};
+}
+// A callback property of one event. VT_VARIANT: Nothing, Empty and Null reach the setter too.
+template <DISPID kEvent>
+constexpr DispEntry Callback(const wchar_t* name, DISPID id) {
+  return Accessors(
+      name, id, VT_VARIANT, [](fw::COleControl* s, VARIANT* r) { Self(s)->GetCallback(kEvent, r); },
+      [](fw::COleControl* s, const fw::DispArgs& a) { Self(s)->SetCallback(kEvent, a.Variant(0)); });
+}
+
+// Optional parameters are VARIANTs: the entries put in the defaults themselves.
+constexpr DispParam kTimeParams[] = {{L"Milliseconds", VT_VARIANT}};
+constexpr DispParam kTextToBytesParams[] = {{L"Text", VT_BSTR}, {L"CodePage", VT_VARIANT}};
+constexpr DispParam kBytesToTextParams[] = {{L"Data", VT_VARIANT}, {L"CodePage", VT_VARIANT}};
+
+const DispEntry kEntries[] = {
+    Method(L"Wait", 101, VT_BOOL,
+           [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
+             fw::ResultBool(r, Self(s)->Wait(Milliseconds(a.Variant(0))));
+           },
+           kTimeParams),
+    Method(L"Receive", 102, VT_VARIANT,
+           [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
+             Self(s)->Receive(Milliseconds(a.Variant(0)), r);
+           },
+           kTimeParams),
+    Accessors(L"FromAddress", 103, VT_BSTR,
+              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Self(s)->FromAddress()); }),
+    Accessors(L"FromPort", 104, VT_BSTR,
+              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Self(s)->FromPort()); }),
+    Method(L"TextToBytes", 105, VT_VARIANT,
+           [](fw::COleControl*, const fw::DispArgs& a, VARIANT* r) {
+             TextToBytes(a.Text(0), CodePage(a.Variant(1)), r);
+           },
+           kTextToBytesParams),
+    Method(L"BytesToText", 106, VT_BSTR,
+           [](fw::COleControl*, const fw::DispArgs& a, VARIANT* r) {
+             const LONG codePage = CodePage(a.Variant(1));
+             fw::ResultText(r, BytesToText(a.Variant(0), codePage));
+           },
+           kBytesToTextParams),
+    Callback<udp::kEventReady>(L"OnReady", 110),
+    Callback<udp::kEventReceived>(L"OnReceived", 111),
+    Callback<udp::kEventSent>(L"OnSent", 112),
+    Callback<udp::kEventClosed>(L"OnClosed", 113),
+    Callback<udp::kEventWsError>(L"OnWsError", 114),
+};
+
+}  // namespace
+
+const std::span<const fw::DispEntry> kUdpSocketDispatch = kEntries;
+
+bool CUdpSocket::Wait(LONG milliseconds) {
+  // Inside its own handler the object's notifications wait until the handler returns anyway.
+  if (handlerDepth_ > 0) return false;
+  const unsigned long before = eventsRaised_;
+  return Pump([&] { return eventsRaised_ != before; }, milliseconds);
+}
+
+void CUdpSocket::Receive(LONG milliseconds, VARIANT* result) {
+  if (ctrl_->m_socket == INVALID_SOCKET) udp::ThrowUdpError(udp::kErrNotOpen);
+  if (handlerDepth_ > 0) return;
+  const unsigned long before = datagramsReceived_;
+  ++receiving_;
+  receivedData_.reset();
+  // A port that closes while Receive waits brings no datagram any more.
+  Pump([&] { return datagramsReceived_ != before || ctrl_->m_socket == INVALID_SOCKET; },
+       milliseconds);
+  --receiving_;
+  if (datagramsReceived_ == before) return;
+  *result = receivedData_;
+  V_VT(&receivedData_) = VT_EMPTY;
+}
+
+void CUdpSocket::GetCallback(DISPID event, VARIANT* result) const {
+  IDispatch* callback = callbacks_[event - udp::kEventWsError].get();
+  if (callback) callback->AddRef();
+  V_VT(result) = VT_DISPATCH;
+  V_DISPATCH(result) = callback;
+}
+
+void CUdpSocket::SetCallback(DISPID event, VARIANT* value) {
+  fw::unique_variant plain;
+  if (FAILED(::VariantCopyInd(&plain, value))) udp::ThrowUdpError(udp::kErrBadArgument);
+  fw::com_ptr<IDispatch> callback;
+  switch (V_VT(&plain)) {
+    case VT_EMPTY:
+    case VT_NULL:
+      break;
+    case VT_DISPATCH:
+      callback = fw::com_ptr<IDispatch>(V_DISPATCH(&plain), true);
+      break;
+    case VT_UNKNOWN:
+      if (V_UNKNOWN(&plain) &&
+          FAILED(V_UNKNOWN(&plain)->QueryInterface(IID_IDispatch, callback.put_void())))
+        udp::ThrowUdpError(udp::kErrBadArgument);
+      break;
+    default:
+      // Nothing else can be called.
+      udp::ThrowUdpError(udp::kErrBadArgument);
+  }
+  // The old callback may be running: the caller's copy keeps it alive until it returns.
+  callbacks_[event - udp::kEventWsError] = std::move(callback);
+}
+
+}  // namespace server

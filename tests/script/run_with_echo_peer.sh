@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Starts a native UDP echo peer (python3, on 127.0.0.1) and registers the built DLL in the Wine
+# prefix, then runs a client with the peer's port as its argument: a .vbs or .js under cscript,
+# or a Windows program. Judges the lines the client prints (cscript exits 0 even when the script
+# fails).
+# Usage: run_with_echo_peer.sh <udp.ocx> <expected-output file> <client>
+set -uo pipefail
+ocx="$1" expected="$2" client="$3"
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/../../scripts/env.sh"
+# The loader of the DLL's bitness: the 32-bit one runs syswow64's regsvr32 and cscript.
+WINE="${UDP_WINE:-$WINE64}"
+
+winpath() { "$WINE" winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r'; }
+ocx_win="$(winpath "$ocx")"
+client_win="$(winpath "$client")"
+[ -n "$ocx_win" ] && [ -n "$client_win" ] || { echo "winepath failed"; exit 1; }
+
+port_file="$(mktemp)"
+python3 -c '
+import socket, sys
+peer = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+peer.bind(("127.0.0.1", 0))
+with open(sys.argv[1], "w") as f:
+    f.write(str(peer.getsockname()[1]))
+while True:
+    data, sender = peer.recvfrom(65535)
+    peer.sendto(data, sender)
+' "$port_file" &
+peer_pid=$!
+trap 'kill "$peer_pid" 2>/dev/null; rm -f "$port_file";
+      "$WINE" regsvr32 /s /u "$ocx_win" </dev/null >/dev/null 2>&1' EXIT
+for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
+port="$(cat "$port_file")"
+[ -n "$port" ] || { echo "the echo peer did not start"; exit 1; }
+
+"$WINE" regsvr32 /s "$ocx_win" </dev/null >/dev/null 2>&1 || { echo "regsvr32 failed"; exit 1; }
+case "$client" in
+  *.vbs | *.js) actual="$("$WINE" cscript //nologo "$client_win" "$port" </dev/null 2>&1)" ;;
+  *) actual="$("$WINE" "$client_win" "$port" </dev/null 2>&1)" ;;
+esac
+actual="$(printf '%s\n' "$actual" | tr -d '\r')"
+echo "--- printed by $(basename "$client") (echo peer on port $port):"
+echo "$actual"
+if [ "$actual" == "$(cat "$expected")" ]; then
+  echo "--- as expected"
+  exit 0
+fi
+echo "--- expected:"
+cat "$expected"
+exit 1

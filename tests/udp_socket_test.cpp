@@ -1,0 +1,399 @@
+// UdpSocket driven as a host without a form drives it: created by its ProgID after registration,
+// never sited, its events taken from the connection point that IProvideClassInfo2 names, its
+// messages pumped by its own Wait and Receive.
+#include <gtest/gtest.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/container.h"
+#include "support/datagrams.h"
+#include "support/typelib.h"
+#include "typelib/udp_guids.h"
+
+using namespace host;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+constexpr SCODE kScodeSetNotSupported = static_cast<SCODE>(0x800A017F);
+
+// A callable object as scripts hand them over: its default member takes the event's arguments.
+class Callback : public IDispatch {
+ public:
+  std::vector<std::vector<Var>> calls;  // each call's arguments, in declared order
+  HRESULT status = S_OK;
+  Var result;
+  std::function<void()> onCall;
+
+  Var AsVar() {
+    VARIANT v;
+    V_VT(&v) = VT_DISPATCH;
+    V_DISPATCH(&v) = this;
+    return Var(v);
+  }
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ? this : nullptr;
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    *n = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* out, EXCEPINFO*,
+                      UINT*) override {
+    if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
+    std::vector<Var> args;
+    for (UINT i = params->cArgs; i-- > 0;) {
+      const VARIANT& a = params->rgvarg[i];
+      args.push_back(V_VT(&a) == (VT_BOOL | VT_BYREF) ? Var(*V_BOOLREF(&a) != VARIANT_FALSE)
+                                                      : Var(a));
+    }
+    calls.push_back(args);
+    if (onCall) onCall();
+    if (out) ::VariantCopy(out, result.get());
+    return status;
+  }
+};
+
+class UdpSocketTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = container::TheServer();
+    ASSERT_NE(server_, nullptr) << "UDP_OCX must name the built DLL";
+    ASSERT_EQ(server_->RegisterServer(), S_OK);
+    socket_ = Create(L"UDP.UdpSocket");
+    ASSERT_TRUE(socket_);
+    events_ = container::AdviseEvents(socket_.get(), &sink_);
+  }
+  void TearDown() override {
+    events_.reset();
+    socket_.reset();
+    if (server_) server_->UnregisterServer();
+  }
+
+  static fw::com_ptr<IDispatch> Create(const wchar_t* progId) {
+    fw::com_ptr<IDispatch> object;
+    CLSID clsid = {};
+    if (SUCCEEDED(::CLSIDFromProgID(progId, &clsid)))
+      ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.put_void());
+    return object;
+  }
+  CallResult Call(const wchar_t* name, std::vector<Var> args = {}) {
+    return container::Invoke(socket_.get(), name, DISPATCH_METHOD, std::move(args));
+  }
+  Var MustCall(const wchar_t* name, std::vector<Var> args = {}) {
+    return container::MustCall(socket_.get(), name, std::move(args));
+  }
+  Var Get(const wchar_t* name) { return container::MustGet(socket_.get(), name); }
+  void Put(const wchar_t* name, Var value) { container::MustPut(socket_.get(), name, value); }
+  bool Wait(int ms) { return MustCall(L"Wait", {ms}).boolean(); }
+
+  // Opens a port of the system's choice, waits for Ready, and returns the port.
+  u_short OpenAndWaitReady() {
+    MustCall(L"Open", {L"0"});
+    EXPECT_TRUE(Wait(3000));
+    EXPECT_EQ(sink_.Order(), std::vector<DISPID>{kReady});
+    const SOCKET s = static_cast<SOCKET>(static_cast<ULONG>(Get(L"Socket").i4()));
+    sockaddr_in a = {};
+    int len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    return ::ntohs(a.sin_port);
+  }
+
+  const container::Server* server_ = nullptr;
+  EventSink sink_;
+  // Callbacks outlive the object that holds them.
+  std::deque<Callback> callbacks_;
+  fw::com_ptr<IDispatch> socket_;
+  fw::unique_advise_cookie events_;
+};
+
+TEST_F(UdpSocketTest, EitherProgIdGivesAReadyObjectThatNamesItsClassAndEvents) {
+  for (const wchar_t* progId : {L"UDP.UdpSocket", L"UDP.UdpSocket.1"}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(progId)));
+    auto object = Create(progId);
+    ASSERT_TRUE(object);
+    // Unlike a control created the same way, it answers at once.
+    EXPECT_EQ(container::MustGet(object.get(), L"Version").i2(), 100);
+    auto info = object.query<IProvideClassInfo2>(IID_IProvideClassInfo2);
+    ASSERT_TRUE(info);
+    GUID events = {};
+    EXPECT_EQ(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events), S_OK);
+    EXPECT_TRUE(IsEqualGUID(events, DIID_DUdpEvents));
+    fw::com_ptr<ITypeInfo> coclass;
+    ASSERT_EQ(info->GetClassInfo(coclass.put()), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(coclass->GetTypeAttr(&attr), S_OK);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, CLSID_UdpSocket));
+    coclass->ReleaseTypeAttr(attr);
+  }
+}
+
+TEST_F(UdpSocketTest, NamesAndDispatchIdsAreThoseOfItsTypeInfoWithoutAboutBox) {
+  fw::com_ptr<ITypeInfo> info;
+  ASSERT_EQ(socket_->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()), S_OK);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attr->guid, DIID_DUdpSocket));
+  std::vector<MEMBERID> ids;
+  for (UINT i = 0; i < attr->cVars; ++i) {
+    VARDESC* var = nullptr;
+    ASSERT_EQ(info->GetVarDesc(i, &var), S_OK);
+    ids.push_back(var->memid);
+    info->ReleaseVarDesc(var);
+  }
+  for (UINT i = 0; i < attr->cFuncs; ++i) {
+    FUNCDESC* func = nullptr;
+    ASSERT_EQ(info->GetFuncDesc(i, &func), S_OK);
+    ids.push_back(func->memid);
+    info->ReleaseFuncDesc(func);
+  }
+  info->ReleaseTypeAttr(attr);
+  EXPECT_EQ(ids.size(), 47u);
+  // Locale 0: the object's own tables answer, not the type library.
+  for (MEMBERID id : ids) {
+    std::wstring name = NameOf(info.get(), id);
+    LPOLESTR names[] = {name.data()};
+    DISPID found = DISPID_UNKNOWN;
+    EXPECT_EQ(socket_->GetIDsOfNames(IID_NULL, names, 1, 0, &found), S_OK);
+    EXPECT_EQ(found, id) << testing::PrintToString(name);
+  }
+  LPOLESTR aboutBox[] = {const_cast<LPOLESTR>(L"AboutBox")};
+  DISPID found = 0;
+  EXPECT_EQ(socket_->GetIDsOfNames(IID_NULL, aboutBox, 1, 0, &found), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(InvokeOn(socket_.get(), DISPID_ABOUTBOX, DISPATCH_METHOD, {}).hr,
+            DISP_E_MEMBERNOTFOUND);
+}
+
+TEST_F(UdpSocketTest, ExchangesDatagramsWithEventsAndRemembersTheSender) {
+  const u_short port = OpenAndWaitReady();
+  PeerSocket peer;
+  ASSERT_TRUE(peer.SendTo(port, {0x01, 0x00, 0xFF}));
+  ASSERT_TRUE(Wait(3000));
+  ASSERT_EQ(sink_.Order(), (std::vector<DISPID>{kReady, kReceived}));
+  const Event& received = sink_.events[1];
+  EXPECT_EQ(received.args[0].text(), L"127.0.0.1");
+  EXPECT_EQ(received.args[1].text(), SignedPortText(peer.port()));
+  EXPECT_EQ(received.args[2].bytes(), (Bytes{0x01, 0x00, 0xFF}));
+  EXPECT_EQ(Get(L"FromAddress").text(), L"127.0.0.1");
+  EXPECT_EQ(Get(L"FromPort").text(), SignedPortText(peer.port()));
+
+  MustCall(L"SendTo", {L"127.0.0.1", std::to_wstring(peer.port()), Var::Bytes({0x42, 0x43})});
+  ASSERT_TRUE(Wait(3000));
+  EXPECT_EQ(sink_.Order(), (std::vector<DISPID>{kReady, kReceived, kSent}));
+  Bytes echoed;
+  ASSERT_TRUE(peer.Receive(echoed));
+  EXPECT_EQ(echoed, (Bytes{0x42, 0x43}));
+  // Nothing more happens: the time runs out.
+  EXPECT_FALSE(Wait(0));
+  EXPECT_FALSE(Wait(50));
+}
+
+TEST_F(UdpSocketTest, ReceiveGivesTheNextDatagramOrEmptyWhenTheTimeRunsOut) {
+  const u_short port = OpenAndWaitReady();
+  EXPECT_EQ(MustCall(L"Receive", {50}).vt(), VT_EMPTY);
+  PeerSocket peer;
+  ASSERT_TRUE(peer.SendTo(port, {0x09, 0x08}));
+  EXPECT_EQ(MustCall(L"Receive", {3000}).bytes(), (Bytes{0x09, 0x08}));
+  EXPECT_EQ(Get(L"FromPort").text(), SignedPortText(peer.port()));
+  // Still raised to the sinks.
+  EXPECT_EQ(ReceivedData(sink_), (std::vector<Bytes>{{0x09, 0x08}}));
+}
+
+TEST_F(UdpSocketTest, TextHelpersConvertInEachCodePageAndBack) {
+  const std::wstring mixed = L"h\u00e9 \u65e5\u672c \U0001F600";  // beyond any ANSI code page
+  const Bytes utf8 = {'h', 0xC3, 0xA9, ' ', 0xE6, 0x97, 0xA5, 0xE6, 0x9C, 0xAC, ' ',
+                      0xF0, 0x9F, 0x98, 0x80};
+  const Bytes utf16 = {'h', 0, 0xE9, 0, ' ', 0, 0xE5, 0x65, 0x2C, 0x67, ' ', 0,
+                       0x3D, 0xD8, 0x00, 0xDE};
+  // The system's ANSI code page may lack the accent; what it makes of it is its own affair.
+  char ansi[8] = {};
+  const int ansiLength =
+      ::WideCharToMultiByte(CP_ACP, 0, L"caf\u00e9", 4, ansi, 8, nullptr, nullptr);
+  const struct {
+    std::wstring text;
+    Var codePage;
+    Bytes bytes;
+    bool roundTrips;
+  } cases[] = {
+      {mixed, Var::Missing(), utf8, true},
+      {mixed, 65001, utf8, true},
+      {mixed, 1200, utf16, true},
+      {L"caf\u00e9", 0, Bytes(ansi, ansi + ansiLength), ansi[3] != '?'},
+      {L"", 65001, {}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    EXPECT_EQ(MustCall(L"TextToBytes", {c.text, c.codePage}).bytes(), c.bytes);
+    if (c.roundTrips) {
+      EXPECT_EQ(MustCall(L"BytesToText", {Var::Bytes(c.bytes), c.codePage}).text(), c.text);
+    }
+  }
+  // Data as SendTo takes it: any lower bound, or the bytes a string holds.
+  EXPECT_EQ(MustCall(L"BytesToText", {Var::Bytes({'h', 'i'}, 1)}).text(), L"hi");
+  EXPECT_EQ(MustCall(L"BytesToText", {L"hi", 1200}).text(), L"hi");
+}
+
+TEST_F(UdpSocketTest, CallbacksRunAfterTheSinksAndAFailingOneIsIgnored) {
+  std::vector<std::string> order;
+  Callback& ready = callbacks_.emplace_back();
+  Callback& received = callbacks_.emplace_back();
+  ready.status = E_FAIL;
+  received.onCall = [&] { order.push_back("callback"); };
+  sink_.handler = [&](const Event& e, DISPPARAMS*) {
+    if (e.id == kReceived) order.push_back("sink");
+  };
+  Put(L"OnReady", ready.AsVar());
+  Put(L"OnReceived", received.AsVar());
+  EXPECT_EQ(Get(L"OnReceived").vt(), VT_DISPATCH);
+
+  const u_short port = OpenAndWaitReady();
+  EXPECT_EQ(ready.calls.size(), 1u);
+  EXPECT_TRUE(ready.calls[0].empty());
+  PeerSocket peer;
+  ASSERT_TRUE(peer.SendTo(port, {0x07}));
+  ASSERT_TRUE(Wait(3000));
+  ASSERT_EQ(received.calls.size(), 1u);
+  EXPECT_EQ(received.calls[0][0].text(), L"127.0.0.1");
+  EXPECT_EQ(received.calls[0][1].text(), SignedPortText(peer.port()));
+  EXPECT_EQ(received.calls[0][2].bytes(), Bytes{0x07});
+  EXPECT_EQ(order, (std::vector<std::string>{"sink", "callback"}));
+
+  // Nothing removes it.
+  VARIANT nothing;
+  V_VT(&nothing) = VT_DISPATCH;
+  V_DISPATCH(&nothing) = nullptr;
+  Put(L"OnReceived", Var(nothing));
+  ASSERT_TRUE(peer.SendTo(port, {0x08}));
+  ASSERT_TRUE(Wait(3000));
+  EXPECT_EQ(received.calls.size(), 1u);
+  EXPECT_EQ(sink_.Count(kReceived), 2);
+}
+
+TEST_F(UdpSocketTest, ATrueResultOfOnWsErrorCancelsTheClose) {
+  const struct {
+    Var result;
+    bool staysOpen;
+  } cases[] = {{Var(true), true}, {Var(false), false}, {Var(), false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.staysOpen);
+    sink_.Clear();
+    Callback& onError = callbacks_.emplace_back();
+    onError.result = c.result;
+    Put(L"OnWsError", onError.AsVar());
+    MustCall(L"Close");
+    sink_.Clear();
+    OpenAndWaitReady();
+    // An unknown service fails in its look-up's completion: a failure outside any call.
+    MustCall(L"SendTo", {L"127.0.0.1", L"no-such-service", Var::Bytes({1})});
+    ASSERT_TRUE(Wait(3000));
+    ASSERT_EQ(onError.calls.size(), 1u);
+    EXPECT_EQ(onError.calls[0][1].text(), kWinsockMessage);
+    EXPECT_EQ(onError.calls[0][2].text(), L"OnAsyncGetServByName()");
+    EXPECT_EQ(Get(L"Socket").i4() != -1, c.staysOpen);
+    EXPECT_EQ(sink_.Count(kClosed), c.staysOpen ? 0 : 1);
+  }
+}
+
+TEST_F(UdpSocketTest, WaitAndReceiveInsideItsOwnHandlerReturnAtOnce) {
+  const u_short port = OpenAndWaitReady();
+  constexpr UINT kMarker = WM_APP + 7;
+  CallResult waited, received;
+  bool markerLeft = false;
+  sink_.handler = [&](const Event& e, DISPPARAMS*) {
+    if (e.id != kReceived) return;
+    // A Wait or Receive that pumped would take this message away.
+    ::PostThreadMessageW(::GetCurrentThreadId(), kMarker, 0, 0);
+    waited = Call(L"Wait", {2000});
+    received = Call(L"Receive", {2000});
+    MSG msg;
+    markerLeft = ::PeekMessageW(&msg, nullptr, kMarker, kMarker, PM_REMOVE);
+  };
+  PeerSocket peer;
+  ASSERT_TRUE(peer.SendTo(port, {0x01}));
+  ASSERT_TRUE(peer.SendTo(port, {0x02}));
+  ASSERT_TRUE(Wait(3000));
+  EXPECT_EQ(waited.hr, S_OK);
+  EXPECT_FALSE(waited.value.boolean());
+  EXPECT_EQ(received.hr, S_OK);
+  EXPECT_EQ(received.value.vt(), VT_EMPTY);
+  EXPECT_TRUE(markerLeft);
+  // The second datagram waited for the handler and comes next.
+  EXPECT_TRUE(Wait(3000));
+  EXPECT_EQ(ReceivedData(sink_), (std::vector<Bytes>{{0x01}, {0x02}}));
+}
+
+TEST_F(UdpSocketTest, BadInputsAreRefusedWithTheControlsCodes) {
+  const struct {
+    const wchar_t* name;
+    WORD flags;
+    std::vector<Var> args;
+    SCODE scode;
+  } cases[] = {
+      {L"Wait", DISPATCH_METHOD, {-1}, kScodeBadArgument},
+      {L"Receive", DISPATCH_METHOD, {-5}, kScodeBadArgument},
+      {L"Receive", DISPATCH_METHOD, {}, kScodeNotOpen},
+      {L"TextToBytes", DISPATCH_METHOD, {L"a", 1234}, kScodeBadArgument},
+      {L"BytesToText", DISPATCH_METHOD, {5}, kScodeBadArgument},
+      {L"BytesToText", DISPATCH_METHOD, {Var::Bytes({'a'}), 932}, kScodeBadArgument},
+      {L"BytesToText", DISPATCH_METHOD, {Var::Bytes({'a'}), 1200}, kScodeBadArgument},
+      {L"OnReady", DISPATCH_PROPERTYPUT, {L"not callable"}, kScodeBadArgument},
+      // The control's own members keep their errors.
+      {L"SendTo", DISPATCH_METHOD, {L"127.0.0.1", L"7", Var::Bytes({1})}, kScodeNotOpen},
+      {L"Socket", DISPATCH_PROPERTYPUT, {5}, kScodeSetNotSupported},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.name)));
+    const CallResult r = container::Invoke(socket_.get(), c.name, c.flags, c.args);
+    EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(r.scode, c.scode);
+    if (c.scode == kScodeBadArgument) {
+      EXPECT_EQ(r.description, L"引数の値が不正です。");
+    }
+  }
+}
+
+TEST_F(UdpSocketTest, RegistrationWritesBothProgIdsAndUnregistrationRemovesThem) {
+  using container::ReadRegString;
+  const HKEY root = HKEY_CLASSES_ROOT;
+  wchar_t text[40];
+  ::StringFromGUID2(CLSID_UdpSocket, text, 40);
+  const std::wstring clsid = text, cls = L"CLSID\\" + clsid;
+  ::StringFromGUID2(LIBID_UDPLib, text, 40);
+  const std::wstring libId = text;
+  wchar_t shortPath[MAX_PATH] = {};
+  ASSERT_NE(::GetShortPathNameW(server_->path.c_str(), shortPath, MAX_PATH), 0u);
+  const struct {
+    std::wstring key;
+    const wchar_t* value;
+    std::wstring expected;
+  } values[] = {
+      {L"UDP.UdpSocket.1\\CLSID", nullptr, clsid},
+      {L"UDP.UdpSocket\\CLSID", nullptr, clsid},
+      {L"UDP.UdpSocket\\CurVer", nullptr, L"UDP.UdpSocket.1"},
+      {cls + L"\\ProgID", nullptr, L"UDP.UdpSocket.1"},
+      {cls + L"\\VersionIndependentProgID", nullptr, L"UDP.UdpSocket"},
+      {cls + L"\\InprocServer32", nullptr, shortPath},
+      {cls + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+      {cls + L"\\TypeLib", nullptr, libId},
+      {cls + L"\\Version", nullptr, L"1.0"},
+  };
+  for (const auto& v : values)
+    EXPECT_EQ(ReadRegString(root, v.key, v.value), v.expected) << testing::PrintToString(v.key);
+  socket_.reset();
+  events_.reset();
+  ASSERT_EQ(server_->UnregisterServer(), S_OK);
+  for (const auto& key : {cls, std::wstring(L"UDP.UdpSocket"), std::wstring(L"UDP.UdpSocket.1")})
+    EXPECT_FALSE(container::KeyExists(root, key)) << testing::PrintToString(key);
+}
+
+}  // namespace

@@ -5,12 +5,23 @@
 
 namespace udp {
 
+namespace {
+constexpr DWORD kSioUdpConnReset = 0x9800000C;  // _WSAIOW(IOC_VENDOR, 12)
+}  // namespace
+
 void CUdpCtrl::Open(const std::wstring& localPort) {
   if (m_socket != INVALID_SOCKET) ThrowUdpError(kErrAlreadyOpen);
   m_bindPending = FALSE;
   auto& ws = Winsock();
   unique_socket socket(ws.socket(AF_INET, SOCK_DGRAM, 0));
   if (!socket) FailCall(ws.WSAGetLastError(), true);
+  // Windows fails the next read with WSAECONNRESET after a datagram meets a port where nobody
+  // listens; switch that report off. A stack without the option reports nothing of the kind, and
+  // where it comes anyway the read handler skips it.
+  BOOL reportReset = FALSE;
+  DWORD returned = 0;
+  ws.WSAIoctl(socket.get(), kSioUdpConnReset, &reportReset, sizeof reportReset, nullptr, 0,
+              &returned, nullptr, nullptr);
 
   bool bindNow = true;
   if (!localPort.empty() && localPort != L"0") {

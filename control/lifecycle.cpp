@@ -13,6 +13,12 @@ namespace {
 constexpr wchar_t kBanner[] =
     L"Karvo Dgramix UDP Control Version 1.11  Copyright (C) 1997-2026 Karvo Software";
 constexpr DWORD kPersistVersion = 0x00010000;  // 1.0
+
+// The receive buffer for the maximum datagram size the sockets layer reports; 0 (no limit, or
+// nothing reported because the start-up failed) gives the largest IPv4 UDP payload.
+LONG ReceiveBufferSize(unsigned reportedMax) {
+  return reportedMax == 0 ? 65467 : reportedMax < 512 ? 512 : static_cast<LONG>(reportedMax);
+}
 }  // namespace
 
 const fw::ControlClassInfo& CUdpCtrl::ClassInfoOfUdp() {
@@ -38,6 +44,9 @@ HRESULT CreateUdpCtrl(REFIID iid, void** out) {
 
 CUdpCtrl::CUdpCtrl() : COleControl(ClassInfoOfUdp()), m_banner(kBanner) {
   const int started = WsaStartup();
+  // Even a control whose start-up failed may open a socket (another one keeps Windows Sockets
+  // started): its reads need a buffer all the same.
+  m_maxDatagram = ReceiveBufferSize(started == 0 ? m_wsaData.iMaxUdpDg : 0);
   if (started != 0) {
     m_state = kStateFailed;
     m_lastError = started;
@@ -62,9 +71,6 @@ CUdpCtrl::CUdpCtrl() : COleControl(ClassInfoOfUdp()), m_banner(kBanner) {
   m_winsockMaxSockets = text;
   std::swprintf(text, 32, L"%u", static_cast<unsigned>(m_wsaData.iMaxUdpDg));
   m_winsockMaxDatagram = text;
-
-  const unsigned maxUdp = m_wsaData.iMaxUdpDg;
-  m_maxDatagram = maxUdp == 0 ? 65467 : maxUdp < 512 ? 512 : static_cast<LONG>(maxUdp);
 
   char hostName[kHostNameBufferSize] = {};
   if (GetLocalHostName(hostName, kHostNameBufferSize) != 0) {
@@ -137,9 +143,24 @@ void CUdpCtrl::DoPropExchange(fw::CPropExchange& px) {
 
 void CUdpCtrl::OnSetClientSite() {
   RecreateControlWindow();
+  if (m_socket == INVALID_SOCKET) return;
   // An open socket keeps reporting to the window that exists now, not to the one just destroyed.
-  if (m_socket != INVALID_SOCKET)
-    Winsock().WSAAsyncSelect(m_socket, GetSafeHwnd(), kMsgSocketNotify, FD_READ | FD_WRITE);
+  Winsock().WSAAsyncSelect(m_socket, GetSafeHwnd(), kMsgSocketNotify, FD_READ | FD_WRITE);
+  // What the control had posted to the old window died with it: the continue message of waiting
+  // notifications, Ready's write notification, the write notification of a pending datagram.
+  // Posting one of them twice is harmless.
+  ResumeWaitingNotifications();
+  if (!m_readyFired) PostSocketNotify(FD_WRITE);
+  SendWhenResolved();
+}
+
+// Notifications that waited in the ring while events were frozen are dispatched now.
+void CUdpCtrl::OnEventsThawed() { ResumeWaitingNotifications(); }
+
+void CUdpCtrl::ResumeWaitingNotifications() {
+  if (m_socket != INVALID_SOCKET && !m_inNotify && !AreEventsFrozen() &&
+      m_notifyIn != m_notifyOut)
+    PostSocketNotify(0);
 }
 
 bool CUdpCtrl::OnSetExtent(const SIZEL&) { return false; }
@@ -181,6 +202,12 @@ void CUdpCtrl::FireSent() { FireEvent(kEventSent, {}); }
 // The failure convention
 
 void CUdpCtrl::ReportFailure(LONG ecode, const wchar_t* description, const wchar_t* where) {
+  if (AreEventsFrozen()) {
+    WhenEventsThawed([this, ecode, text = std::wstring(description), place = std::wstring(where)] {
+      ReportFailure(ecode, text.c_str(), place.c_str());
+    });
+    return;
+  }
   const LONG openCount = m_openCount;
   BOOL cancelClose = FALSE;
   FireWsError(ecode, description, where, &cancelClose);

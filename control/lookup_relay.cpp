@@ -1,5 +1,6 @@
 #include "control/lookup_relay.h"
 
+#include <atomic>
 #include <mutex>
 #include <unordered_map>
 
@@ -12,22 +13,26 @@ namespace udp::lookup_relay {
 namespace {
 
 constexpr wchar_t kRelayWindowClass[] = L"KarvoDgramixLookups";
+constexpr UINT_PTR kRetentionTimer = 1;
+
+std::atomic<DWORD> g_retentionMs{2 * 60 * 1000};
 
 struct Request {
-  CUdpCtrl* owner = nullptr;  // nullptr once the owner has been destroyed
-  LookupBuffer orphanBuffer;  // what a destroyed owner left for the sockets layer to finish
+  CUdpCtrl* owner = nullptr;   // nullptr once the owner gave the request up or was destroyed
+  LookupBuffer heldBuffer;     // what the owner left for the sockets layer to finish
+  ULONGLONG freeAfter = 0;     // for a cancelled request: when its buffer is freed regardless
 };
 
 struct Relay {
   HWND window = nullptr;
   std::unordered_map<HANDLE, Request> requests;
-  size_t orphans = 0;
-  int depth = 0;  // completions being delivered; a handler may pump messages and re-enter
+  size_t held = 0;  // requests without an owner
+  int depth = 0;    // completions being delivered; a handler may pump messages and re-enter
 
   ~Relay() {
     // The thread ends while requests still run: their buffers may yet be written, so they are
     // deliberately never freed.
-    for (auto& entry : requests) (void)entry.second.orphanBuffer.release();
+    for (auto& entry : requests) (void)entry.second.heldBuffer.release();
   }
 };
 
@@ -68,8 +73,40 @@ void Deliver(CUdpCtrl* owner, UINT message, WPARAM task, LPARAM result) {
   }
 }
 
-void OrphanReleased(Relay& relay) {
-  if (--relay.orphans == 0) fw::ModuleRelease();
+// The relay takes the request over from its owner. The relay's window procedure lives in this
+// module: keep it loaded while the relay holds requests of its own.
+void Hold(Relay& relay, Request& request, LookupBuffer buffer, ULONGLONG freeAfter) {
+  request.owner = nullptr;
+  request.heldBuffer = std::move(buffer);
+  request.freeAfter = freeAfter;
+  if (relay.held++ == 0) fw::ModuleAddRef();
+}
+
+void Forget(Relay& relay, std::unordered_map<HANDLE, Request>::iterator request) {
+  const bool wasHeld = !request->second.owner;
+  relay.requests.erase(request);
+  if (wasHeld && --relay.held == 0) fw::ModuleRelease();
+}
+
+// Frees the buffers whose retention has passed and sets the timer for the next one.
+void KeepTime(Relay& relay) {
+  const ULONGLONG now = ::GetTickCount64();
+  ULONGLONG next = 0;
+  for (auto it = relay.requests.begin(); it != relay.requests.end();) {
+    const ULONGLONG due = it->second.owner ? 0 : it->second.freeAfter;
+    if (due != 0 && due <= now) {
+      auto expired = it++;
+      Forget(relay, expired);
+      continue;
+    }
+    if (due != 0 && (next == 0 || due < next)) next = due;
+    ++it;
+  }
+  if (!relay.window) return;
+  if (next == 0)
+    ::KillTimer(relay.window, kRetentionTimer);
+  else
+    ::SetTimer(relay.window, kRetentionTimer, static_cast<UINT>(next - now), nullptr);
 }
 
 void DestroyWhenIdle(Relay& relay) {
@@ -81,22 +118,27 @@ void DestroyWhenIdle(Relay& relay) {
 }
 
 LRESULT CALLBACK RelayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (!IsCompletion(message)) return ::DefWindowProcW(window, message, wParam, lParam);
-  Relay& relay = ThisThread();
-  auto found = relay.requests.find(reinterpret_cast<HANDLE>(wParam));
-  if (found == relay.requests.end()) return 0;
-  // The sockets layer has finished with the buffer once its completion is posted.
-  Request request = std::move(found->second);
-  relay.requests.erase(found);
-  if (request.owner) {
-    ++relay.depth;
-    Deliver(request.owner, message, wParam, lParam);
-    --relay.depth;
-  } else {
-    request.orphanBuffer.reset();
-    OrphanReleased(relay);
+  try {
+    Relay& relay = ThisThread();
+    if (message == WM_TIMER && wParam == kRetentionTimer) {
+      KeepTime(relay);
+      DestroyWhenIdle(relay);
+      return 0;
+    }
+    if (!IsCompletion(message)) return ::DefWindowProcW(window, message, wParam, lParam);
+    auto found = relay.requests.find(reinterpret_cast<HANDLE>(wParam));
+    if (found == relay.requests.end()) return 0;
+    // The sockets layer has finished with the buffer once its completion is posted.
+    CUdpCtrl* owner = found->second.owner;
+    Forget(relay, found);
+    if (owner) {
+      ++relay.depth;
+      Deliver(owner, message, wParam, lParam);
+      --relay.depth;
+    }
+    DestroyWhenIdle(relay);
+  } catch (...) {
   }
-  DestroyWhenIdle(relay);
   return 0;
 }
 
@@ -116,18 +158,23 @@ HWND Window() {
   return relay.window;
 }
 
-void Track(HANDLE task, CUdpCtrl* owner) { ThisThread().requests[task] = Request{owner, {}}; }
+void Track(HANDLE task, CUdpCtrl* owner) { ThisThread().requests[task] = Request{owner, {}, 0}; }
 
 bool IsPending(HANDLE task) { return task && ThisThread().requests.contains(task); }
 
-void Orphan(HANDLE task, LookupBuffer buffer) {
+void Abandon(HANDLE task, LookupBuffer buffer) noexcept {
   Relay& relay = ThisThread();
   auto found = relay.requests.find(task);
   if (found == relay.requests.end() || !found->second.owner) return;
-  found->second.owner = nullptr;
-  found->second.orphanBuffer = std::move(buffer);
-  // The relay's window procedure lives in this module: keep it loaded while orphans wait.
-  if (relay.orphans++ == 0) fw::ModuleAddRef();
+  Hold(relay, found->second, std::move(buffer), ::GetTickCount64() + g_retentionMs.load());
+  KeepTime(relay);
+}
+
+void Orphan(HANDLE task, LookupBuffer buffer) noexcept {
+  Relay& relay = ThisThread();
+  auto found = relay.requests.find(task);
+  if (found == relay.requests.end() || !found->second.owner) return;
+  Hold(relay, found->second, std::move(buffer), 0);
 }
 
 void ForgetOwner(const CUdpCtrl* owner) {
@@ -135,5 +182,9 @@ void ForgetOwner(const CUdpCtrl* owner) {
   std::erase_if(relay.requests, [&](const auto& entry) { return entry.second.owner == owner; });
   DestroyWhenIdle(relay);
 }
+
+void DestroyWhenIdle() { DestroyWhenIdle(ThisThread()); }
+
+DWORD SetRetentionTime(DWORD milliseconds) { return g_retentionMs.exchange(milliseconds); }
 
 }  // namespace udp::lookup_relay

@@ -2,9 +2,6 @@
 // Every request is addressed to the thread's look-up relay rather than to the window handed in
 // (the control's own): the relay outlives a control's window, and forwards the completion to
 // whatever window the control has by then.
-#include <cstdio>
-#include <cstdlib>
-
 #include "control/lookup_relay.h"
 #include "control/udp_ctrl.h"
 #include "framework/text.h"
@@ -19,20 +16,26 @@ HANDLE CUdpCtrl::StartLookup(HANDLE& task, LookupBuffer& buffer, bool cancelOuts
     RetireLookup(task, buffer);
   if (!buffer) buffer = std::make_unique<char[]>(kLookupBufferSize);
   task = start(buffer.get());
-  if (task) lookup_relay::Track(task, this);
+  if (task)
+    lookup_relay::Track(task, this);
+  else
+    lookup_relay::DestroyWhenIdle();
   return task;
 }
 
-void CUdpCtrl::CancelLookup(HANDLE& task, LookupBuffer& buffer) {
+void CUdpCtrl::CancelLookup(HANDLE& task, LookupBuffer& buffer) noexcept {
   if (!task) return;
   CancelAsyncRequest(task);
-  RetireLookup(task, buffer);
+  // Whether the cancel took or not, the request may still write its buffer: the relay keeps it
+  // for as long as that can be, and the channel gets a fresh one. A request whose (error)
+  // completion has already been handled leaves its buffer to the channel.
+  if (lookup_relay::IsPending(task)) lookup_relay::Abandon(task, std::move(buffer));
+  task = nullptr;
 }
 
 void CUdpCtrl::RetireLookup(HANDLE& task, LookupBuffer& buffer) {
-  // Cancelled or not, the request may still write its buffer: keep that buffer until the
-  // request's own completion comes in, and give the channel a fresh one. A request whose
-  // (error) completion has already been handled leaves its buffer to the channel.
+  // Superseded without a cancel, the request still completes and its result still applies: keep
+  // its buffer until then, and give the channel a fresh one.
   if (lookup_relay::IsPending(task)) m_retiredLookups.push_back({task, std::move(buffer)});
   task = nullptr;
 }
@@ -64,7 +67,24 @@ void CUdpCtrl::HandOverLookups() {
 namespace {
 // What a look-up start hands its caller: the task handle, or -1 when the request did not start.
 INT_PTR StartResult(HANDLE task) { return task ? reinterpret_cast<INT_PTR>(task) : -1; }
+
+bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 }  // namespace
+
+std::optional<u_short> LeadingNumberLow16(const std::string& text) {
+  // Read as atoi and sscanf("%d") read it (white space, a sign, digits), but modulo 2^16 as it
+  // goes: a number beyond the range of int then still gives the low 16 bits of its value, where
+  // those functions would overflow.
+  size_t i = 0;
+  while (i < text.size() && IsCSpace(text[i])) ++i;
+  const bool negative = i < text.size() && text[i] == '-';
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  if (i == text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
+  unsigned value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+    value = (value * 10 + static_cast<unsigned>(text[i] - '0')) & 0xFFFFu;
+  return static_cast<u_short>(negative ? (0x10000u - value) & 0xFFFFu : value);
+}
 
 bool IsBroadcastText(const std::wstring& address) {
   return address == L"255.255.255.255" || address == L"-1";
@@ -82,6 +102,8 @@ INT_PTR CUdpCtrl::AsyncGetHostByName(HWND, const std::string& host) {
   auto& ws = Winsock();
   const unsigned long address = ws.inet_addr(host.c_str());
   if (address != INADDR_NONE) {
+    // An outstanding host look-up would overwrite this destination when it completes.
+    CancelLookup(m_hGetHost, m_hostEntBuf);
     m_sockAddr.sin_addr.s_addr = address;
     return 0;
   }
@@ -92,17 +114,18 @@ INT_PTR CUdpCtrl::AsyncGetHostByName(HWND, const std::string& host) {
 }
 
 INT_PTR CUdpCtrl::AsyncGetServByName(HWND, const std::string& port) {
-  auto& ws = Winsock();
-  m_sockAddr.sin_port = ws.htons(static_cast<u_short>(std::atoi(port.c_str())));
-  if (m_sockAddr.sin_port != 0) return 0;
+  m_sockAddr.sin_port = Winsock().htons(LeadingNumberLow16(port).value_or(0));
+  if (m_sockAddr.sin_port != 0) {
+    // An outstanding service look-up would overwrite this port when it completes.
+    CancelLookup(m_hGetServ, m_servEntBuf);
+    return 0;
+  }
   return StartServiceLookup(m_hGetServ, m_servEntBuf, kMsgGetServ, port);
 }
 
 INT_PTR CUdpCtrl::AsyncGetLocalServByName(HWND, const std::string& port) {
-  auto& ws = Winsock();
-  int number = 0;
-  if (std::sscanf(port.c_str(), "%d", &number) == 1) {
-    m_localPortNet = ws.htons(static_cast<u_short>(number));
+  if (const auto number = LeadingNumberLow16(port)) {
+    m_localPortNet = Winsock().htons(*number);
     return 0;
   }
   return StartServiceLookup(m_hGetLocalServ, m_localServEntBuf, kMsgGetLocalServ, port);

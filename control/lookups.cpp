@@ -1,10 +1,9 @@
 // Look-up completions, the Inet trio and the local endpoint.
 //
-// A completion is taken only when its task handle is the channel's outstanding one. The handle of
-// a cancelled or superseded request names a buffer in m_retiredLookups instead: that buffer is
-// freed when its own completion comes in, and its result is never read for a newer request of a
-// socket channel. Inet requests are superseded without being cancelled, so each Inet completion
-// still applies the result of its own request.
+// A completion is taken only when its task handle is the channel's outstanding one. A cancelled
+// request's completion, if one comes at all, goes no further than the look-up relay, which frees
+// its buffer. Inet requests are superseded without being cancelled, so each Inet completion still
+// applies the result of its own request, from the buffer kept in m_retiredLookups.
 #include <cstring>
 
 #include "control/errors.h"
@@ -50,10 +49,7 @@ const servent* ServiceEntryIn(const LookupBuffer& buffer) {
 // Socket look-ups
 
 LRESULT CUdpCtrl::OnAsyncGetHostByName(WPARAM task, LPARAM result) {
-  if (!m_hGetHost || TaskOf(task) != m_hGetHost) {
-    TakeRetiredLookup(TaskOf(task));
-    return 0;
-  }
+  if (!m_hGetHost || TaskOf(task) != m_hGetHost) return 0;
   int error = WSAGETASYNCERROR(result);
   in_addr address{};
   // An entry without an IPv4 address cannot give a destination: it fails like an unknown name.
@@ -66,31 +62,31 @@ LRESULT CUdpCtrl::OnAsyncGetHostByName(WPARAM task, LPARAM result) {
   m_state = kStateLookedUp;
   m_sockAddr.sin_addr = address;
   m_hGetHost = nullptr;
-  ResumeAfterRemoteLookup();
+  SendWhenResolved();
   return 0;
 }
 
 LRESULT CUdpCtrl::OnAsyncGetServByName(WPARAM task, LPARAM result) {
-  if (!m_hGetServ || TaskOf(task) != m_hGetServ) {
-    TakeRetiredLookup(TaskOf(task));
-    return 0;
-  }
+  if (!m_hGetServ || TaskOf(task) != m_hGetServ) return 0;
   if (const int error = WSAGETASYNCERROR(result)) {
     ReportWinsockFailure(error, kWhereGetServ);
     return 0;
   }
   m_sockAddr.sin_port = static_cast<u_short>(ServiceEntryIn(m_servEntBuf)->s_port);
   m_hGetServ = nullptr;
-  ResumeAfterRemoteLookup();
+  SendWhenResolved();
   return 0;
 }
 
 LRESULT CUdpCtrl::OnAsyncGetLocalServByName(WPARAM task, LPARAM result) {
-  if (!m_hGetLocalServ || TaskOf(task) != m_hGetLocalServ) {
-    TakeRetiredLookup(TaskOf(task));
-    return 0;
-  }
+  if (!m_hGetLocalServ || TaskOf(task) != m_hGetLocalServ) return 0;
   if (const int error = WSAGETASYNCERROR(result)) {
+    // No bind will follow: a datagram held back for it goes out like any other, from the port the
+    // system chooses, unless the report closes the endpoint first.
+    if (m_bindPending) {
+      m_bindPending = FALSE;
+      SendWhenResolved();
+    }
     ReportWinsockFailure(error, kWhereGetLocalServ);
     return 0;
   }
@@ -102,11 +98,26 @@ LRESULT CUdpCtrl::OnAsyncGetLocalServByName(WPARAM task, LPARAM result) {
   return 0;
 }
 
-void CUdpCtrl::ResumeAfterRemoteLookup() {
-  if (m_hGetHost || m_hGetServ || m_socket == INVALID_SOCKET) return;
-  // While the bind is owed the datagram waits for it: the bind sends it on.
-  if (m_bindPending) return;
-  ::PostMessageW(GetSafeHwnd(), kMsgSocketNotify, static_cast<WPARAM>(m_socket), FD_WRITE);
+void CUdpCtrl::SendWhenResolved() {
+  // While the bind is owed the datagram waits for it (it must not leave from a port the system
+  // chose for it, which the bind would then find taken): the bind, or its failure, sends it on.
+  if (m_socket == INVALID_SOCKET || !m_pendingData || m_hGetHost || m_hGetServ || m_bindPending)
+    return;
+  PostPendingWrite();
+}
+
+void CUdpCtrl::PostPendingWrite() {
+  if (PostSocketNotify(FD_WRITE)) return;
+  m_pendingData.reset();
+  m_state = kStateFailed;
+  ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), L"PostMessage()");
+}
+
+bool CUdpCtrl::PostSocketNotify(LPARAM eventWord) {
+  // Without a window a post would go to the thread's queue, where no handler sees it.
+  HWND window = GetSafeHwnd();
+  return window && ::PostMessageW(window, kMsgSocketNotify, static_cast<WPARAM>(m_socket),
+                                  eventWord);
 }
 
 void CUdpCtrl::MakeDeferredBind() {
@@ -114,13 +125,13 @@ void CUdpCtrl::MakeDeferredBind() {
   SetLocalSockAddr(L"255.255.255.255", m_localPortNet);
   auto& ws = Winsock();
   if (ws.bind(m_socket, reinterpret_cast<const sockaddr*>(&m_bindAddr), sizeof m_bindAddr) ==
-      SOCKET_ERROR)
-    FailCall(ws.WSAGetLastError(), true);  // no call takes it: the window's barrier shows it
-  // A datagram that SendTo queued while the bind was owed was held back (it must not leave from a
-  // port the system chose for it); now that the port is bound, send it on, unless its own
-  // look-ups are still out, in which case the last of them posts as usual.
-  if (m_pendingData && !m_hGetHost && !m_hGetServ)
-    ::PostMessageW(GetSafeHwnd(), kMsgSocketNotify, static_cast<WPARAM>(m_socket), FD_WRITE);
+      SOCKET_ERROR) {
+    const int error = ws.WSAGetLastError();
+    // The port will not be bound now: a datagram held back for it goes out as any other.
+    SendWhenResolved();
+    FailCall(error, true);  // no call takes it: the window's barrier shows it
+  }
+  SendWhenResolved();
 }
 
 // The Inet trio

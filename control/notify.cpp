@@ -23,7 +23,9 @@ LRESULT CUdpCtrl::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
       m_notifyIn = RingNext(m_notifyIn);
     }
   }
-  if (m_inNotify) return 0;
+  // A dispatch running further up the stack, or events frozen by the container: the entry waits
+  // in the ring (the thaw resumes the dispatch).
+  if (m_inNotify || AreEventsFrozen()) return 0;
 
   m_inNotify = true;
   // Even when a handler fails with an exception, the flag must drop and the waiting entries must
@@ -31,9 +33,7 @@ LRESULT CUdpCtrl::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
   struct DispatchTurn {
     CUdpCtrl& control;
     ~DispatchTurn() {
-      if (control.m_notifyIn != control.m_notifyOut)
-        ::PostMessageW(control.GetSafeHwnd(), kMsgSocketNotify,
-                       static_cast<WPARAM>(control.m_socket), 0);
+      if (control.m_notifyIn != control.m_notifyOut) control.PostSocketNotify(0);
       control.m_inNotify = false;
     }
   } turn{*this};

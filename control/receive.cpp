@@ -24,6 +24,9 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
   if (n == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     buffer.reset();
+    // A datagram sent earlier met a port where nobody listens (an ICMP report). That says nothing
+    // about this endpoint, which goes on reading; a dead peer must not close it.
+    if (error == WSAECONNRESET || error == WSAENETRESET) return;
     m_state = kStateFailed;
     m_lastError = error;
     if (error != WSAEWOULDBLOCK)
@@ -55,14 +58,30 @@ int CUdpCtrl::udp_recv(SOCKET s, char* buffer, int length, int flags, sockaddr* 
   return Winsock().recvfrom(s, buffer, length, flags, from, fromLength);
 }
 
+namespace {
+// A copy that failed is reported: out of memory as such, anything else as a value that cannot
+// be taken. What the failed copy left in its target is abandoned, never cleared: it may still
+// point into the source.
+[[noreturn]] void FailCopy(HRESULT hr, VARIANT& target) {
+  target = VARIANT{};
+  ThrowUdpError(hr == E_OUTOFMEMORY ? kErrOutOfMemory : kErrBadArgument);
+}
+}  // namespace
+
 void CUdpCtrl::GetAnyData(VARIANT* result) const {
-  ::VariantInit(result);
-  ::VariantCopy(result, const_cast<fw::unique_variant*>(&m_anyData));
+  VARIANT copy{};
+  const HRESULT hr = ::VariantCopy(&copy, const_cast<fw::unique_variant*>(&m_anyData));
+  if (FAILED(hr)) FailCopy(hr, copy);
+  *result = copy;
 }
 
 void CUdpCtrl::SetAnyData(VARIANT* value) {
+  // A value that cannot be copied leaves the stored one as it was.
+  VARIANT copy{};
+  const HRESULT hr = ::VariantCopyInd(&copy, value);
+  if (FAILED(hr)) FailCopy(hr, copy);
   m_anyData.reset();
-  ::VariantCopyInd(&m_anyData, value);
+  static_cast<VARIANT&>(m_anyData) = copy;
 }
 
 }  // namespace udp

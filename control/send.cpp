@@ -13,18 +13,33 @@ void CUdpCtrl::SendTo(const std::wstring& remoteIp, const std::wstring& remotePo
   if (m_pendingData) ThrowUdpError(kErrNotWritable);
   if (remoteIp.empty() || remotePort.empty()) ThrowUdpError(kErrBadArgument);
 
+  // The look-ups this call starts belong to its datagram: when the call fails they are cancelled,
+  // or one of them would complete into the destination of a later datagram.
+  struct OwnLookups {
+    CUdpCtrl& control;
+    bool port = false, host = false, kept = false;
+    ~OwnLookups() {
+      if (kept) return;
+      if (port) control.CancelLookup(control.m_hGetServ, control.m_servEntBuf);
+      if (host) control.CancelLookup(control.m_hGetHost, control.m_hostEntBuf);
+    }
+  } own{*this};
+
   auto& ws = Winsock();
   m_sockAddr.sin_family = AF_INET;
   const INT_PTR portLookup = AsyncGetServByName(GetSafeHwnd(), fw::AnsiFromWide(remotePort));
   if (portLookup == -1) FailCall(ws.WSAGetLastError(), true);
+  own.port = portLookup != 0;
 
   INT_PTR hostLookup = 0;
   if (IsBroadcastText(remoteIp)) {
+    CancelLookup(m_hGetHost, m_hostEntBuf);
     m_sockAddr.sin_addr.s_addr = INADDR_BROADCAST;
     m_broadcast = TRUE;
   } else {
     hostLookup = AsyncGetHostByName(GetSafeHwnd(), fw::AnsiFromWide(remoteIp));
     if (hostLookup == -1) FailCall(ws.WSAGetLastError(), true);
+    own.host = hostLookup != 0;
   }
 
   fw::unique_bstr bytes;
@@ -40,8 +55,13 @@ void CUdpCtrl::SendTo(const std::wstring& remoteIp, const std::wstring& remotePo
   }
   m_pendingData = std::move(bytes);
 
-  if (portLookup == 0 && hostLookup == 0)
-    ::PostMessageW(GetSafeHwnd(), kMsgSocketNotify, static_cast<WPARAM>(m_socket), FD_WRITE);
+  if (portLookup == 0 && hostLookup == 0 && !PostSocketNotify(FD_WRITE)) {
+    // Nothing would ever send it: the call fails and leaves nothing pending.
+    m_pendingData.reset();
+    m_state = kStateFailed;
+    ThrowUdpError(kErrOutOfMemory);
+  }
+  own.kept = true;
 }
 
 void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {

@@ -4,6 +4,7 @@
 #include <winsock.h>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <deque>
@@ -41,7 +42,8 @@ inline constexpr int kNotifyRingSize = 32;
 inline constexpr int kHostNameBufferSize = 50;
 
 // Result buffer of one asynchronous database request. The sockets layer writes it until the
-// request's completion message is posted, cancelled or not, so it lives until then.
+// request's completion message is posted, or, after a cancel, for a while at most; it lives as
+// long (see lookup_relay.h).
 using LookupBuffer = std::unique_ptr<char[]>;
 struct RetiredLookup {
   HANDLE task;
@@ -64,6 +66,7 @@ class CUdpCtrl : public fw::COleControl {
   void OnSetClientSite() override;
   bool OnSetExtent(const SIZEL& size) override;
   void OnDraw(HDC dc, const RECT& bounds) override;
+  void OnEventsThawed() override;
   void FireWsError(LONG ecode, const std::wstring& description, const wchar_t* where,
                    BOOL* cancelClose);
   void FireReceived(const std::wstring& ipAddress, const std::wstring& port, VARIANT* data);
@@ -71,6 +74,7 @@ class CUdpCtrl : public fw::COleControl {
   void FireReady();
   void FireSent();
   // Raises WsError, then closes unless the handler cancelled the close or reopened the port.
+  // While events are frozen all of it waits for the thaw, so that the handler still decides.
   void ReportFailure(LONG ecode, const wchar_t* description, const wchar_t* where);
   // A Windows Sockets failure outside a call: State 9, LastError, then ReportFailure.
   void ReportWinsockFailure(int wsaError, const wchar_t* where);
@@ -175,7 +179,7 @@ class CUdpCtrl : public fw::COleControl {
   LookupBuffer m_hostEntBuf, m_servEntBuf, m_localServEntBuf, m_inetHostEntBuf;
   HANDLE m_hGetHost = nullptr, m_hGetServ = nullptr, m_hGetLocalServ = nullptr,
          m_hGetInetHost = nullptr;
-  // Requests cancelled or superseded whose completions have not come in yet.
+  // Inet requests superseded whose completions have not come in yet.
   std::vector<RetiredLookup> m_retiredLookups;
   std::wstring m_winsockVer, m_winsockDesc, m_winsockSysStat, m_winsockMaxSockets,
       m_winsockMaxDatagram;
@@ -204,18 +208,29 @@ class CUdpCtrl : public fw::COleControl {
   // Starts a request of one channel; an outstanding request of that channel is retired first.
   HANDLE StartLookup(HANDLE& task, LookupBuffer& buffer, bool cancelOutstanding,
                      const std::function<HANDLE(char* buffer)>& start);
-  // Retires the outstanding request of a channel, cancelling it.
-  void CancelLookup(HANDLE& task, LookupBuffer& buffer);
-  // Moves a channel's request, while the sockets layer may still write its buffer, to
-  // m_retiredLookups; the channel's handle becomes 0 either way.
+  // Cancels the outstanding request of a channel; its buffer goes to the look-up relay while the
+  // sockets layer may still write it. The channel's handle becomes 0.
+  void CancelLookup(HANDLE& task, LookupBuffer& buffer) noexcept;
+  // Moves a channel's request, superseded but not cancelled, to m_retiredLookups while the
+  // sockets layer may still write its buffer; the channel's handle becomes 0 either way.
   void RetireLookup(HANDLE& task, LookupBuffer& buffer);
   // The buffer of a retired request whose completion came in (nullptr for any other task).
   LookupBuffer TakeRetiredLookup(HANDLE task);
   // On destruction: the buffers the sockets layer may still write go to the look-up relay.
   void HandOverLookups();
   // Completion helpers (lookups.cpp).
-  void ResumeAfterRemoteLookup();
   void MakeDeferredBind();
+  // Sends the pending datagram on once nothing holds it back any more: no look-up of its
+  // destination is outstanding and no bind is owed.
+  void SendWhenResolved();
+  // Posts the write notification for the pending datagram. Outside a call: when it cannot be
+  // posted the datagram is dropped, since nothing else would send it, and the failure reported.
+  void PostPendingWrite();
+  // A socket notification (or, with 0, a continue message) to the control's own window.
+  bool PostSocketNotify(LPARAM eventWord);
+  // Schedules the dispatch of notifications waiting in the ring, unless one is running or
+  // events are frozen.
+  void ResumeWaitingNotifications();
   void StartInetLookup(const std::function<HANDLE(HWND window, char* buffer)>& start);
 };
 
@@ -226,6 +241,10 @@ extern const std::span<const fw::MessageMapEntry> kUdpMessages;
 
 // "255.255.255.255" and "-1": the broadcast address as a destination, any address as the local one.
 bool IsBroadcastText(const std::wstring& address);
+
+// The low 16 bits of the decimal number a port text begins with (white space, a sign, digits),
+// whatever its size; nothing when the text does not begin with a number.
+std::optional<u_short> LeadingNumberLow16(const std::string& text);
 
 // Creates a control object (the class factory's work).
 HRESULT CreateUdpCtrl(REFIID iid, void** out);

@@ -24,6 +24,10 @@ struct WinsockApi {
                         int* fromLength);
   int(PASCAL* setsockopt)(SOCKET s, int level, int option, const char* value, int length);
   int(PASCAL* getsockopt)(SOCKET s, int level, int option, char* value, int* length);
+  // ws2_32's WSAIoctl (overlapped arguments unused), looked up at run time: where it is missing
+  // the entry fails with WSAEOPNOTSUPP.
+  int(PASCAL* WSAIoctl)(SOCKET s, DWORD code, void* in, DWORD inLength, void* out,
+                        DWORD outLength, DWORD* returned, void* overlapped, void* completion);
   int(PASCAL* WSAAsyncSelect)(SOCKET s, HWND window, u_int message, long events);
   HANDLE(PASCAL* WSAAsyncGetHostByName)(HWND window, u_int message, const char* name,
                                         char* buffer, int length);

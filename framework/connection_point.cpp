@@ -7,6 +7,7 @@
 #include <olectl.h>
 
 #include "framework/automation_error.h"
+#include "framework/module.h"
 
 namespace fw {
 
@@ -109,11 +110,14 @@ namespace {
 template <typename Enum, typename Item, const IID& kIid>
 class ListEnum : public Enum {
  public:
+  // Its code lives in the module: an enumerator keeps it loaded, even past the control.
   explicit ListEnum(std::vector<Item> items) : items_(std::move(items)) {
     for (auto& i : items_) Unknown(i)->AddRef();
+    ModuleAddRef();
   }
   virtual ~ListEnum() {
     for (auto& i : items_) Unknown(i)->Release();
+    ModuleRelease();
   }
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -155,11 +159,13 @@ class ListEnum : public Enum {
   }
   STDMETHODIMP Clone(Enum** out) override {
     if (!out) return E_POINTER;
-    auto* copy = new (std::nothrow) ListEnum(items_);
-    if (!copy) return E_OUTOFMEMORY;
-    copy->pos_ = pos_;
-    *out = copy;
-    return S_OK;
+    *out = nullptr;
+    return ComBarrier([&] {
+      auto* copy = new ListEnum(items_);
+      copy->pos_ = pos_;
+      *out = copy;
+      return S_OK;
+    });
   }
 
  private:

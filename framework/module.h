@@ -6,7 +6,10 @@
 namespace fw {
 
 void ModuleAddRef();
+// Never takes the count below zero.
 void ModuleRelease();
+// Decrements count unless it is already zero or less; true when it did.
+bool ReleaseCount(LONG& count);
 LONG ModuleUseCount();
 // The module image this code is linked into (the DLL, or a test executable).
 HINSTANCE ThisModule();

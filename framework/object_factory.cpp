@@ -41,9 +41,9 @@ STDMETHODIMP_(ULONG) COleObjectFactory::AddRef() {
 }
 
 STDMETHODIMP_(ULONG) COleObjectFactory::Release() {
-  LONG n = ::InterlockedDecrement(&refs_);
-  ModuleRelease();
-  return static_cast<ULONG>(n);
+  // An extra Release from outside neither goes below zero nor takes another holder's count.
+  if (ReleaseCount(refs_)) ModuleRelease();
+  return static_cast<ULONG>(refs_);
 }
 
 STDMETHODIMP COleObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
@@ -53,11 +53,19 @@ STDMETHODIMP COleObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void
   return ComBarrier([&] { return create_(iid, out); });
 }
 
+namespace {
+// Locks are counted apart from the module's other holders, so that an unbalanced unlock cannot
+// release what an object holds.
+LONG g_locks = 0;
+}  // namespace
+
 STDMETHODIMP COleObjectFactory::LockServer(BOOL lock) {
-  if (lock)
+  if (lock) {
+    ::InterlockedIncrement(&g_locks);
     ModuleAddRef();
-  else
+  } else if (ReleaseCount(g_locks)) {
     ModuleRelease();
+  }
   return S_OK;
 }
 

@@ -1,8 +1,11 @@
 #include "framework/ole_control.h"
 
 #include <olectl.h>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "framework/automation_error.h"
 #include "framework/module.h"
@@ -22,30 +25,68 @@ LRESULT CALLBACK ParkingWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   return ::DefWindowProcW(w, m, wp, lp);
 }
 
+// The window classes are registered while any thread has a parking window, and unregistered
+// after the last one goes, so that no window or class of the module outlives the objects that
+// keep it loaded.
+std::mutex& WindowClassLock() {
+  static std::mutex lock;
+  return lock;
+}
+int g_threadsWithWindows = 0;  // guarded by WindowClassLock
+
 void RegisterWindowClasses() {
-  static const bool registered = [] {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = ControlWindowProc;
-    wc.hInstance = ThisModule();
-    wc.lpszClassName = kControlWindowClass;
-    ::RegisterClassW(&wc);
-    wc.lpfnWndProc = ParkingWindowProc;
-    wc.lpszClassName = kParkingWindowClass;
-    ::RegisterClassW(&wc);
-    return true;
-  }();
-  (void)registered;
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = ControlWindowProc;
+  wc.hInstance = ThisModule();
+  wc.lpszClassName = kControlWindowClass;
+  ::RegisterClassW(&wc);
+  wc.lpfnWndProc = ParkingWindowProc;
+  wc.lpszClassName = kParkingWindowClass;
+  ::RegisterClassW(&wc);
 }
 
-// The hidden top-level window that holds the windows of controls not in place, one per thread.
-HWND ParkingWindow() {
-  thread_local unique_hwnd parking;
-  if (!parking || !::IsWindow(parking.get())) {
-    RegisterWindowClasses();
-    parking.reset(::CreateWindowExW(0, kParkingWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                    nullptr, ThisModule(), nullptr));
+void UnregisterWindowClasses() {
+  ::UnregisterClassW(kControlWindowClass, ThisModule());
+  ::UnregisterClassW(kParkingWindowClass, ThisModule());
+}
+
+// The hidden top-level window that holds the windows of controls not in place, one per thread,
+// for as long as the thread has control windows.
+struct ThreadWindows {
+  unique_hwnd parking;
+  int controlWindows = 0;
+
+  ~ThreadWindows() { DropParking(); }
+  void DropParking() {
+    if (!parking) return;
+    parking.reset();
+    std::lock_guard<std::mutex> guard(WindowClassLock());
+    if (--g_threadsWithWindows == 0) UnregisterWindowClasses();
   }
-  return parking.get();
+};
+
+ThreadWindows& ThisThreadWindows() {
+  thread_local ThreadWindows windows;
+  return windows;
+}
+
+HWND ParkingWindow() {
+  ThreadWindows& thread = ThisThreadWindows();
+  if (thread.parking && !::IsWindow(thread.parking.get())) thread.DropParking();
+  if (!thread.parking) {
+    std::lock_guard<std::mutex> guard(WindowClassLock());
+    if (g_threadsWithWindows++ == 0) RegisterWindowClasses();
+    thread.parking.reset(::CreateWindowExW(0, kParkingWindowClass, L"", WS_POPUP, 0, 0, 0, 0,
+                                           nullptr, nullptr, ThisModule(), nullptr));
+    if (!thread.parking && --g_threadsWithWindows == 0) UnregisterWindowClasses();
+  }
+  return thread.parking.get();
+}
+
+// After the thread's last control window its parking window goes too.
+void ReleaseParkingWindow() {
+  ThreadWindows& thread = ThisThreadWindows();
+  if (thread.controlWindows == 0) thread.DropParking();
 }
 
 // The verbs a control offers of its own; their names are the framework's.
@@ -65,13 +106,17 @@ LONG HimetricFromPixels(LONG pixels, int axis) {
 }  // namespace
 
 LRESULT CALLBACK ControlWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-  auto* control = reinterpret_cast<COleControl*>(::GetWindowLongPtrW(w, GWLP_USERDATA));
-  if (control) {
-    bool handled = false;
-    LRESULT r = control->OnWindowMessage(m, wp, lp, handled);
-    if (handled) return r;
+  try {
+    auto* control = reinterpret_cast<COleControl*>(::GetWindowLongPtrW(w, GWLP_USERDATA));
+    if (control) {
+      bool handled = false;
+      LRESULT r = control->OnWindowMessage(m, wp, lp, handled);
+      if (handled) return r;
+    }
+    return ::DefWindowProcW(w, m, wp, lp);
+  } catch (...) {
+    return 0;
   }
-  return ::DefWindowProcW(w, m, wp, lp);
 }
 
 COleControl::COleControl(const ControlClassInfo& info)
@@ -90,19 +135,20 @@ COleControl::~COleControl() {
 }
 
 LRESULT COleControl::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
-  for (const auto& entry : info_.messages) {
-    if (entry.message != message) continue;
-    handled = true;
-    // A handler may raise events whose sinks release the control: keep it alive meanwhile.
-    com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
-    try {
-      return entry.handler(this, wParam, lParam);
-    } catch (const AutomationException& e) {
-      // No call is in progress to take the error: tell the user.
-      ShowMessageBox(window_.get(), e.description.c_str(), info_.userTypeName, MB_OK | MB_ICONSTOP);
-    } catch (...) {
-    }
-    return 0;
+  const MessageMapEntry* handler = nullptr;
+  for (const auto& entry : info_.messages)
+    if (entry.message == message) handler = &entry;
+  if (!handler && message != kMsgRaiseHeldEvents) return 0;
+  handled = true;
+  // A handler may raise events whose sinks release the control: keep it alive meanwhile.
+  com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
+  try {
+    if (handler) return handler->handler(this, wParam, lParam);
+    RaiseHeldEvents();
+  } catch (const AutomationException& e) {
+    // No call is in progress to take the error: tell the user.
+    ShowMessageBox(window_.get(), e.description.c_str(), info_.userTypeName, MB_OK | MB_ICONSTOP);
+  } catch (...) {
   }
   return 0;
 }
@@ -205,9 +251,85 @@ STDMETHODIMP COleControl::FindConnectionPoint(REFIID iid, IConnectionPoint** out
   return S_OK;
 }
 
+namespace {
+
+// Copies of an event's arguments, held while events are frozen. A by-reference argument is held
+// as a copy of what it refers to and handed to the sinks as a reference to that copy.
+class HeldArgs {
+ public:
+  explicit HeldArgs(std::span<const VARIANT> args) : values_(args.size()), args_(args.size()) {
+    for (size_t i = 0; i < args.size(); ++i) {
+      const VARIANT& arg = args[i];
+      VARIANT& value = values_[i];
+      const bool byRef = (V_VT(&arg) & VT_BYREF) != 0;
+      const HRESULT hr = byRef ? ::VariantCopyInd(&value, const_cast<VARIANT*>(&arg))
+                               : ::VariantCopy(&value, const_cast<VARIANT*>(&arg));
+      if (FAILED(hr)) {
+        value = VARIANT{};  // what a failed copy left behind is not ours to clear
+        throw std::bad_alloc();
+      }
+      args_[i] = value;
+      if (!byRef) continue;
+      V_VT(&args_[i]) = V_VT(&arg);
+      const VARTYPE base = V_VT(&arg) & ~VT_BYREF;
+      // A referenced VARIANT or DECIMAL is the whole held VARIANT; anything else its value.
+      V_BYREF(&args_[i]) = base == VT_VARIANT || base == VT_DECIMAL
+                               ? static_cast<void*>(&value)
+                               : static_cast<void*>(&V_I4(&value));
+    }
+  }
+  ~HeldArgs() {
+    for (auto& value : values_) ::VariantClear(&value);
+  }
+  HeldArgs(const HeldArgs&) = delete;
+  HeldArgs& operator=(const HeldArgs&) = delete;
+  std::span<VARIANT> args() { return args_; }
+
+ private:
+  std::vector<VARIANT> values_;
+  std::vector<VARIANT> args_;
+};
+
+}  // namespace
+
 void COleControl::FireEvent(DISPID id, std::span<VARIANT> args) {
-  if (AreEventsFrozen()) return;
-  events_.Fire(id, args);
+  if (!AreEventsFrozen()) {
+    events_.Fire(id, args);
+    return;
+  }
+  auto held = std::make_shared<HeldArgs>(args);
+  heldEvents_.push_back([this, id, held] { events_.Fire(id, held->args()); });
+}
+
+void COleControl::WhenEventsThawed(std::function<void()> work) {
+  if (AreEventsFrozen())
+    heldEvents_.push_back(std::move(work));
+  else
+    work();
+}
+
+void COleControl::ScheduleHeldEvents() {
+  // Raised from the control's own window rather than inside the container's call that thaws.
+  heldEventsScheduled_ = true;
+  HWND w = window_.get();
+  if (!w || !::PostMessageW(w, kMsgRaiseHeldEvents, 0, 0)) RaiseHeldEvents();
+}
+
+void COleControl::RaiseHeldEvents() {
+  heldEventsScheduled_ = false;
+  // A handler that pumps messages must not start the next held event inside its own.
+  if (raisingHeldEvents_) return;
+  raisingHeldEvents_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{raisingHeldEvents_};
+  while (!AreEventsFrozen() && !heldEvents_.empty()) {
+    auto next = std::move(heldEvents_.front());
+    heldEvents_.pop_front();
+    next();
+  }
+  if (!AreEventsFrozen()) OnEventsThawed();
 }
 
 // IOleObject
@@ -568,28 +690,35 @@ void COleControl::RecreateControlWindow() {
     DestroyControlWindow();
     CreateControlWindow();
     DoVerbInPlace(wasUIActive, nullptr);
-    return;
+  } else {
+    DestroyControlWindow();
+    CreateControlWindow();
   }
-  DestroyControlWindow();
-  CreateControlWindow();
+  // What was posted to the old window died with it.
+  if (heldEventsScheduled_) ScheduleHeldEvents();
 }
 
 void COleControl::DestroyControlWindow() {
-  if (window_) {
-    ::SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
-    window_.reset();
-  }
+  if (!window_) return;
+  ::SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
+  window_.reset();
+  --ThisThreadWindows().controlWindows;
+  ReleaseParkingWindow();
 }
 
 void COleControl::CreateControlWindow() {
-  RegisterWindowClasses();
   HWND parent = ParkingWindow();
   SIZE px = info_.initialSizePixels;
-  HWND w = ::CreateWindowExW(0, kControlWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, px.cx,
-                             px.cy, parent, nullptr, ThisModule(), nullptr);
-  if (!w) return;
+  HWND w = parent ? ::CreateWindowExW(0, kControlWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0,
+                                      0, px.cx, px.cy, parent, nullptr, ThisModule(), nullptr)
+                  : nullptr;
+  if (!w) {
+    ReleaseParkingWindow();
+    return;
+  }
   ::SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   window_.reset(w);
+  ++ThisThreadWindows().controlWindows;
 }
 
 }  // namespace fw
@@ -694,8 +823,11 @@ STDMETHODIMP COleControl::OnAmbientPropertyChange(DISPID) { return S_OK; }
 STDMETHODIMP COleControl::FreezeEvents(BOOL freeze) {
   if (freeze)
     ++freezeEvents_;
-  else if (freezeEvents_ > 0)
-    --freezeEvents_;
+  else if (freezeEvents_ > 0 && --freezeEvents_ == 0)
+    return ComBarrier([&] {
+      ScheduleHeldEvents();
+      return S_OK;
+    });
   return S_OK;
 }
 

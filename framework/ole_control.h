@@ -5,6 +5,8 @@
 #include <ocidl.h>
 #include <olectl.h>
 #include <oleidl.h>
+#include <deque>
+#include <functional>
 #include <span>
 
 #include "framework/connection_point.h"
@@ -16,6 +18,8 @@
 namespace fw {
 
 class COleControl;
+// The framework's own message to a control's window: raise the events held while frozen.
+inline constexpr UINT kMsgRaiseHeldEvents = WM_APP + 1;
 LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 struct MessageMapEntry {
@@ -158,8 +162,12 @@ class COleControl : public IDispatch,
   bool IsInitialised() const { return initialised_; }
   bool IsInPlaceActive() const { return inPlaceActive_; }
   bool IsUIActive() const { return uiActive_; }
-  // Events raised while the container has frozen them are dropped, as containers expect.
+  // Events raised while the container has frozen them are held, with copies of their
+  // arguments, and raised in order from the control's window after the last thaw.
   bool AreEventsFrozen() const { return freezeEvents_ > 0; }
+  // Runs work now, or, while events are frozen, in its turn among the held events: for work whose
+  // event decides what follows it.
+  void WhenEventsThawed(std::function<void()> work);
   const ControlClassInfo& ClassInfo() const { return info_; }
 
  protected:
@@ -171,6 +179,8 @@ class COleControl : public IDispatch,
   virtual void OnDraw(HDC dc, const RECT& bounds);
   virtual void OnSetClientSite();
   virtual bool OnSetExtent(const SIZEL& size);
+  // After the last thaw, once the held events have been raised.
+  virtual void OnEventsThawed() {}
   // Drawing into a metafile; the base draws as on any other device.
   virtual void OnDrawMetafile(HDC dc, const RECT& bounds);
   // The Properties verb: the container's property frame when it offers one, else the
@@ -188,6 +198,8 @@ class COleControl : public IDispatch,
   HRESULT DoVerbInPlace(bool uiActivate, LPCRECT position);
   void CreateControlWindow();
   void DestroyControlWindow();
+  void ScheduleHeldEvents();
+  void RaiseHeldEvents();
 
   const ControlClassInfo& info_;
   Dispatcher dispatcher_;
@@ -202,6 +214,9 @@ class COleControl : public IDispatch,
   bool inPlaceActive_ = false;
   bool uiActive_ = false;
   LONG freezeEvents_ = 0;
+  std::deque<std::function<void()>> heldEvents_;
+  bool heldEventsScheduled_ = false;
+  bool raisingHeldEvents_ = false;
   com_ptr<IOleInPlaceSite> inPlaceSite_;
   com_ptr<IOleInPlaceFrame> inPlaceFrame_;
   com_ptr<IOleInPlaceUIWindow> inPlaceUIWindow_;

@@ -16,9 +16,7 @@ bool CMemoryPropExchange::ExchangeProp(const wchar_t* name, VARTYPE type, VARIAN
     return true;
   }
   if (it == store_.end()) {
-    VARIANT empty;
-    ::VariantInit(&empty);
-    it = store_.emplace(name, empty).first;
+    it = store_.emplace(name, VARIANT{}).first;
   }
   return SUCCEEDED(::VariantCopy(&it->second, &value));
 }
@@ -115,8 +113,7 @@ HRESULT PropertyStore::ReadFrom(IStream* s) {
     hr = ReadText(s, name);
     if (SUCCEEDED(hr)) hr = ReadValue(s, vt);
     if (FAILED(hr)) break;
-    VARIANT v;
-    ::VariantInit(&v);
+    VARIANT v{};
     switch (vt) {
       case VT_I2:
         hr = ReadValue(s, V_I2(&v));
@@ -156,6 +153,8 @@ HRESULT PropertyStore::ReadFrom(IStream* s) {
 bool CBagPropExchange::ExchangeProp(const wchar_t* name, VARTYPE type, VARIANT& value,
                                     const VARIANT& defaultValue) {
   if (IsLoading()) {
+    // The bag fills this, and may clear it first or leave it untouched when the name is missing:
+    // of the requested type, with a null string and a zero value, either is harmless.
     unique_variant read;
     V_VT(&read) = type;
     if (FAILED(bag_->Read(name, &read, log_)) ||

@@ -15,8 +15,7 @@ CDataExchange::~CDataExchange() {
 }
 
 void CDataExchange::SetProperty(const wchar_t* name, const VARIANT& value) {
-  Change c{name, {}};
-  ::VariantInit(&c.value);
+  Change c{name, VARIANT{}};
   if (FAILED(::VariantCopy(&c.value, const_cast<VARIANT*>(&value)))) throw std::bad_alloc();
   changes_.push_back(std::move(c));
 }

@@ -48,9 +48,11 @@ using unique_hwnd = unique_any<HWND, detail::DestroyWindowHandle>;
 using unique_bstr = unique_any<BSTR, detail::FreeBstr>;
 using unique_safearray = unique_any<SAFEARRAY*, detail::DestroySafeArray>;
 
-// A VARIANT that is cleared when it goes out of scope.
+// A VARIANT that is cleared when it goes out of scope. It starts wholly zero (VariantInit sets
+// only the type), so that whoever fills it, or clears it before filling it, never sees stale
+// pointers.
 struct unique_variant : VARIANT {
-  unique_variant() { ::VariantInit(this); }
+  unique_variant() : VARIANT{} { ::VariantInit(this); }
   ~unique_variant() { ::VariantClear(this); }
   unique_variant(const unique_variant&) = delete;
   unique_variant& operator=(const unique_variant&) = delete;

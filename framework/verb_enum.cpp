@@ -2,13 +2,19 @@
 
 #include <new>
 
+#include "framework/module.h"
+
 namespace fw {
 
 namespace {
 
 class VerbEnum final : public IEnumOLEVERB {
  public:
-  VerbEnum(std::span<const VerbEntry> verbs, size_t position) : verbs_(verbs), next_(position) {}
+  // The verbs live in the module: an enumerator keeps it loaded.
+  VerbEnum(std::span<const VerbEntry> verbs, size_t position) : verbs_(verbs), next_(position) {
+    ModuleAddRef();
+  }
+  ~VerbEnum() { ModuleRelease(); }
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;

@@ -1,38 +1,51 @@
-// The in-process server's exports.
+// The in-process server's exports. Each is an entry the platform calls: no exception leaves one.
 #include <windows.h>
 #include <olectl.h>
 
+#include "framework/automation_error.h"
 #include "framework/module.h"
 #include "framework/object_factory.h"
 #include "framework/registration.h"
 #include "server/udp_app.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  fw::COleControlModule* module = fw::TheModule();
-  if (!module) return reason != DLL_PROCESS_ATTACH;
-  if (reason == DLL_PROCESS_ATTACH) return module->InitInstance() ? TRUE : FALSE;
-  if (reason == DLL_PROCESS_DETACH) module->ExitInstance();
-  return TRUE;
+  try {
+    fw::COleControlModule* module = fw::TheModule();
+    if (!module) return reason != DLL_PROCESS_ATTACH;
+    if (reason == DLL_PROCESS_ATTACH) return module->InitInstance() ? TRUE : FALSE;
+    if (reason == DLL_PROCESS_DETACH) module->ExitInstance();
+    return TRUE;
+  } catch (...) {
+    return reason != DLL_PROCESS_ATTACH;
+  }
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  return fw::COleObjectFactory::GetClassObject(clsid, iid, out);
+  return fw::ComBarrier([&] { return fw::COleObjectFactory::GetClassObject(clsid, iid, out); });
 }
 
 // Objects, locks and references to the class objects all count in the module's use count.
 STDAPI DllCanUnloadNow() { return fw::ModuleUseCount() == 0 ? S_OK : S_FALSE; }
 
-STDAPI DllRegisterServer() { return server::RegisterServer(HKEY_CLASSES_ROOT, false); }
+STDAPI DllRegisterServer() {
+  return fw::ComBarrier([] { return server::RegisterServer(HKEY_CLASSES_ROOT, false); });
+}
 
-STDAPI DllUnregisterServer() { return server::UnregisterServer(HKEY_CLASSES_ROOT, false); }
+STDAPI DllUnregisterServer() {
+  return fw::ComBarrier([] { return server::UnregisterServer(HKEY_CLASSES_ROOT, false); });
+}
 
 // regsvr32 /n /i:user registers for the current user only; regsvr32 /u /n /i:user removes that.
 // Without a command line it does what DllRegisterServer / DllUnregisterServer do.
 STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
-  if (!commandLine || !*commandLine) return install ? DllRegisterServer() : DllUnregisterServer();
-  if (::lstrcmpiW(commandLine, L"user") != 0) return E_INVALIDARG;
-  fw::RegKey userClasses = fw::OpenUserClassesRoot();
-  if (!userClasses) return SELFREG_E_CLASS;
-  return install ? server::RegisterServer(userClasses.get(), true)
-                 : server::UnregisterServer(userClasses.get(), true);
+  return fw::ComBarrier([&]() -> HRESULT {
+    if (!commandLine || !*commandLine)
+      return install ? server::RegisterServer(HKEY_CLASSES_ROOT, false)
+                     : server::UnregisterServer(HKEY_CLASSES_ROOT, false);
+    if (::lstrcmpiW(commandLine, L"user") != 0) return E_INVALIDARG;
+    fw::RegKey userClasses = fw::OpenUserClassesRoot();
+    if (!userClasses) return SELFREG_E_CLASS;
+    return install ? server::RegisterServer(userClasses.get(), true)
+                   : server::UnregisterServer(userClasses.get(), true);
+  });
 }

@@ -143,7 +143,7 @@ TEST(Receive, OtherReadErrorIsReportedAndCloses) {
   const u_short port = OpenAndWaitReady(h);
   {
     WinsockPatch patch;
-    g_failError = WSAENETRESET;
+    g_failError = WSAENETDOWN;
     patch.api().recvfrom = FailingRecvFrom;
     PeerSocket peer;
     ASSERT_TRUE(peer.SendTo(port, {1, 2}));
@@ -151,10 +151,10 @@ TEST(Receive, OtherReadErrorIsReportedAndCloses) {
   }
   const auto errors = EventsOf(h.sink(), kWsError);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].args[0].i4(), WSAENETRESET);
+  EXPECT_EQ(errors[0].args[0].i4(), WSAENETDOWN);
   EXPECT_EQ(errors[0].args[2].text(), L"udp_recv() in HandleRead()");
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kWsError, kClosed}));
-  EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENETRESET);
+  EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENETDOWN);
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
 }
 

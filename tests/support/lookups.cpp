@@ -11,7 +11,8 @@ SendRecorder* g_recorder = nullptr;
 UINT_PTR g_nextTask = 0x4000;
 
 HANDLE Record(HWND window, u_int message, std::string name, char* buffer, int length) {
-  if (g_fake->failNextStart) {
+  if (g_fake->failNextStart && g_fake->startsBeforeFailure-- <= 0) {
+    g_fake->startsBeforeFailure = 0;
     ::WSASetLastError(g_fake->failNextStart);
     g_fake->failNextStart = 0;
     return nullptr;
@@ -34,9 +35,31 @@ HANDLE PASCAL FakeGetServByName(HWND w, u_int m, const char* name, const char*, 
                                 int length) {
   return Record(w, m, name, buffer, length);
 }
+// Tasks whose completion was posted, and tasks whose cancel took (Windows mode).
+std::vector<HANDLE> g_completed, g_cancelTook;
+
+bool Contains(const std::vector<HANDLE>& tasks, HANDLE task) {
+  for (HANDLE t : tasks)
+    if (t == task) return true;
+  return false;
+}
+
 int PASCAL FakeCancel(HANDLE task) {
   g_fake->cancelled.push_back(task);
+  if (!g_fake->windowsCancel) return 0;
+  if (Contains(g_completed, task)) {
+    ::WSASetLastError(WSAEALREADY);
+    return SOCKET_ERROR;
+  }
+  g_cancelTook.push_back(task);
   return 0;
+}
+
+// Whether the request may complete now; it counts as completed from then on.
+bool MayComplete(HANDLE task) {
+  if (Contains(g_cancelTook, task)) return false;
+  g_completed.push_back(task);
+  return true;
 }
 
 int PASCAL RecordingSendTo(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
@@ -50,6 +73,8 @@ int PASCAL RecordingSendTo(SOCKET s, const char* data, int length, int flags, co
 
 FakeLookups::FakeLookups() : saved_(udp::Winsock()) {
   g_fake = this;
+  g_completed.clear();
+  g_cancelTook.clear();
   auto& ws = udp::Winsock();
   ws.WSAAsyncGetHostByName = FakeGetHostByName;
   ws.WSAAsyncGetHostByAddr = FakeGetHostByAddr;
@@ -68,6 +93,7 @@ FakeLookups::~FakeLookups() {
 
 void FakeLookups::CompleteHost(size_t index, const char* officialName, const char* dotted) {
   const Request& r = requests.at(index);
+  if (!MayComplete(r.task)) return;
   // A host entry whose pointers point into the buffer, as the sockets layer lays it out.
   char* p = r.buffer;
   auto* entry = reinterpret_cast<hostent*>(p);
@@ -95,6 +121,7 @@ void FakeLookups::CompleteHost(size_t index, const char* officialName, const cha
 
 void FakeLookups::CompleteService(size_t index, u_short port) {
   const Request& r = requests.at(index);
+  if (!MayComplete(r.task)) return;
   char* p = r.buffer;
   auto* entry = reinterpret_cast<servent*>(p);
   p += sizeof(servent);
@@ -115,6 +142,7 @@ void FakeLookups::CompleteService(size_t index, u_short port) {
 
 void FakeLookups::Fail(size_t index, int error) {
   const Request& r = requests.at(index);
+  if (!MayComplete(r.task)) return;
   ::PostMessageW(r.window, r.message, reinterpret_cast<WPARAM>(r.task),
                  WSAMAKEASYNCREPLY(0, error));
 }

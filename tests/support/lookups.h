@@ -30,8 +30,14 @@ class FakeLookups {
 
   std::vector<Request> requests;
   std::vector<HANDLE> cancelled;
-  // When non-zero, the next start fails with this error.
+  // When non-zero, a start fails with this error: the next one, or the one after
+  // startsBeforeFailure more have succeeded.
   int failNextStart = 0;
+  int startsBeforeFailure = 0;
+  // Cancelling as Windows does: a cancel that succeeds removes the completion (completing such a
+  // request then does nothing at all), and a request that has completed cannot be cancelled
+  // (WSAEALREADY). Otherwise as Wine does: the cancel succeeds and the completion still comes.
+  bool windowsCancel = false;
 
   // dotted nullptr: a host entry that lists no address at all.
   void CompleteHost(size_t index, const char* officialName, const char* dotted);

@@ -147,6 +147,11 @@ class Control {
     ::getsockname(socket_, reinterpret_cast<sockaddr*>(&a), &len);
     return ::ntohs(a.sin_port);
   }
+  // Reads a property through IDispatch.
+  HRESULT Get(DISPID id, VARIANT* result) {
+    ::VariantClear(result);
+    return Invoke(id, DISPATCH_PROPERTYGET, nullptr, 0, result);
+  }
   // The open socket (after Open).
   SOCKET Socket() const { return socket_; }
 
@@ -174,13 +179,13 @@ class Control {
 
   Sink sink;
 
- private:
   DISPID Id(const wchar_t* name) {
     DISPID id = DISPID_UNKNOWN;
     LPOLESTR n = const_cast<LPOLESTR>(name);
     dispatch_->GetIDsOfNames(IID_NULL, &n, 1, 0, &id);
     return id;
   }
+ private:
   HRESULT Invoke(DISPID id, WORD flags, VARIANT* args, UINT count, VARIANT* result = nullptr) {
     DISPPARAMS params = {args, nullptr, count, 0};
     return dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr,

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench_host.h"
+#include "control/data_variant.h"
 #include "support/winsock_fault.h"
 
 namespace {
@@ -98,6 +99,8 @@ int main(int argc, char** argv) {
   Step sendCall{"SendTo through IDispatch (incl. PostMessage)"};
   Step writeNotify{"write notification: HandleWrite + Sent"};
   Step readNotify{"read notification: HandleRead + Received"};
+  Step bareWrite{"bare loop: write notification dispatched"};
+  Step bareRead{"bare loop: read notification dispatched"};
   Step post{"PostMessage alone (Wine)"};
   Step setopt{"setsockopt SO_BROADCAST alone (Wine)"};
   Step sendReal{"sendto alone (Wine)"};
@@ -166,14 +169,83 @@ int main(int argc, char** argv) {
       ::recv(sink.s, buffer, sizeof buffer, 0);
   }
 
+  // The bare loop's share of the same steps: a window whose handler does what the bare benchmark
+  // loop does with the stand-in calls.
+  {
+    BareWindow bare;
+    std::vector<char> bareBuffer(65467);
+    bare.onNotify = [&](SOCKET s, WORD event) {
+      if (event == FD_READ) {
+        sockaddr_in from;
+        int len = sizeof from;
+        InstantRecvFrom(s, bareBuffer.data(), static_cast<int>(bareBuffer.size()), 0,
+                        reinterpret_cast<sockaddr*>(&from), &len);
+      } else {
+        InstantSendTo(s, bareBuffer.data(), 32, 0, nullptr, 0);
+      }
+    };
+    for (int b = 0; b < batches; ++b) {
+      double tWrite = 0, tRead = 0;
+      for (int i = 0; i < perBatch; ++i) {
+        for (WORD event : {WORD{FD_WRITE}, WORD{FD_READ}}) {
+          ::PostMessageW(bare.hwnd(), kNotify, 0, event);
+          if (!NextMessage(msg)) return std::puts("no bare notification"), 1;
+          const double t0 = Now();
+          ::DispatchMessageW(&msg);
+          (event == FD_WRITE ? tWrite : tRead) += Now() - t0;
+        }
+      }
+      bareWrite.us.push_back(tWrite * 1e6 / perBatch);
+      bareRead.us.push_back(tRead * 1e6 / perBatch);
+    }
+  }
+
+  // The pieces the path is made of, each alone.
+  struct Piece {
+    const char* name;
+    std::function<void()> run;
+  };
+  VARIANT version;
+  ::VariantInit(&version);
+  const DISPID versionId = c.Id(L"Version");
+  const Piece pieces[] = {
+      {"Invoke of a property get (Version)", [&] { c.Get(versionId, &version); }},
+      {"SendTo's data to a byte string and back", [&] {
+         fw::unique_bstr bytes;
+         udp::BytesFromVariant(&args.args[0], bytes);
+       }},
+      {"inet_addr(\"127.0.0.1\")", [] { udp::Winsock().inet_addr("127.0.0.1"); }},
+      {"Received's array: create and destroy", [] {
+         VARIANT v;
+         udp::VariantFromBytes("0123456789abcdef0123456789abcdef", 32, &v);
+         ::VariantClear(&v);
+       }},
+      {"two BSTRs: allocate and free", [] {
+         ::SysFreeString(::SysAllocString(L"127.0.0.1"));
+         ::SysFreeString(::SysAllocString(L"5000"));
+       }},
+      {"new and delete of a 65467-byte buffer", [] { delete[] new char[65467]; }},
+  };
+  std::vector<std::pair<const char*, double>> pieceTimes;
+  for (const Piece& piece : pieces) {
+    std::vector<double> us;
+    for (int b = 0; b < batches; ++b) {
+      const double t0 = Now();
+      for (int i = 0; i < perBatch; ++i) piece.run();
+      us.push_back((Now() - t0) * 1e6 / perBatch);
+    }
+    pieceTimes.emplace_back(piece.name, Median(us));
+  }
+
   std::printf("%d datagrams of 32 bytes in %d batches; medians of the batches, microseconds per\n"
               "datagram; C++ allocations per datagram (BSTRs and SAFEARRAYs not counted).\n\n",
               perBatch * batches, batches);
   std::printf("%-48s %10s %8s\n", "step", "us", "allocs");
   for (const Step* s : {&sendCall, &writeNotify, &readNotify})
     std::printf("%-48s %10.2f %8.1f\n", s->name, Median(s->us), s->allocations);
-  for (const Step* s : {&post, &peekDispatch, &setopt, &sendReal})
+  for (const Step* s : {&bareWrite, &bareRead, &post, &peekDispatch, &setopt, &sendReal})
     std::printf("%-48s %10.2f %8s\n", s->name, Median(s->us), "");
+  for (const auto& [name, us] : pieceTimes) std::printf("%-48s %10.2f %8s\n", name, us, "");
   ::WSACleanup();
   ::OleUninitialize();
   return 0;

@@ -69,6 +69,8 @@ int CUdpCtrl::ReleaseEndpoint(SOCKET socket) {
   CancelLookup(m_hGetServ, m_servEntBuf);
   CancelLookup(m_hGetLocalServ, m_localServEntBuf);
   m_pendingData.reset();
+  m_receiveBuffer.reset();
+  m_socketBroadcast = -1;
   return 0;
 }
 

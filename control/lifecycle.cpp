@@ -184,14 +184,14 @@ void CUdpCtrl::FireWsError(LONG ecode, const std::wstring& description, const wc
   *cancelClose = cancel != VARIANT_FALSE;
 }
 
-void CUdpCtrl::FireReceived(const std::wstring& ipAddress, const std::wstring& port,
-                            VARIANT* data) {
-  fw::unique_variant ip, portText;
-  V_BSTR(&ip) = fw::AllocBstr(ipAddress);
-  V_VT(&ip) = VT_BSTR;
-  V_BSTR(&portText) = fw::AllocBstr(port);
-  V_VT(&portText) = VT_BSTR;
-  VARIANT raw[3] = {ip, portText, *data};
+void CUdpCtrl::FireReceived(BSTR ipAddress, BSTR port, VARIANT* data) {
+  // The texts stay the caller's: sinks take in-parameters without owning them.
+  VARIANT raw[3] = {};
+  V_VT(&raw[0]) = VT_BSTR;
+  V_BSTR(&raw[0]) = ipAddress;
+  V_VT(&raw[1]) = VT_BSTR;
+  V_BSTR(&raw[1]) = port;
+  raw[2] = *data;
   FireEvent(kEventReceived, raw);
 }
 

@@ -100,7 +100,13 @@ INT_PTR CUdpCtrl::StartServiceLookup(HANDLE& task, LookupBuffer& buffer, UINT me
 
 INT_PTR CUdpCtrl::AsyncGetHostByName(HWND, const std::string& host) {
   auto& ws = Winsock();
-  const unsigned long address = ws.inet_addr(host.c_str());
+  // A host sending to one peer names it the same way datagram after datagram: parse it once.
+  if (!m_lastDottedParsed || host != m_lastDottedHost) {
+    m_lastDottedAddress = ws.inet_addr(host.c_str());
+    m_lastDottedHost = host;
+    m_lastDottedParsed = true;
+  }
+  const unsigned long address = m_lastDottedAddress;
   if (address != INADDR_NONE) {
     // An outstanding host look-up would overwrite this destination when it completes.
     CancelLookup(m_hGetHost, m_hostEntBuf);

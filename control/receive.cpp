@@ -1,29 +1,29 @@
 // Receiving: one datagram per read notification, raised as Received; and the AnyData slot.
-#include <cstdio>
 #include <memory>
 #include <new>
 
 #include "control/data_variant.h"
 #include "control/errors.h"
 #include "control/udp_ctrl.h"
-#include "framework/text.h"
 
 namespace udp {
 
 void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
   if (m_socket == INVALID_SOCKET) return;
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<size_t>(m_maxDatagram)]);
-  if (!buffer) {
-    ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), L"HandleRead()");
-    return;
+  // One buffer of the maximum datagram size serves every read until the endpoint closes.
+  if (!m_receiveBuffer) {
+    m_receiveBuffer.reset(new (std::nothrow) char[static_cast<size_t>(m_maxDatagram)]);
+    if (!m_receiveBuffer) {
+      ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), L"HandleRead()");
+      return;
+    }
   }
   auto& ws = Winsock();
   int fromLength = sizeof m_fromAddr;
-  const int n = udp_recv(m_socket, buffer.get(), m_maxDatagram, 0,
+  const int n = udp_recv(m_socket, m_receiveBuffer.get(), m_maxDatagram, 0,
                          reinterpret_cast<sockaddr*>(&m_fromAddr), &fromLength);
   if (n == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
-    buffer.reset();
     // A datagram sent earlier met a port where nobody listens (an ICMP report). That says nothing
     // about this endpoint, which goes on reading; a dead peer must not close it.
     if (error == WSAECONNRESET || error == WSAENETRESET) return;
@@ -37,20 +37,15 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
 
   // The datagram is copied out before the event so that a handler may close or reopen.
   fw::unique_variant data;
-  std::wstring address, port;
   try {
-    VariantFromBytes(buffer.get(), static_cast<UINT>(n), &data);
-    buffer.reset();
-    address = fw::WideFromAnsi(ws.inet_ntoa(m_fromAddr.sin_addr));
-    wchar_t portText[8];
-    std::swprintf(portText, 8, L"%d", static_cast<short>(ws.ntohs(m_fromAddr.sin_port)));
-    port = portText;
+    VariantFromBytes(m_receiveBuffer.get(), static_cast<UINT>(n), &data);
+    m_senderTexts.Update(m_fromAddr);
   } catch (const std::bad_alloc&) {
     // The datagram has been taken from the socket and cannot be delivered: say so.
     ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), L"HandleRead()");
     return;
   }
-  FireReceived(address, port, &data);
+  FireReceived(m_senderTexts.address(), m_senderTexts.port(), &data);
 }
 
 int CUdpCtrl::udp_recv(SOCKET s, char* buffer, int length, int flags, sockaddr* from,

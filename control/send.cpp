@@ -70,11 +70,16 @@ void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
   // the bind would then fail. The bind sends the held datagram on.
   if (m_bindPending) return;
   auto& ws = Winsock();
-  const int broadcast = m_broadcast;
-  if (ws.setsockopt(m_socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast),
-                    sizeof broadcast) == SOCKET_ERROR) {
-    ReportWinsockFailure(ws.WSAGetLastError(), L"setsocket()");
-    return;
+  // The option goes to the socket before the first datagram and whenever Broadcast has changed
+  // since: setting the value the socket already has would cost a system call per datagram.
+  const int broadcast = m_broadcast ? 1 : 0;
+  if (broadcast != m_socketBroadcast) {
+    if (ws.setsockopt(m_socket, SOL_SOCKET, SO_BROADCAST,
+                      reinterpret_cast<const char*>(&broadcast), sizeof broadcast) == SOCKET_ERROR) {
+      ReportWinsockFailure(ws.WSAGetLastError(), L"setsocket()");
+      return;
+    }
+    m_socketBroadcast = broadcast;
   }
   const UINT length = ::SysStringByteLen(m_pendingData.get());
   if (length > 0 &&

@@ -10,6 +10,7 @@
 #include <deque>
 #include <vector>
 
+#include "control/sender_texts.h"
 #include "control/winsock_api.h"
 #include "framework/ole_control.h"
 
@@ -69,7 +70,7 @@ class CUdpCtrl : public fw::COleControl {
   void OnEventsThawed() override;
   void FireWsError(LONG ecode, const std::wstring& description, const wchar_t* where,
                    BOOL* cancelClose);
-  void FireReceived(const std::wstring& ipAddress, const std::wstring& port, VARIANT* data);
+  void FireReceived(BSTR ipAddress, BSTR port, VARIANT* data);
   void FireClosed();
   void FireReady();
   void FireSent();
@@ -173,6 +174,15 @@ class CUdpCtrl : public fw::COleControl {
   // while Open waits for its service look-up keeps the destination it named.
   sockaddr_in m_bindAddr{};
   sockaddr_in m_fromAddr{};
+  // Kept from one datagram to the next while the endpoint is open: the read buffer, the texts
+  // of the last sender, and the SO_BROADCAST value the socket has (-1: not set on this socket).
+  std::unique_ptr<char[]> m_receiveBuffer;
+  SenderTexts m_senderTexts;
+  int m_socketBroadcast = -1;
+  // The last destination text SendTo parsed, and what inet_addr made of it.
+  std::string m_lastDottedHost;
+  unsigned long m_lastDottedAddress = INADDR_NONE;
+  bool m_lastDottedParsed = false;
   u_short m_localPortNet = 0;
   WSADATA m_wsaData{};
   bool m_wsaStarted = false;

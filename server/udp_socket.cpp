@@ -363,10 +363,14 @@ CUdpSocketFactory::CUdpSocketFactory()
 
 bool CUdpSocketFactory::UpdateRegistry(bool registering, HKEY root) {
   const std::wstring versionIndependent = kVersionIndependentProgId;
-  if (!registering)
-    return fw::UnregisterClass(root, ClassId(), ProgId()) &&
-           fw::DeleteRegTree(root, versionIndependent);
   const std::wstring clsid = fw::GuidText(ClassId());
+  if (!registering) {
+    if (!fw::UnregisterClass(root, ClassId(), ProgId())) return false;
+    // Shared by both word sizes like the ProgID: it stays while the other one's class is there.
+    if (fw::RegKeyExists(root, L"CLSID\\" + clsid + L"\\InprocServer32", fw::OtherRegistryView()))
+      return true;
+    return fw::DeleteRegTree(root, versionIndependent);
+  }
   const std::wstring path = fw::ModuleShortPath();
   if (path.empty()) return false;
   const std::wstring progId = ProgId();

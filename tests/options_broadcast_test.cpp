@@ -27,7 +27,8 @@ TEST(Broadcast, WriteMarksModifiedAndReachesTheSocketOnlyWithTheNextDatagram) {
   struct Step {
     bool value;
     int expectedOnSocket;  // SO_BROADCAST after the datagram has gone out
-  } const steps[] = {{true, 1}, {true, 1}, {false, 0}, {true, 1}};
+    int sets;              // the option is set only when the socket does not have the value yet
+  } const steps[] = {{true, 1, 1}, {true, 1, 0}, {false, 0, 1}, {true, 1, 1}};
   int sent = 0;
   for (const auto& step : steps) {
     SCOPED_TRACE(std::to_string(sent));
@@ -46,8 +47,10 @@ TEST(Broadcast, WriteMarksModifiedAndReachesTheSocketOnlyWithTheNextDatagram) {
     h.MustCall(L"SendTo",
                {Var(L"127.0.0.1"), Var(std::to_wstring(peer.port())), Var::Bytes(payload)});
     ASSERT_TRUE(h.WaitForEvents(kSent, ++sent));
-    ASSERT_EQ(spy.SetsOf(SO_BROADCAST), 1);
-    EXPECT_EQ(spy.sets().back().value, step.expectedOnSocket);
+    ASSERT_EQ(spy.SetsOf(SO_BROADCAST), step.sets);
+    if (step.sets) {
+      EXPECT_EQ(spy.sets().back().value, step.expectedOnSocket);
+    }
     EXPECT_EQ(host::SystemSocketOption(socket, SO_BROADCAST) != 0, step.expectedOnSocket != 0);
     std::vector<unsigned char> got;
     ASSERT_TRUE(peer.Receive(got));

@@ -43,6 +43,9 @@ expect "the 32-bit client exchanges datagrams" client 32
 
 reg32 /u "$ocx32" || fail "32-bit regsvr32 /u"
 expect "after removing the 32-bit DLL the ProgID stays" has_key "$progid"
+for key in UDP.UdpSocket UDP.UdpSocket.1; do
+  expect "after removing the 32-bit DLL $key stays" has_key "HKLM\\Software\\Classes\\$key"
+done
 expect "after removing the 32-bit DLL the 64-bit client still works" client 64
 expect "after removing the 32-bit DLL the 32-bit client fails" not client 32
 expect "after removing the 32-bit DLL the win64 entry stays" has_key "$libkey\\win64"
@@ -55,6 +58,7 @@ expect "after removing the 64-bit DLL the win32 entry stays" has_key "$libkey\\w
 
 reg32 /u "$ocx32" || fail "32-bit regsvr32 /u at the end"
 expect "with both removed no ProgID is left" not has_key "$progid"
+expect "with both removed no UdpSocket ProgID is left" not has_key 'HKLM\Software\Classes\UDP.UdpSocket'
 expect "with both removed no type library is left" not has_key "${libkey%\\1.0\\0}"
 for view in 64 32; do  # the dispatch interface's key of each word size
   expect "with both removed no $view-bit interface key is left" \

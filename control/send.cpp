@@ -49,6 +49,10 @@ void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
   // Not before Open's deferred bind: the datagram would leave from a port the system chose, and
   // the bind would then fail. The bind sends the held datagram on.
   if (m_bindPending) return;
+  // Nor before its own look-ups: a write notification left over from an earlier datagram (the
+  // ring keeps entries across Close and Open) would send it to a half-written destination. The
+  // last completion sends it on.
+  if (m_hGetHost || m_hGetServ) return;
   auto& ws = Winsock();
   const int broadcast = m_broadcast;
   if (ws.setsockopt(m_socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast),

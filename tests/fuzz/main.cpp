@@ -103,7 +103,7 @@ class Fuzzer {
       Arena arena;
       ValueContext c{rng_, arena, Controls(), false};
       Call call = RandomCall(c, ids);
-      Execute(*pool_[slot], call, c, true);
+      Execute(*pool_[slot], call, true);
       pool_[slot]->sink().Clear();
       if (rng_.OneIn(10)) Pump(0);
       if (rng_.OneIn(100)) Traffic(1);
@@ -223,7 +223,7 @@ class Fuzzer {
     return call;
   }
 
-  HRESULT Execute(host::Host& h, Call& call, ValueContext&, bool record) {
+  HRESULT Execute(host::Host& h, Call& call, bool record) {
     if (g_trace) {
       std::fprintf(stderr, "%s %ld: dispid %ld flags 0x%x named %zu args", g_step.phase,
                    g_step.index, static_cast<long>(call.id), call.flags, call.named.size());
@@ -290,7 +290,7 @@ class Fuzzer {
         safety.Sanitize(c, call.id, call.args.data(), static_cast<UINT>(call.args.size()));
       }
     }
-    Execute(h, call, c, false);
+    Execute(h, call, false);
   }
 
   void OnEvent(DISPID id, DISPPARAMS* params) {

@@ -36,12 +36,15 @@ run_bitness() {  # label loader exe
       grep CRASH "$out.err" || echo "exit code $rc"
     fi
     heap=$((heap + $(grep -c ':heap:' "$out.err" || true)))
-    calls=$((calls + $(sed -n 's/^calls \([0-9]*\)$/\1/p' "$out.out" | head -1 | grep . || echo 0)))
-    forms=$((forms + $(sed -n 's/^forms \([0-9]*\) .*/\1/p' "$out.out" | head -1 | grep . || echo 0)))
-    refused=$((refused + $(sed -n 's/^refused by the loopback guard //p' "$out.out" | grep . || echo 0)))
-    leaked=$((leaked + $(sed -n 's/^objects still referenced //p' "$out.out" | grep . || echo 0)))
-    grep -q '^exchanges datagrams afterwards yes' "$out.out" && exchanged=$((exchanged + 1))
-    sed -n 's/^\(events: .*\)/   \1/p' "$out.out"
+    local text
+    text="$(tr -d '\r' <"$out.out")"  # a Windows program ends its lines with CR LF
+    field() { sed -n "s/^$1 \([0-9]*\).*/\1/p" <<<"$text" | head -1 | grep . || echo 0; }
+    calls=$((calls + $(field calls)))
+    forms=$((forms + $(field forms)))
+    refused=$((refused + $(field 'refused by the loopback guard')))
+    leaked=$((leaked + $(field 'objects still referenced')))
+    grep -q '^exchanges datagrams afterwards yes' <<<"$text" && exchanged=$((exchanged + 1))
+    sed -n 's/^\(events: .*\)/   \1/p' <<<"$text"
   done
   local distinct
   distinct="$(cat "$logs"/keys-*.txt 2>/dev/null | sort -u | wc -l)"
@@ -64,6 +67,7 @@ printf '%-5s %9s %6s %9s %8s %6s %8s %7s %10s\n' bits calls forms distinct crash
   refused leaked exchanged
 printf '%s\n' "${rows[@]}"
 bad=0
+[ ${#rows[@]} -gt 0 ] || bad=1
 for row in "${rows[@]}"; do
   [[ "$row" == " "* ]] && { bad=1; continue; }
   read -r _ _ _ _ crashes heap refused leaked exchanged <<<"$row"

@@ -151,7 +151,7 @@ class Fuzzer {
   Call RandomCall(ValueContext& c, const std::vector<DISPID>& ids) {
     Call call;
     // The endpoint's own methods come up more often: they open the ports that raise events.
-    const DISPID endpoint[] = {31, 32, 37, 37};
+    const DISPID endpoint[] = {31, 31, 32, 37, 37, 37, 37, 37};
     call.id = rng_.Percent(15)   ? rng_.Pick(endpoint)
               : rng_.Percent(85) ? rng_.Pick(ids)
                                  : rng_.Pick(kUnknownIds);
@@ -176,10 +176,12 @@ class Fuzzer {
         count = 1;
       }
       call.args.resize(count);
-      for (auto& a : call.args) {
-        if (rng_.OneIn(2)) {
+      for (UINT i = 0; i < count; ++i) {
+        VARIANT& a = call.args[count - 1 - i];  // parameter i
+        const bool data = i < entry->params.size() && entry->params[i].type == VT_VARIANT;
+        if (rng_.OneIn(data ? 4 : 2)) {
           RandomValue(c, &a);
-        } else if (rng_.OneIn(2)) {
+        } else if (!data || rng_.OneIn(3)) {
           ::VariantInit(&a);
           V_VT(&a) = VT_BSTR;
           V_BSTR(&a) = RandomText(rng_, c.small);

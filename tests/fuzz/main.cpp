@@ -110,13 +110,24 @@ class Fuzzer {
     }
   }
 
-  // The pool's controls are released (with whatever they still have running), then a fresh
-  // one must open, send to the peer and receive from it.
+  // A control of the pool that went through all of it (a fresh one if none was initialised)
+  // must still open, receive from the peer and send to it.
   bool FinalExchange() {
     g_step.phase = "final";
-    for (int i = 0; i < kPoolSize; ++i) Destroy(i, false);
+    int worn = 0;
+    while (worn < kPoolSize && (!pool_[worn] || pool_[worn]->Get(L"State").hr != S_OK)) ++worn;
+    if (worn == kPoolSize) {
+      Destroy(worn = 0, false);
+      pool_[worn] = std::make_unique<host::Host>();
+    }
+    host::Host& h = *pool_[worn];
+    h.sink().handler = nullptr;
+    for (int i = 0; i < kPoolSize; ++i)
+      if (i != worn) Destroy(i, false);
+    h.Call(L"Close");
+    h.Put(L"LocalAddress", host::Var(L""));
     Traffic(50);
-    host::Host h;
+    h.sink().Clear();
     if (FAILED(h.Call(L"Open", {host::Var(L"0")}).hr) || !h.WaitForEvents(udp::kEventReady, 1))
       return false;
     const LONG socket = h.MustGet(L"Socket").i4();
@@ -137,7 +148,10 @@ class Fuzzer {
                    .hr) ||
         !h.WaitForEvents(udp::kEventSent, 1))
       return false;
-    return peer_->Receive(bytes, nullptr, 3000) && bytes == std::vector<unsigned char>{4, 5, 6};
+    const bool exchanged =
+        peer_->Receive(bytes, nullptr, 3000) && bytes == std::vector<unsigned char>{4, 5, 6};
+    Destroy(worn, false);
+    return exchanged;
   }
 
  private:

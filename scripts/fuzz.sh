@@ -2,7 +2,8 @@
 # Long fuzzing runs under Wine's heap checker: CALLS automation calls and FORMS corrupted forms per
 # bitness (10^6 and 5000 by default), in BATCHES processes with consecutive seeds from SEED, then
 # one table: calls, distinct results, crashes, heap lines, loopback refusals, objects still
-# referenced, and whether a control still exchanged datagrams afterwards. Builds nothing: build
+# referenced, broken promises (results or event arguments of other types than the control
+# promises), and whether a control still exchanged datagrams afterwards. Builds nothing: build
 # first (scripts/build.sh). BITS=64 or BITS=32 runs one bitness. Logs go to build/fuzz/.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
@@ -23,7 +24,7 @@ run_bitness() {  # label loader exe
   rm -rf "$logs" && mkdir -p "$logs"
   local keys_dir
   keys_dir="$(win_path "$logs")"
-  local calls=0 forms=0 crashes=0 heap=0 refused=0 leaked=0 exchanged=0 failed=()
+  local calls=0 forms=0 crashes=0 heap=0 refused=0 leaked=0 broken=0 exchanged=0 failed=()
   for ((b = 0; b < BATCHES; b++)); do
     local seed=$((SEED + b)) rc=0 out="$logs/seed-$((SEED + b))"
     echo "== $label seed $seed"
@@ -43,13 +44,14 @@ run_bitness() {  # label loader exe
     forms=$((forms + $(field forms)))
     refused=$((refused + $(field 'refused by the loopback guard')))
     leaked=$((leaked + $(field 'objects still referenced')))
+    broken=$((broken + $(field 'broken promises')))
     grep -q '^exchanges datagrams afterwards yes' <<<"$text" && exchanged=$((exchanged + 1))
     sed -n 's/^\(events: .*\)/   \1/p' <<<"$text"
   done
   local distinct
   distinct="$(cat "$logs"/keys-*.txt 2>/dev/null | sort -u | wc -l)"
-  rows+=("$(printf '%-5s %9s %6s %9s %8s %6s %8s %7s %10s' "$label" "$calls" "$forms" \
-    "$distinct" "$crashes" "$heap" "$refused" "$leaked" "$exchanged/$BATCHES")")
+  rows+=("$(printf '%-5s %9s %6s %9s %8s %6s %8s %7s %7s %10s' "$label" "$calls" "$forms" \
+    "$distinct" "$crashes" "$heap" "$refused" "$leaked" "$broken" "$exchanged/$BATCHES")")
   [ ${#failed[@]} -eq 0 ] || rows+=("      crashed seeds: ${failed[*]}")
 }
 
@@ -63,16 +65,18 @@ esac
 
 echo
 echo "seeds $SEED to $((SEED + BATCHES - 1)), $BATCHES batches per bitness"
-printf '%-5s %9s %6s %9s %8s %6s %8s %7s %10s\n' bits calls forms distinct crashes heap \
-  refused leaked exchanged
+printf '%-5s %9s %6s %9s %8s %6s %8s %7s %7s %10s\n' bits calls forms distinct crashes heap \
+  refused leaked broken exchanged
 printf '%s\n' "${rows[@]}"
 bad=0
 [ ${#rows[@]} -gt 0 ] || bad=1
 for row in "${rows[@]}"; do
   [[ "$row" == " "* ]] && { bad=1; continue; }
-  read -r _ _ _ _ crashes heap refused leaked exchanged <<<"$row"
+  read -r _ _ _ _ crashes heap refused leaked broken exchanged <<<"$row"
   [ "$crashes" = 0 ] && [ "$heap" = 0 ] && [ "$refused" = 0 ] && [ "$leaked" = 0 ] &&
+    [ "$broken" = 0 ] &&
     [ "${exchanged%/*}" = "$BATCHES" ] || bad=1
 done
 [ "$bad" = 0 ] || fail "the fuzzer found something (logs in build/fuzz/)"
-echo "no crash, no heap line, nothing left loopback, every batch exchanged datagrams afterwards"
+echo "no crash, no heap line, nothing left loopback, nothing leaked or broken, every batch"
+echo "exchanged datagrams afterwards"

@@ -103,6 +103,7 @@ using ResultKey = std::tuple<DISPID, HRESULT, SCODE>;
 struct Stats {
   long calls = 0, forms = 0, formsLoaded = 0, destroyedInFlight = 0, reentries = 0;
   long events[6] = {};  // by event DISPID: WsError, Received, Closed, Ready, Sent
+  long broken = 0;      // results or event arguments other than the control promises
   std::set<ResultKey> results;
   std::set<std::pair<int, HRESULT>> formResults;
 };

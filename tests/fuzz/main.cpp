@@ -5,7 +5,8 @@
 //   udp_fuzz.exe [--seed N] [--calls N] [--forms N] [--argument-faults] [--trace]
 //                [--keys-out FILE]
 // Without --seed the seed is UDP_FUZZ_SEED, or else fresh; it is printed first either way.
-// Exit code 0 when nothing was refused, no object leaked and the final exchange worked; a crash
+// Exit code 0 when nothing was refused, no object leaked, no promise about results and event
+// arguments was broken and the final exchange worked; a crash
 // prints the seed and the step and exits with 3.
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +63,53 @@ int CountMessageBox(HWND, const wchar_t*, const wchar_t*, UINT) {
 INT_PTR CountDialog(HINSTANCE, const wchar_t*, HWND, DLGPROC, LPARAM) {
   ++g_dialogs;
   return IDOK;
+}
+
+// Data the control hands out: a one-dimensional byte array with lower bound 0 (`size` elements
+// when size is not -1).
+bool IsDataArray(const VARIANT& v, long size = -1) {
+  if (V_VT(&v) != (VT_ARRAY | VT_UI1) || !V_ARRAY(&v) || ::SafeArrayGetDim(V_ARRAY(&v)) != 1)
+    return false;
+  LONG lower = -1, upper = -2;
+  ::SafeArrayGetLBound(V_ARRAY(&v), 1, &lower);
+  ::SafeArrayGetUBound(V_ARRAY(&v), 1, &upper);
+  return lower == 0 && upper >= 0 && (size < 0 || upper + 1 == size);
+}
+
+// What the dispatcher promises about a call that succeeded; the broken promise, or nullptr.
+const char* BrokenPromise(DISPID id, WORD flags, UINT count, const VARIANT& result) {
+  const fw::DispEntry* entry = nullptr;
+  for (const auto& e : udp::kUdpDispatch)
+    if (e.dispid == id) entry = &e;
+  if (!entry) return "a DISPID that names nothing succeeded";
+  const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ||
+                   ((flags & DISPATCH_METHOD) && count > 0);
+  VARTYPE expected = entry->type;
+  if (entry->binding != fw::DispBinding::Method && put) expected = VT_EMPTY;
+  if (expected == VT_VARIANT) {
+    if (id == 33 && !IsDataArray(result, 4)) return "htonl gave no 4-byte array";
+    if (id == 34 && !IsDataArray(result, 2)) return "htons gave no 2-byte array";
+    return nullptr;
+  }
+  if (V_VT(&result) != expected) return "a result of another type than declared";
+  if (expected == VT_BOOL && V_BOOL(&result) != VARIANT_TRUE && V_BOOL(&result) != VARIANT_FALSE)
+    return "a boolean neither true nor false";
+  return nullptr;
+}
+
+// What the control promises about the arguments of its events.
+const char* BrokenEventPromise(DISPID id, const DISPPARAMS* params) {
+  static const VARTYPE kWsError[] = {VT_I4, VT_BSTR, VT_BSTR, VT_BOOL | VT_BYREF};
+  static const VARTYPE kReceived[] = {VT_BSTR, VT_BSTR, VT_ARRAY | VT_UI1};
+  const VARTYPE* types = id == udp::kEventWsError ? kWsError : id == udp::kEventReceived ? kReceived
+                                                                                        : nullptr;
+  const UINT count = id == udp::kEventWsError ? 4 : id == udp::kEventReceived ? 3 : 0;
+  if (!params || params->cArgs != count) return "an event with another number of arguments";
+  for (UINT i = 0; i < count; ++i)
+    if (V_VT(&params->rgvarg[count - 1 - i]) != types[i]) return "an event argument's type";
+  if (id == udp::kEventReceived && !IsDataArray(params->rgvarg[0]))
+    return "received data that is no byte array from 0";
+  return nullptr;
 }
 
 // One IDispatch::Invoke as a hostile host makes it.
@@ -254,12 +302,19 @@ class Fuzzer {
     VARIANT result;
     ::VariantInit(&result);
     EXCEPINFO excep = {};
-    UINT argErr = 0;
+    constexpr UINT kUnset = 0xFFFFFFFF;
+    UINT argErr = kUnset;
     const HRESULT hr = h.dispatch()->Invoke(call.id, call.iid, call.lcid, call.flags,
                                             call.nullParams ? nullptr : &params,
                                             call.wantResult ? &result : nullptr,
                                             call.wantExcep ? &excep : nullptr,
                                             call.wantArgErr ? &argErr : nullptr);
+    if (hr == S_OK && call.wantResult && !call.nullParams && !call.nullArgs)
+      Broken(BrokenPromise(call.id, call.flags, static_cast<UINT>(call.args.size()), result));
+    if (hr == DISP_E_EXCEPTION && call.wantExcep && excep.scode == 0)
+      Broken("an exception without a status");
+    if (argErr != kUnset && argErr >= call.args.size())
+      Broken("a bad argument's position beyond the arguments");
     ::VariantClear(&result);
     ::SysFreeString(excep.bstrSource);
     ::SysFreeString(excep.bstrDescription);
@@ -309,8 +364,16 @@ class Fuzzer {
     Execute(h, call, false);
   }
 
+  void Broken(const char* promise) {
+    if (!promise) return;
+    if (stats.broken++ < 10)
+      std::fprintf(stderr, "broken promise: %s (step %s %ld)\n", promise, g_step.phase,
+                   g_step.index);
+  }
+
   void OnEvent(DISPID id, DISPPARAMS* params) {
     if (id >= 1 && id <= 5) ++stats.events[id];
+    Broken(BrokenEventPromise(id, params));
     if (id == udp::kEventWsError && params && params->cArgs == 4 &&
         V_VT(&params->rgvarg[0]) == (VT_BOOL | VT_BYREF) && sinkRng_.OneIn(3))
       *V_BOOLREF(&params->rgvarg[0]) = VARIANT_TRUE;
@@ -471,10 +534,11 @@ int main(int argc, char** argv) {
   std::printf("message boxes %ld, dialogs %ld\n", g_messageBoxes, g_dialogs);
   std::printf("refused by the loopback guard %ld\n", refusals);
   std::printf("objects still referenced %ld\n", leaked);
+  std::printf("broken promises %ld\n", stats.broken);
   std::printf("exchanges datagrams afterwards %s\n", exchanged ? "yes" : "NO");
   std::fflush(stdout);
   ::WSACleanup();
   ::OleUninitialize();
-  const bool ok = exchanged && refusals == 0 && leaked == 0 && g_dialogs == 0;
+  const bool ok = exchanged && refusals == 0 && leaked == 0 && g_dialogs == 0 && stats.broken == 0;
   return ok ? 0 : 1;
 }

@@ -20,9 +20,9 @@ void OpenReady(Host& h) {
 
 }  // namespace
 
-// Seed 3: the write notification of a datagram that Close dropped was still queued; after Open,
-// it reached the next datagram while that one's service look-up was outstanding and sent it to
-// port 0.
+// Seed 3 (100 000 calls): the write notification of a datagram that Close dropped was still
+// queued; after Open it reached the next datagram while that one's service look-up was
+// outstanding, and sent it to port 0.
 TEST(HostileInput, NoDatagramLeavesBeforeItsLookUpsComplete) {
   host::PeerSocket peer;
   host::SendRecorder recorder;

@@ -69,6 +69,10 @@ void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
   // Not before Open's deferred bind: the datagram would leave from a port the system chose, and
   // the bind would then fail. The bind sends the held datagram on.
   if (m_bindPending) return;
+  // Nor before its own look-ups: a write notification left over from an earlier datagram (the
+  // ring keeps entries across Close and Open) would send it to a half-written destination. The
+  // last completion sends it on.
+  if (m_hGetHost || m_hGetServ) return;
   auto& ws = Winsock();
   // The option goes to the socket before the first datagram and whenever Broadcast has changed
   // since: setting the value the socket already has would cost a system call per datagram.

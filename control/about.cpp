@@ -2,7 +2,7 @@
 #include "control/udp_ctrl.h"
 #include "framework/module.h"
 #include "framework/ui_hooks.h"
-#include "server/resource.h"
+#include "control/resource.h"
 
 namespace udp {
 

@@ -1,9 +1,9 @@
 // The design-time picture: bitmap 201 stretched over the bounds.
 #include <olectl.h>
 
+#include "control/resource.h"
 #include "control/udp_ctrl.h"
 #include "framework/module.h"
-#include "server/resource.h"
 
 namespace udp {
 
@@ -12,12 +12,13 @@ constexpr int kDrawBitmapId = IDB_UDP_DRAW;
 }
 
 void CUdpCtrl::OnDraw(HDC dc, const RECT& bounds) {
-  HBITMAP bitmap = ::LoadBitmapW(fw::ThisModule(), MAKEINTRESOURCEW(kDrawBitmapId));
+  const fw::unique_hbitmap bitmap(
+      ::LoadBitmapW(fw::ThisModule(), MAKEINTRESOURCEW(kDrawBitmapId)));
   if (!bitmap) return;
   PICTDESC desc = {};
   desc.cbSizeofstruct = sizeof desc;
   desc.picType = PICTYPE_BITMAP;
-  desc.bmp.hbitmap = bitmap;
+  desc.bmp.hbitmap = bitmap.get();
   fw::com_ptr<IPicture> picture;
   if (SUCCEEDED(::OleCreatePictureIndirect(&desc, IID_IPicture, FALSE, picture.put_void()))) {
     OLE_XSIZE_HIMETRIC width = 0;
@@ -28,8 +29,6 @@ void CUdpCtrl::OnDraw(HDC dc, const RECT& bounds) {
     picture->Render(dc, bounds.left, bounds.top, bounds.right - bounds.left,
                     bounds.bottom - bounds.top, 0, height, width, -height, nullptr);
   }
-  picture.reset();
-  ::DeleteObject(bitmap);
 }
 
 }  // namespace udp

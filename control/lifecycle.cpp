@@ -2,10 +2,11 @@
 #include <cstdio>
 
 #include "control/errors.h"
+#include "control/resource.h"
 #include "control/udp_ctrl.h"
 #include "framework/automation_error.h"
 #include "framework/text.h"
-#include "typelib/udp_guids.h"
+#include "typelib/udp.h"
 
 namespace udp {
 
@@ -23,24 +24,26 @@ LONG ReceiveBufferSize(unsigned reportedMax) {
 
 const fw::ControlClassInfo& CUdpCtrl::ClassInfoOfUdp() {
   static const fw::ControlClassInfo info = {
-    &CLSID_Udp,
-    &LIBID_UDPLib,
-    &DIID_DUdp,
-    &DIID_DUdpEvents,
-    kUdpDispatch,
-    kUdpEvents,
-    kUdpMessages,
-    {32, 32},
-    0x20591,
-    L"Karvo Dgramix 1.10 ",
-    1,  // the user type name's string resource
+      .clsid = &CLSID_Udp,
+      .typeLibId = &LIBID_UDPLib,
+      .typeLibVersion = {1, 0},
+      .dispatchIid = &DIID__DUdp,
+      .eventsIid = &DIID__DUdpEvents,
+      .dispatch = kUdpDispatch,
+      .events = kUdpEvents,
+      .messages = kUdpMessages,
+      .initialSizePixels = {32, 32},
+      .miscStatus = 0x20591,
+      .userTypeName = L"Karvo Dgramix 1.10 ",
+      .userTypeNameId = IDS_UDP,
+      .windowClass = L"KarvoDgramixControl",
+      .parkingWindowClass = L"KarvoDgramixParking",
+      .streamSignature = 0x5847444B,  // "KDGX"
   };
   return info;
 }
 
-HRESULT CreateUdpCtrl(REFIID iid, void** out) {
-  return fw::ComBarrier([&] { return fw::CreateControlInstance<CUdpCtrl>(iid, out); });
-}
+HRESULT CreateUdpCtrl(REFIID iid, void** out) { return fw::CreateObject<CUdpCtrl>(iid, out); }
 
 CUdpCtrl::CUdpCtrl() : COleControl(ClassInfoOfUdp()), m_banner(kBanner) {
   const int started = WsaStartup();

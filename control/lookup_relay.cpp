@@ -6,7 +6,6 @@
 
 #include "framework/automation_error.h"
 #include "framework/module.h"
-#include "framework/ui_hooks.h"
 
 namespace udp::lookup_relay {
 
@@ -53,24 +52,10 @@ bool IsCompletion(UINT message) {
          message == kMsgGetInetHost;
 }
 
+// The control's own message map handles the completion, as its window would.
 void Deliver(CUdpCtrl* owner, UINT message, WPARAM task, LPARAM result) {
-  if (HWND window = owner->GetSafeHwnd()) {
-    ::SendMessageW(window, message, task, result);
-    return;
-  }
-  // A control that has no window yet: run the handler of its message map the way its window would.
-  fw::com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(owner), true);
-  for (const auto& entry : owner->ClassInfo().messages) {
-    if (entry.message != message) continue;
-    try {
-      entry.handler(owner, task, result);
-    } catch (const fw::AutomationException& e) {
-      fw::ShowMessageBox(nullptr, e.description.c_str(), owner->ClassInfo().userTypeName,
-                         MB_OK | MB_ICONSTOP);
-    } catch (...) {
-    }
-    return;
-  }
+  LRESULT ignored = 0;
+  owner->HandleWindowMessage(message, task, result, ignored);
 }
 
 // The relay takes the request over from its owner. The relay's window procedure lives in this
@@ -118,16 +103,20 @@ void DestroyWhenIdle(Relay& relay) {
 }
 
 LRESULT CALLBACK RelayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  try {
+  LRESULT result = 0;
+  fw::ComBarrier([&] {
     Relay& relay = ThisThread();
     if (message == WM_TIMER && wParam == kRetentionTimer) {
       KeepTime(relay);
       DestroyWhenIdle(relay);
-      return 0;
+      return;
     }
-    if (!IsCompletion(message)) return ::DefWindowProcW(window, message, wParam, lParam);
+    if (!IsCompletion(message)) {
+      result = ::DefWindowProcW(window, message, wParam, lParam);
+      return;
+    }
     auto found = relay.requests.find(reinterpret_cast<HANDLE>(wParam));
-    if (found == relay.requests.end()) return 0;
+    if (found == relay.requests.end()) return;
     // The sockets layer has finished with the buffer once its completion is posted.
     CUdpCtrl* owner = found->second.owner;
     Forget(relay, found);
@@ -137,9 +126,8 @@ LRESULT CALLBACK RelayWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       --relay.depth;
     }
     DestroyWhenIdle(relay);
-  } catch (...) {
-  }
-  return 0;
+  });
+  return result;
 }
 
 }  // namespace

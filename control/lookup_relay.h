@@ -4,8 +4,8 @@
 // completion. A completion posted to a window that no longer exists is lost, so the owner of the
 // buffer would never learn when it may free it. Requests are therefore addressed to this relay
 // window, which lives as long as any request it knows of is outstanding: it forwards a completion
-// to the control that started the request (through the control's own window, so its message map
-// and error barrier apply), and frees the buffers that their owners gave up.
+// to the control that started the request (through the control's message map and error barrier,
+// as the control's own window would), and frees the buffers that their owners gave up.
 //
 // A cancelled request may or may not complete: Windows posts nothing after a cancel that took,
 // other implementations post anyway. Its buffer is therefore kept until its completion arrives or,

@@ -1,9 +1,11 @@
-// Automation exceptions: how a control member fails a host's call.
+// Automation exceptions, and the one barrier at which every C++ exception becomes an HRESULT.
 #pragma once
 #include <windows.h>
+#include <new>
 #include <string>
 #include <string_view>
-#include <new>
+#include <type_traits>
+#include <utility>
 
 namespace fw {
 
@@ -15,13 +17,28 @@ struct AutomationException {
 // Fails the current automation call with a status code and a description (help context 0).
 [[noreturn]] void ThrowError(SCODE scode, std::wstring_view description);
 
-// The barrier at every COM entry point: no C++ exception crosses it.
-template <typename F>
-HRESULT ComBarrier(F&& body) noexcept {
+// What an automation exception becomes at a barrier that has no use for its description.
+struct StatusOf {
+  HRESULT operator()(const AutomationException& e) const noexcept { return e.scode; }
+};
+
+// The barrier at every COM entry point, window procedure and export (WIL's CATCH_RETURN): no C++
+// exception crosses it. The body's HRESULT passes through (a body without a result gives S_OK);
+// an automation exception becomes what onAutomationException makes of it (by default its status
+// code), running out of memory E_OUTOFMEMORY, anything else E_UNEXPECTED.
+template <typename Body, typename OnAutomationException = StatusOf>
+HRESULT ComBarrier(Body&& body, OnAutomationException&& onAutomationException = {}) noexcept {
+  static_assert(noexcept(onAutomationException(std::declval<const AutomationException&>())),
+                "what handles an exception at the barrier must not throw");
   try {
-    return body();
+    if constexpr (std::is_void_v<decltype(body())>) {
+      body();
+      return S_OK;
+    } else {
+      return body();
+    }
   } catch (const AutomationException& e) {
-    return e.scode;
+    return onAutomationException(e);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {

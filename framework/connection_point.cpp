@@ -1,13 +1,12 @@
 #include "framework/connection_point.h"
 
 #include <algorithm>
-#include <new>
 #include <utility>
 
 #include <olectl.h>
 
 #include "framework/automation_error.h"
-#include "framework/module.h"
+#include "framework/enumerator.h"
 
 namespace fw {
 
@@ -45,17 +44,6 @@ void EventConnectionPoint::Fire(DISPID id, std::span<VARIANT> args) {
     sinks[i]->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
                      nullptr);
   }
-}
-
-STDMETHODIMP EventConnectionPoint::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
-    *out = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
 }
 
 STDMETHODIMP EventConnectionPoint::GetConnectionInterface(IID* iid) {
@@ -100,97 +88,8 @@ STDMETHODIMP EventConnectionPoint::EnumConnections(IEnumConnections** out) {
   return ComBarrier([&]() -> HRESULT {
     std::vector<CONNECTDATA> data;
     for (auto& c : connections_) data.push_back({c.sink.get(), c.cookie});
-    return CreateConnectionsEnum(data, out);
+    return CreateEnumerator<IEnumConnections>(data, out);
   });
-}
-
-namespace {
-
-// IEnumXxx over a copied list of COM references.
-template <typename Enum, typename Item, const IID& kIid>
-class ListEnum : public Enum {
- public:
-  // Its code lives in the module: an enumerator keeps it loaded, even past the control.
-  explicit ListEnum(std::vector<Item> items) : items_(std::move(items)) {
-    for (auto& i : items_) Unknown(i)->AddRef();
-    ModuleAddRef();
-  }
-  virtual ~ListEnum() {
-    for (auto& i : items_) Unknown(i)->Release();
-    ModuleRelease();
-  }
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIid)) {
-      *out = static_cast<Enum*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&refs_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG n = ::InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return n;
-  }
-  STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
-    if (!out || (count > 1 && !fetched)) return E_POINTER;
-    ULONG n = 0;
-    for (; n < count && pos_ < items_.size(); ++n, ++pos_) {
-      out[n] = items_[pos_];
-      Unknown(out[n])->AddRef();
-    }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    pos_ += count;
-    if (pos_ > items_.size()) {
-      pos_ = items_.size();
-      return S_FALSE;
-    }
-    return S_OK;
-  }
-  STDMETHODIMP Reset() override {
-    pos_ = 0;
-    return S_OK;
-  }
-  STDMETHODIMP Clone(Enum** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    return ComBarrier([&] {
-      auto* copy = new ListEnum(items_);
-      copy->pos_ = pos_;
-      *out = copy;
-      return S_OK;
-    });
-  }
-
- private:
-  static IUnknown* Unknown(IConnectionPoint* p) { return p; }
-  static IUnknown* Unknown(const CONNECTDATA& c) { return c.pUnk; }
-  std::vector<Item> items_;
-  size_t pos_ = 0;
-  LONG refs_ = 1;
-};
-
-}  // namespace
-
-HRESULT CreateConnectionPointEnum(std::span<IConnectionPoint* const> points,
-                                  IEnumConnectionPoints** out) {
-  if (!out) return E_POINTER;
-  *out = new ListEnum<IEnumConnectionPoints, IConnectionPoint*, IID_IEnumConnectionPoints>(
-      std::vector<IConnectionPoint*>(points.begin(), points.end()));
-  return S_OK;
-}
-
-HRESULT CreateConnectionsEnum(std::span<const CONNECTDATA> connections, IEnumConnections** out) {
-  if (!out) return E_POINTER;
-  *out = new ListEnum<IEnumConnections, CONNECTDATA, IID_IEnumConnections>(
-      std::vector<CONNECTDATA>(connections.begin(), connections.end()));
-  return S_OK;
 }
 
 }  // namespace fw

@@ -4,11 +4,13 @@
 #include <span>
 #include <vector>
 
+#include "framework/implements.h"
 #include "framework/unique_any.h"
 
 namespace fw {
 
-class EventConnectionPoint : public IConnectionPoint {
+// Lives and dies with its owner, whose references it shares.
+class EventConnectionPoint : public implements<EventConnectionPoint, owned_lifetime, IConnectionPoint> {
  public:
   EventConnectionPoint(IUnknown* owner, IConnectionPointContainer* container, const IID& iid)
       : owner_(owner), container_(container), iid_(iid) {}
@@ -19,10 +21,8 @@ class EventConnectionPoint : public IConnectionPoint {
   void Fire(DISPID id, std::span<VARIANT> args);
   void DisconnectAll();
 
-  // IUnknown: lives and dies with the control.
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
-  STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
+  IUnknown* Owner() const { return owner_; }
+
   // IConnectionPoint
   STDMETHODIMP GetConnectionInterface(IID* iid) override;
   STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** out) override;
@@ -41,10 +41,5 @@ class EventConnectionPoint : public IConnectionPoint {
   std::vector<Connection> connections_;
   DWORD nextCookie_ = 1;
 };
-
-// Enumerators over a snapshot, for the container's walks.
-HRESULT CreateConnectionPointEnum(std::span<IConnectionPoint* const> points,
-                                  IEnumConnectionPoints** out);
-HRESULT CreateConnectionsEnum(std::span<const CONNECTDATA> connections, IEnumConnections** out);
 
 }  // namespace fw

@@ -101,22 +101,17 @@ HRESULT Dispatcher::Invoke(COleControl* self, bool initialised, DISPID id, REFII
   constexpr WORD kCallKinds =
       DISPATCH_METHOD | DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF;
   if (!entry || !(flags & kCallKinds)) return DISP_E_MEMBERNOTFOUND;
-  try {
-    return InvokeEntry(self, *entry, flags, *params, result, argErr);
-  } catch (const AutomationException& e) {
-    if (excepInfo) {
-      *excepInfo = {};
-      excepInfo->scode = e.scode;
-      excepInfo->bstrDescription =
-          ::SysAllocStringLen(e.description.data(), static_cast<UINT>(e.description.size()));
-      if (source) excepInfo->bstrSource = ::SysAllocString(source);
-    }
-    return DISP_E_EXCEPTION;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return ComBarrier([&] { return InvokeEntry(self, *entry, flags, *params, result, argErr); },
+                    [&](const AutomationException& e) noexcept {
+                      if (excepInfo) {
+                        *excepInfo = {};
+                        excepInfo->scode = e.scode;
+                        excepInfo->bstrDescription = ::SysAllocStringLen(
+                            e.description.data(), static_cast<UINT>(e.description.size()));
+                        if (source) excepInfo->bstrSource = ::SysAllocString(source);
+                      }
+                      return DISP_E_EXCEPTION;
+                    });
 }
 
 HRESULT Dispatcher::InvokeEntry(COleControl* self, const DispEntry& entry, WORD flags,

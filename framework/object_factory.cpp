@@ -1,7 +1,5 @@
 #include "framework/object_factory.h"
 
-#include <new>
-
 #include "framework/automation_error.h"
 #include "framework/module.h"
 
@@ -21,29 +19,6 @@ COleObjectFactory::COleObjectFactory(const CLSID& clsid, CreateFn create, const 
   else
     g_firstFactory = this;
   g_lastFactory = this;
-}
-
-STDMETHODIMP COleObjectFactory::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-    *out = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-// A static object: every reference from outside keeps the module loaded.
-STDMETHODIMP_(ULONG) COleObjectFactory::AddRef() {
-  ModuleAddRef();
-  return static_cast<ULONG>(::InterlockedIncrement(&refs_));
-}
-
-STDMETHODIMP_(ULONG) COleObjectFactory::Release() {
-  // An extra Release from outside neither goes below zero nor takes another holder's count.
-  if (ReleaseCount(refs_)) ModuleRelease();
-  return static_cast<ULONG>(refs_);
 }
 
 STDMETHODIMP COleObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {

@@ -4,30 +4,30 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "framework/implements.h"
+
 namespace fw {
 
-class COleObjectFactory : public IClassFactory {
+// A static object: every reference from outside keeps the module loaded.
+class COleObjectFactory : public implements<COleObjectFactory, static_lifetime, IClassFactory> {
  public:
   using CreateFn = HRESULT (*)(REFIID iid, void** out);
 
   COleObjectFactory(const CLSID& clsid, CreateFn create, const wchar_t* progId);
-  virtual ~COleObjectFactory() = default;
+  ~COleObjectFactory() override = default;
   COleObjectFactory(const COleObjectFactory&) = delete;
   COleObjectFactory& operator=(const COleObjectFactory&) = delete;
 
   const CLSID& ClassId() const { return clsid_; }
   const wchar_t* ProgId() const { return progId_; }
-  bool IsReferenced() const { return refs_ > 0; }
+  using implements::IsReferenced;
 
   // Writes (or removes) the class's registration under classesRoot, which is the machine's
   // classes root or a user's Software\Classes key. False when a key or value could not be
   // written (or removed).
   virtual bool UpdateRegistry(bool registering, HKEY classesRoot) = 0;
 
-  // IUnknown, IClassFactory
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
+  // IClassFactory
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
   STDMETHODIMP LockServer(BOOL lock) override;
 
@@ -43,7 +43,6 @@ class COleObjectFactory : public IClassFactory {
   const CLSID& clsid_;
   CreateFn create_;
   const wchar_t* progId_;
-  LONG refs_ = 0;
   bool available_ = false;
   COleObjectFactory* next_ = nullptr;
 };

@@ -12,7 +12,9 @@
 #include "framework/connection_point.h"
 #include "framework/dispatch_table.h"
 #include "framework/dispatcher.h"
+#include "framework/implements.h"
 #include "framework/prop_exchange.h"
+#include "framework/type_library.h"
 #include "framework/unique_any.h"
 
 namespace fw {
@@ -20,17 +22,18 @@ namespace fw {
 class COleControl;
 // The framework's own message to a control's window: raise the events held while frozen.
 inline constexpr UINT kMsgRaiseHeldEvents = WM_APP + 1;
-LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 struct MessageMapEntry {
   UINT message;
   LRESULT (*handler)(COleControl* self, WPARAM wParam, LPARAM lParam);
 };
 
-// What a derived control tells the framework about itself.
+// What a derived control tells the framework about itself: every fact of the product that the
+// framework uses comes from here.
 struct ControlClassInfo {
   const CLSID* clsid;
-  const GUID* typeLibId;  // registered as version 1.0
+  const GUID* typeLibId;
+  TypeLibVersion typeLibVersion;
   const IID* dispatchIid;
   const IID* eventsIid;
   std::span<const DispEntry> dispatch;
@@ -40,27 +43,22 @@ struct ControlClassInfo {
   DWORD miscStatus;
   const wchar_t* userTypeName;  // also the caption of the control's message boxes
   // The string resource that holds the user type name; userTypeName stands in without it.
-  UINT userTypeNameId = 0;
+  UINT userTypeNameId;
+  // The window classes of the control's own window and of the hidden window that holds the
+  // windows of controls not in place. The first control class that makes a window names them
+  // for the module.
+  const wchar_t* windowClass;
+  const wchar_t* parkingWindowClass;
+  // The first four bytes of the control's properties in a stream.
+  DWORD streamSignature;
 };
 
-class COleControl : public IDispatch,
-                    public IConnectionPointContainer,
-                    public IOleObject,
-                    public IPersistStreamInit,
-                    public IPersistPropertyBag,
-                    public IPersistStorage,
-                    public IOleInPlaceObject,
-                    public IOleInPlaceActiveObject,
-                    public IOleControl,
-                    public IViewObject2,
-                    public IProvideClassInfo2,
-                    public ISpecifyPropertyPages {
+class COleControl
+    : public implements<COleControl, IDispatch, IConnectionPointContainer, IOleObject,
+                        IPersistStreamInit, IPersistPropertyBag, IPersistStorage, IOleInPlaceObject,
+                        IOleInPlaceActiveObject, IOleControl, IViewObject2, IProvideClassInfo2,
+                        ISpecifyPropertyPages> {
  public:
-  // IUnknown
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-
   // IDispatch
   STDMETHODIMP GetTypeInfoCount(UINT* count) override;
   STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
@@ -159,6 +157,9 @@ class COleControl : public IDispatch,
   HWND GetSafeHwnd() const { return window_.get(); }
   // Destroys the window, if any, and creates it anew as a child of the hidden parking window.
   void RecreateControlWindow();
+  // Runs the control's handler of a message as its window does, for the window procedure and for
+  // whoever receives messages on the control's behalf. False when the control has no handler.
+  bool HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
   bool IsInitialised() const { return initialised_; }
   bool IsInPlaceActive() const { return inPlaceActive_; }
   bool IsUIActive() const { return uiActive_; }
@@ -172,7 +173,9 @@ class COleControl : public IDispatch,
 
  protected:
   explicit COleControl(const ControlClassInfo& info);
-  virtual ~COleControl();
+  ~COleControl() override;
+  // The class description's dispatch interface is answered as IDispatch.
+  void* QueryOther(REFIID iid) override;
 
   // Overridables, in the framework's order.
   virtual void DoPropExchange(CPropExchange& px);
@@ -192,19 +195,22 @@ class COleControl : public IDispatch,
   void ExchangeExtent(CPropExchange& px);
 
  private:
-  friend LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM);
-  LRESULT OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
   HRESULT ExchangeAll(CPropExchange& px);
+  // Every way of initialising the control (new, from a stream, a bag or a storage) ends here.
+  HRESULT LoadFrom(CPropExchange& px);
+  HRESULT SaveTo(CPropExchange& px, bool clearDirty);
   HRESULT DoVerbInPlace(bool uiActivate, LPCRECT position);
   void CreateControlWindow();
   void DestroyControlWindow();
+  // Hides the window and puts it back under the parking window: the control keeps it for the
+  // messages it receives.
+  void ParkControlWindow();
   void ScheduleHeldEvents();
   void RaiseHeldEvents();
 
   const ControlClassInfo& info_;
   Dispatcher dispatcher_;
   EventConnectionPoint events_;
-  LONG refs_ = 1;
   bool initialised_ = false;
   bool modified_ = false;
   SIZEL extent_{};  // HIMETRIC
@@ -224,17 +230,5 @@ class COleControl : public IDispatch,
   DWORD viewSinkAspects_ = 0;
   DWORD viewSinkFlags_ = 0;
 };
-
-// Creates a control object of type T and hands out the requested interface.
-template <typename T>
-HRESULT CreateControlInstance(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  T* control = new (std::nothrow) T();
-  if (!control) return E_OUTOFMEMORY;
-  HRESULT hr = control->QueryInterface(iid, out);
-  control->Release();
-  return hr;
-}
 
 }  // namespace fw

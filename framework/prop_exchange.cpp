@@ -27,8 +27,6 @@ PropertyStore::~PropertyStore() {
 
 namespace {
 
-constexpr DWORD kStreamMagic = 0x5847444B;  // "KDGX"
-
 HRESULT WriteBytes(IStream* s, const void* data, ULONG size) {
   ULONG written = 0;
   HRESULT hr = s->Write(data, size, &written);
@@ -71,8 +69,8 @@ HRESULT ReadText(IStream* s, std::wstring& text) {
 }  // namespace
 
 // Each property: its name, its type and its value; integers little-endian, texts UTF-16.
-HRESULT PropertyStore::WriteTo(IStream* s) const {
-  HRESULT hr = WriteValue(s, kStreamMagic);
+HRESULT PropertyStore::WriteTo(IStream* s, DWORD signature) const {
+  HRESULT hr = WriteValue(s, signature);
   if (SUCCEEDED(hr)) hr = WriteValue(s, static_cast<DWORD>(values.size()));
   for (const auto& [name, v] : values) {
     if (FAILED(hr)) break;
@@ -102,10 +100,10 @@ HRESULT PropertyStore::WriteTo(IStream* s) const {
   return hr;
 }
 
-HRESULT PropertyStore::ReadFrom(IStream* s) {
-  DWORD magic = 0, count = 0;
-  HRESULT hr = ReadValue(s, magic);
-  if (SUCCEEDED(hr) && magic != kStreamMagic) hr = STG_E_INVALIDHEADER;
+HRESULT PropertyStore::ReadFrom(IStream* s, DWORD signature) {
+  DWORD stored = 0, count = 0;
+  HRESULT hr = ReadValue(s, stored);
+  if (SUCCEEDED(hr) && stored != signature) hr = STG_E_INVALIDHEADER;
   if (SUCCEEDED(hr)) hr = ReadValue(s, count);
   for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
     std::wstring name;

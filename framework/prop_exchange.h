@@ -36,15 +36,16 @@ class CMemoryPropExchange : public CPropExchange {
   Store& store_;
 };
 
-// A property store that clears its values.
+// A property store that clears its values. In a stream the properties follow the control's
+// signature; a stream that does not begin with it is refused.
 struct PropertyStore {
   CMemoryPropExchange::Store values;
   PropertyStore() = default;
   PropertyStore(const PropertyStore&) = delete;
   PropertyStore& operator=(const PropertyStore&) = delete;
   ~PropertyStore();
-  HRESULT WriteTo(IStream* stream) const;
-  HRESULT ReadFrom(IStream* stream);
+  HRESULT WriteTo(IStream* stream, DWORD signature) const;
+  HRESULT ReadFrom(IStream* stream, DWORD signature);
 };
 
 // Reads and writes an IPropertyBag.

@@ -41,44 +41,19 @@ HRESULT CDataExchange::PostProcessing(const std::vector<com_ptr<IDispatch>>& obj
 // COlePropertyPage
 
 COlePropertyPage::COlePropertyPage(UINT templateId, UINT captionId)
-    : templateId_(templateId), captionId_(captionId) {
-  ModuleAddRef();
-}
+    : templateId_(templateId), captionId_(captionId) {}
 
 COlePropertyPage::~COlePropertyPage() {
   window_.reset();
   objects_.clear();
   site_.reset();
-  ModuleRelease();
-}
-
-STDMETHODIMP COlePropertyPage::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPage)) {
-    *out = static_cast<IPropertyPage*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) COlePropertyPage::AddRef() { return ::InterlockedIncrement(&refs_); }
-
-STDMETHODIMP_(ULONG) COlePropertyPage::Release() {
-  LONG n = ::InterlockedDecrement(&refs_);
-  if (n == 0) delete this;
-  return static_cast<ULONG>(n);
 }
 
 INT_PTR CALLBACK COlePropertyPage::PageProc(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
     auto* page = reinterpret_cast<COlePropertyPage*>(lParam);
-    try {
-      page->OnInitDialog();
-    } catch (...) {
-    }
+    ComBarrier([&] { page->OnInitDialog(); });
     return TRUE;
   }
   return FALSE;
@@ -147,7 +122,7 @@ STDMETHODIMP COlePropertyPage::SetObjects(ULONG count, IUnknown** objects) {
     std::vector<com_ptr<IDispatch>> found;
     for (ULONG i = 0; i < count; ++i) {
       if (!objects[i]) return E_POINTER;
-      auto d = com_ptr<IUnknown>(objects[i], true).query<IDispatch>(IID_IDispatch);
+      auto d = com_ptr<IUnknown>(objects[i], true).query<IDispatch>();
       if (!d) return E_NOINTERFACE;
       found.push_back(std::move(d));
     }

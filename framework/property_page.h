@@ -4,10 +4,10 @@
 #include <ocidl.h>
 #include <olectl.h>
 
-#include <new>
 #include <string>
 #include <vector>
 
+#include "framework/implements.h"
 #include "framework/unique_any.h"
 
 namespace fw {
@@ -34,13 +34,8 @@ class CDataExchange {
   ~CDataExchange();
 };
 
-class COlePropertyPage : public IPropertyPage {
+class COlePropertyPage : public implements<COlePropertyPage, IPropertyPage> {
  public:
-  // STDMETHODs of IUnknown
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-
   // IPropertyPage
   STDMETHODIMP SetPageSite(IPropertyPageSite* site) override;
   STDMETHODIMP Activate(HWND parent, LPCRECT rect, BOOL modal) override;
@@ -59,7 +54,7 @@ class COlePropertyPage : public IPropertyPage {
 
  protected:
   COlePropertyPage(UINT templateId, UINT captionId);
-  virtual ~COlePropertyPage();
+  ~COlePropertyPage() override;
   // Moves values between the page's fields and the objects; the base runs the closing step only.
   virtual void DoDataExchange(CDataExchange& dx);
   // Called after the dialog has been created; fields load their values here.
@@ -72,23 +67,10 @@ class COlePropertyPage : public IPropertyPage {
 
   UINT templateId_;
   UINT captionId_;
-  LONG refs_ = 1;
   bool dirty_ = false;
   com_ptr<IPropertyPageSite> site_;
   std::vector<com_ptr<IDispatch>> objects_;
   unique_hwnd window_;
 };
-
-// Creates a page object of type T and hands out the requested interface.
-template <typename T>
-HRESULT CreatePropertyPageInstance(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  T* page = new (std::nothrow) T();
-  if (!page) return E_OUTOFMEMORY;
-  HRESULT hr = page->QueryInterface(iid, out);
-  page->Release();
-  return hr;
-}
 
 }  // namespace fw

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/module.h"
+#include "framework/type_library.h"
 #include "framework/unique_any.h"
 
 namespace fw {
@@ -66,10 +67,8 @@ class ClassesRootRedirect {
 };
 
 // The library embedded in the module, checked against libId.
-HRESULT LoadModuleTypeLib(const GUID& libId, com_ptr<ITypeLib>& lib) {
-  const std::wstring path = ModuleFullPath();
-  if (path.empty()) return SELFREG_E_TYPELIB;
-  if (FAILED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put()))) return SELFREG_E_TYPELIB;
+HRESULT LoadOwnTypeLib(const GUID& libId, com_ptr<ITypeLib>& lib) {
+  if (FAILED(LoadModuleTypeLib(lib))) return SELFREG_E_TYPELIB;
   TLIBATTR* attr = nullptr;
   if (FAILED(lib->GetLibAttr(&attr))) return SELFREG_E_TYPELIB;
   const bool same = IsEqualGUID(attr->guid, libId);
@@ -113,6 +112,10 @@ std::wstring GuidText(REFGUID guid) {
   wchar_t text[40] = {};
   ::StringFromGUID2(guid, text, 40);
   return text;
+}
+
+std::wstring TypeLibVersionText(TypeLibVersion version) {
+  return std::to_wstring(version.major) + L"." + std::to_wstring(version.minor);
 }
 
 std::wstring ModuleFullPath() {
@@ -186,8 +189,7 @@ bool RegisterControlClass(HKEY root, const ControlClassRegistration& reg) {
   if (path.empty()) return false;
   const std::wstring progId = reg.progId;
   const std::wstring cls = L"CLSID\\" + clsid;
-  const std::wstring version =
-      std::to_wstring(reg.typeLibMajor) + L"." + std::to_wstring(reg.typeLibMinor);
+  const std::wstring version = TypeLibVersionText(reg.typeLibVersion);
   return SetRegString(root, progId, nullptr, name) &&
          SetRegString(root, progId + L"\\CLSID", nullptr, clsid) &&
          SetRegString(root, cls, nullptr, name) &&
@@ -234,7 +236,7 @@ RegKey OpenUserClassesRoot() {
 
 HRESULT RegisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUser) {
   com_ptr<ITypeLib> lib;
-  if (FAILED(LoadModuleTypeLib(libId, lib))) return SELFREG_E_TYPELIB;
+  if (FAILED(LoadOwnTypeLib(libId, lib))) return SELFREG_E_TYPELIB;
   std::wstring path = ModuleFullPath();
   ClassesRootRedirect redirect(classesRoot, perUser);
   if (redirect.failed(perUser)) return SELFREG_E_TYPELIB;
@@ -245,7 +247,7 @@ HRESULT RegisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool perUser)
 // Everything is read and removed under classesRoot itself, so the per-user case needs nothing more.
 HRESULT UnregisterModuleTypeLib(const GUID& libId, HKEY classesRoot, bool /*perUser*/) {
   com_ptr<ITypeLib> ownLib;
-  const bool haveOwnLib = SUCCEEDED(LoadModuleTypeLib(libId, ownLib));
+  const bool haveOwnLib = SUCCEEDED(LoadOwnTypeLib(libId, ownLib));
   const wchar_t* platform = PlatformName(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
   if (haveOwnLib) {
     TLIBATTR* attr = nullptr;

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <string>
 
+#include "framework/type_library.h"
+
 namespace fw {
 
 // An open registry key, closed when it goes out of scope.
@@ -31,6 +33,8 @@ class RegKey {
 
 // The registry form of a GUID, braces included.
 std::wstring GuidText(REFGUID guid);
+// The registry form of a type library's version ("1.0").
+std::wstring TypeLibVersionText(TypeLibVersion version);
 // The module's full path, and its short form (the full path when there is no short form).
 std::wstring ModuleFullPath();
 std::wstring ModuleShortPath();
@@ -57,7 +61,7 @@ struct ControlClassRegistration {
   DWORD miscStatus;      // for DVASPECT_CONTENT
   const wchar_t* threadingModel;
   const GUID* typeLibId;
-  WORD typeLibMajor, typeLibMinor;
+  TypeLibVersion typeLibVersion;
 };
 
 // The ProgID key and the class key of a control, with every subkey and value.

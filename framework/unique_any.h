@@ -1,4 +1,5 @@
-// Owning wrappers for the handles the control and its tests hold.
+// Owning wrappers for the handles the control and its tests hold: one template, one-line aliases
+// over it (as WIL's resource.h does), and the COM reference.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -37,16 +38,50 @@ class unique_any {
   T value_ = Invalid;
 };
 
+// A device context taken from a window (GetDC), and an object selected into a device context:
+// each value carries what its release needs.
+struct window_dc {
+  HWND window;
+  HDC dc;
+  bool operator==(const window_dc&) const = default;
+};
+struct selected_object {
+  HDC dc;
+  HGDIOBJ previous;
+  bool operator==(const selected_object&) const = default;
+};
+
 namespace detail {
 inline void DestroyWindowHandle(HWND w) { ::DestroyWindow(w); }
 inline void FreeBstr(BSTR b) { ::SysFreeString(b); }
 inline void DestroySafeArray(SAFEARRAY* a) { ::SafeArrayDestroy(a); }
 inline void ReleaseUnknown(IUnknown* u) { u->Release(); }
+inline void DeleteDc(HDC dc) { ::DeleteDC(dc); }
+inline void ReleaseWindowDc(window_dc d) { ::ReleaseDC(d.window, d.dc); }
+inline void DeleteGdiObject(HGDIOBJ o) { ::DeleteObject(o); }
+inline void RestoreSelection(selected_object s) { ::SelectObject(s.dc, s.previous); }
 }  // namespace detail
 
 using unique_hwnd = unique_any<HWND, detail::DestroyWindowHandle>;
 using unique_bstr = unique_any<BSTR, detail::FreeBstr>;
 using unique_safearray = unique_any<SAFEARRAY*, detail::DestroySafeArray>;
+using unique_hdc = unique_any<HDC, detail::DeleteDc>;
+using unique_hdc_window = unique_any<window_dc, detail::ReleaseWindowDc>;
+using unique_hbitmap = unique_any<HBITMAP, detail::DeleteGdiObject>;
+using unique_select_object = unique_any<selected_object, detail::RestoreSelection>;
+
+// GetDC(window) owned; nullptr for the screen.
+inline unique_hdc_window GetWindowDc(HWND window) {
+  HDC dc = ::GetDC(window);
+  return dc ? unique_hdc_window(window_dc{window, dc}) : unique_hdc_window();
+}
+
+// Selects object into dc until the result goes out of scope; empty when the selection failed.
+inline unique_select_object SelectObject(HDC dc, HGDIOBJ object) {
+  HGDIOBJ previous = ::SelectObject(dc, object);
+  return previous && previous != HGDI_ERROR ? unique_select_object(selected_object{dc, previous})
+                                            : unique_select_object();
+}
 
 // A VARIANT that is cleared when it goes out of scope. It starts wholly zero (VariantInit sets
 // only the type), so that whoever fills it, or clears it before filling it, never sees stale
@@ -92,6 +127,11 @@ class com_ptr {
     com_ptr<J> out;
     if (p_) p_->QueryInterface(iid, out.put_void());
     return out;
+  }
+  // The identifier comes from the type (__uuidof).
+  template <typename J>
+  com_ptr<J> query() const {
+    return query<J>(__uuidof(J));
   }
 
  private:

@@ -8,16 +8,16 @@
 #include "framework/registration.h"
 #include "server/udp_app.h"
 
+// Only a failed attach fails: the other notifications have nothing to refuse.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  try {
+  const HRESULT hr = fw::ComBarrier([&]() -> HRESULT {
     fw::COleControlModule* module = fw::TheModule();
-    if (!module) return reason != DLL_PROCESS_ATTACH;
-    if (reason == DLL_PROCESS_ATTACH) return module->InitInstance() ? TRUE : FALSE;
+    if (!module) return E_FAIL;
+    if (reason == DLL_PROCESS_ATTACH) return module->InitInstance() ? S_OK : E_FAIL;
     if (reason == DLL_PROCESS_DETACH) module->ExitInstance();
-    return TRUE;
-  } catch (...) {
-    return reason != DLL_PROCESS_ATTACH;
-  }
+    return S_OK;
+  });
+  return SUCCEEDED(hr) || reason != DLL_PROCESS_ATTACH;
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
@@ -25,7 +25,9 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
 }
 
 // Objects, locks and references to the class objects all count in the module's use count.
-STDAPI DllCanUnloadNow() { return fw::ModuleUseCount() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() {
+  return fw::ComBarrier([] { return fw::ModuleUseCount() == 0 ? S_OK : S_FALSE; });
+}
 
 STDAPI DllRegisterServer() {
   return fw::ComBarrier([] { return server::RegisterServer(HKEY_CLASSES_ROOT, false); });

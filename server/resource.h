@@ -1,18 +1,11 @@
-// Resource identifiers of the module (udp.rc). Plain defines: windres reads this file too.
+// Resource identifiers of the module (udp.rc): the control's, and the server's own (the property
+// page, the small icon). Plain defines: windres reads this file too.
 #pragma once
+#include "control/resource.h"
 
-#define IDS_UDP 1
 #define IDS_UDP_PPG 2
 #define IDS_UDP_PPG_CAPTION 200
 
-#define IDB_UDP 1
-#define IDB_UDP_DRAW 201
-
-#define IDI_UDP 1
 #define IDI_UDP_SMALL 2
 
-#define IDD_ABOUTBOX_UDP 1
 #define IDD_PROPPAGE_UDP 200
-
-#define IDC_ABOUT_PRODUCT 1001
-#define IDC_ABOUT_COPYRIGHT 1002

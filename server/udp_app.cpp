@@ -7,14 +7,9 @@
 #include "server/resource.h"
 #include "server/udp_prop_page.h"
 #include "server/udp_socket.h"
-#include "typelib/udp_guids.h"
+#include "typelib/udp.h"
 
 namespace server {
-
-namespace {
-constexpr WORD kTypeLibMajor = 1;
-constexpr WORD kTypeLibMinor = 0;
-}  // namespace
 
 // Construction order is the order in which registration walks the factories.
 CUdpApp theApp;
@@ -33,16 +28,16 @@ CUdpCtrlFactory::CUdpCtrlFactory()
 
 bool CUdpCtrlFactory::UpdateRegistry(bool registering, HKEY classesRoot) {
   if (!registering) return fw::UnregisterClass(classesRoot, ClassId(), ProgId());
+  const fw::ControlClassInfo& info = udp::CUdpCtrl::ClassInfoOfUdp();
   const fw::ControlClassRegistration reg = {
       &ClassId(),
       ProgId(),
-      IDS_UDP,
+      info.userTypeNameId,
       IDB_UDP,
-      udp::CUdpCtrl::ClassInfoOfUdp().miscStatus,
+      info.miscStatus,
       L"Apartment",
-      &LIBID_UDPLib,
-      kTypeLibMajor,
-      kTypeLibMinor,
+      info.typeLibId,
+      info.typeLibVersion,
   };
   return fw::RegisterControlClass(classesRoot, reg);
 }

@@ -1,6 +1,5 @@
 #include "server/udp_prop_page.h"
 
-#include "framework/automation_error.h"
 #include "server/resource.h"
 
 namespace server {
@@ -10,8 +9,6 @@ CUdpPropPage::CUdpPropPage() : COlePropertyPage(IDD_PROPPAGE_UDP, IDS_UDP_PPG_CA
 // No fields: only the closing step, so applying the page changes nothing.
 void CUdpPropPage::DoDataExchange(fw::CDataExchange& dx) { COlePropertyPage::DoDataExchange(dx); }
 
-HRESULT CreateUdpPropPage(REFIID iid, void** out) {
-  return fw::ComBarrier([&] { return fw::CreatePropertyPageInstance<CUdpPropPage>(iid, out); });
-}
+HRESULT CreateUdpPropPage(REFIID iid, void** out) { return fw::CreateObject<CUdpPropPage>(iid, out); }
 
 }  // namespace server

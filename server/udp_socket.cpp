@@ -10,10 +10,10 @@
 #include "control/udp_ctrl.h"
 #include "framework/automation_error.h"
 #include "framework/dispatcher.h"
-#include "framework/module.h"
+#include "framework/enumerator.h"
 #include "framework/registration.h"
 #include "framework/text.h"
-#include "typelib/udp_guids.h"
+#include "framework/type_library.h"
 
 namespace server {
 
@@ -34,20 +34,9 @@ const fw::DispEntry* FindControlMember(const wchar_t* name) {
   return entry && entry->dispid != DISPID_ABOUTBOX ? entry : nullptr;
 }
 
-// The registered library, or the one the module carries when it is not registered (a host that
-// took the class object straight from the DLL).
-HRESULT LoadUdpTypeLib(LCID lcid, fw::com_ptr<ITypeLib>& lib) {
-  if (SUCCEEDED(::LoadRegTypeLib(LIBID_UDPLib, 1, 0, lcid, lib.put()))) return S_OK;
-  return ::LoadTypeLibEx(fw::ModuleFullPath().c_str(), REGKIND_NONE, lib.put());
-}
-
 HRESULT TypeInfoOf(REFGUID guid, LCID lcid, ITypeInfo** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  fw::com_ptr<ITypeLib> lib;
-  HRESULT hr = LoadUdpTypeLib(lcid, lib);
-  if (FAILED(hr)) return hr;
-  return lib->GetTypeInfoOfGuid(guid, out);
+  const fw::ControlClassInfo& control = udp::CUdpCtrl::ClassInfoOfUdp();
+  return fw::LoadTypeInfo(*control.typeLibId, control.typeLibVersion, lcid, guid, out);
 }
 
 }  // namespace
@@ -55,28 +44,10 @@ HRESULT TypeInfoOf(REFGUID guid, LCID lcid, ITypeInfo** out) {
 // The socket's side of its control: the client site it gives the control, and the sink that the
 // control's events reach. It refers to the socket without holding it; the socket detaches it
 // before it goes, and the control may hold it a little longer.
-class ControlSite final : public IOleClientSite, public IDispatch {
+class ControlSite final : public fw::implements<ControlSite, IOleClientSite, _DUdpEvents> {
  public:
   explicit ControlSite(CUdpSocket* socket) : socket_(socket) {}
   void Detach() { socket_ = nullptr; }
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
-      *out = static_cast<IOleClientSite*>(this);
-    else if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, DIID_DUdpEvents))
-      *out = static_cast<IDispatch*>(this);
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
 
   // IOleClientSite: no container, no document, nothing to save.
   STDMETHODIMP SaveObject() override { return S_OK; }
@@ -117,28 +88,23 @@ class ControlSite final : public IOleClientSite, public IDispatch {
   }
 
  private:
-  ~ControlSite() = default;
-  ULONG refs_ = 1;
+  ~ControlSite() override = default;
   CUdpSocket* socket_;
 };
 
-CUdpSocket::CUdpSocket()
-    : events_(static_cast<IDispatch*>(this), this, DIID_DUdpEvents) {
-  fw::ModuleAddRef();
-}
+CUdpSocket::CUdpSocket() : events_(static_cast<IDispatch*>(this), this, DIID__DUdpEvents) {}
 
 CUdpSocket::~CUdpSocket() {
   // The control may outlive this object for a moment (it keeps itself alive while it raises an
   // event): it must find nothing of this object any more.
   if (site_) site_->Detach();
   controlEvents_.reset();
-  if (auto object = control_.query<IOleObject>(IID_IOleObject)) {
+  if (auto object = control_.query<IOleObject>()) {
     object->Close(OLECLOSE_NOSAVE);
     object->SetClientSite(nullptr);
   }
   control_.reset();
   events_.DisconnectAll();
-  fw::ModuleRelease();
 }
 
 HRESULT CUdpSocket::Initialise() {
@@ -149,43 +115,18 @@ HRESULT CUdpSocket::Initialise() {
 
   // As a container does it: the site first (the control makes its window then), then a new
   // control's defaults, then the events.
-  auto object = control_.query<IOleObject>(IID_IOleObject);
-  auto persist = control_.query<IPersistStreamInit>(IID_IPersistStreamInit);
-  auto points = control_.query<IConnectionPointContainer>(IID_IConnectionPointContainer);
+  auto object = control_.query<IOleObject>();
+  auto persist = control_.query<IPersistStreamInit>();
+  auto points = control_.query<IConnectionPointContainer>();
   if (!object || !persist || !points) return E_NOINTERFACE;
   if (FAILED(hr = object->SetClientSite(site_.get()))) return hr;
   if (FAILED(hr = persist->InitNew())) return hr;
   fw::com_ptr<IConnectionPoint> point;
-  if (FAILED(hr = points->FindConnectionPoint(DIID_DUdpEvents, point.put()))) return hr;
+  if (FAILED(hr = points->FindConnectionPoint(DIID__DUdpEvents, point.put()))) return hr;
   DWORD cookie = 0;
   if (FAILED(hr = point->Advise(static_cast<IDispatch*>(site_.get()), &cookie))) return hr;
   controlEvents_ = fw::unique_advise_cookie(point.get(), cookie);
   return S_OK;
-}
-
-// IUnknown
-
-STDMETHODIMP CUdpSocket::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-      IsEqualIID(iid, DIID_DUdpSocket))
-    *out = static_cast<IDispatch*>(this);
-  else if (IsEqualIID(iid, IID_IConnectionPointContainer))
-    *out = static_cast<IConnectionPointContainer*>(this);
-  else if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2))
-    *out = static_cast<IProvideClassInfo2*>(this);
-  if (!*out) return E_NOINTERFACE;
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) CUdpSocket::AddRef() { return ++refs_; }
-
-STDMETHODIMP_(ULONG) CUdpSocket::Release() {
-  const ULONG n = --refs_;
-  if (n == 0) delete this;
-  return n;
 }
 
 // IDispatch
@@ -199,7 +140,7 @@ STDMETHODIMP CUdpSocket::GetTypeInfoCount(UINT* count) {
 STDMETHODIMP CUdpSocket::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) {
   if (out) *out = nullptr;
   if (index != 0) return DISP_E_BADINDEX;
-  return TypeInfoOf(DIID_DUdpSocket, lcid, out);
+  return TypeInfoOf(DIID__DUdpSocket, lcid, out);
 }
 
 STDMETHODIMP CUdpSocket::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
@@ -233,8 +174,8 @@ STDMETHODIMP CUdpSocket::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DI
 // IConnectionPointContainer
 
 STDMETHODIMP CUdpSocket::EnumConnectionPoints(IEnumConnectionPoints** out) {
-  IConnectionPoint* points[] = {&events_};
-  return fw::ComBarrier([&] { return fw::CreateConnectionPointEnum(points, out); });
+  IConnectionPoint* const points[] = {&events_};
+  return fw::CreateEnumerator<IEnumConnectionPoints>(points, out);
 }
 
 STDMETHODIMP CUdpSocket::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
@@ -258,7 +199,7 @@ STDMETHODIMP CUdpSocket::GetGUID(DWORD kind, GUID* guid) {
     *guid = GUID_NULL;
     return E_INVALIDARG;
   }
-  *guid = DIID_DUdpEvents;
+  *guid = DIID__DUdpEvents;
   return S_OK;
 }
 
@@ -375,6 +316,7 @@ bool CUdpSocketFactory::UpdateRegistry(bool registering, HKEY root) {
   if (path.empty()) return false;
   const std::wstring progId = ProgId();
   const std::wstring cls = L"CLSID\\" + clsid;
+  const fw::ControlClassInfo& control = udp::CUdpCtrl::ClassInfoOfUdp();
   return fw::SetRegString(root, progId, nullptr, kUserTypeName) &&
          fw::SetRegString(root, progId + L"\\CLSID", nullptr, clsid) &&
          fw::SetRegString(root, versionIndependent, nullptr, kUserTypeName) &&
@@ -386,8 +328,9 @@ bool CUdpSocketFactory::UpdateRegistry(bool registering, HKEY root) {
                           versionIndependent) &&
          fw::SetRegString(root, cls + L"\\InprocServer32", nullptr, path) &&
          fw::SetRegString(root, cls + L"\\InprocServer32", L"ThreadingModel", L"Apartment") &&
-         fw::SetRegString(root, cls + L"\\TypeLib", nullptr, fw::GuidText(LIBID_UDPLib)) &&
-         fw::SetRegString(root, cls + L"\\Version", nullptr, L"1.0");
+         fw::SetRegString(root, cls + L"\\TypeLib", nullptr, fw::GuidText(*control.typeLibId)) &&
+         fw::SetRegString(root, cls + L"\\Version", nullptr,
+                          fw::TypeLibVersionText(control.typeLibVersion));
 }
 
 }  // namespace server

@@ -12,8 +12,10 @@
 
 #include "framework/connection_point.h"
 #include "framework/dispatch_table.h"
+#include "framework/implements.h"
 #include "framework/object_factory.h"
 #include "framework/unique_any.h"
+#include "typelib/udp.h"
 
 namespace udp {
 class CUdpCtrl;
@@ -23,20 +25,14 @@ namespace server {
 
 class ControlSite;
 
-class CUdpSocket final : public IDispatch, public IConnectionPointContainer, public IProvideClassInfo2 {
+class CUdpSocket final
+    : public fw::implements<CUdpSocket, _DUdpSocket, IConnectionPointContainer, IProvideClassInfo2> {
  public:
   CUdpSocket();
-  CUdpSocket(const CUdpSocket&) = delete;
-  CUdpSocket& operator=(const CUdpSocket&) = delete;
 
   // Creates the control, gives it its client site, initialises it as new and connects to its
   // events.
   HRESULT Initialise();
-
-  // IUnknown
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
 
   // IDispatch
   STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -66,13 +62,12 @@ class CUdpSocket final : public IDispatch, public IConnectionPointContainer, pub
   void OnControlEvent(DISPID id, DISPPARAMS& params);
 
  private:
-  ~CUdpSocket();
+  ~CUdpSocket() override;
   // Processes this thread's messages until done() holds or the time is up; 0 processes what
   // is waiting and returns. True when done() held.
   bool Pump(const std::function<bool()>& done, LONG milliseconds);
   void RunCallback(DISPID id, DISPPARAMS& params);
 
-  LONG refs_ = 1;
   fw::com_ptr<IDispatch> control_;
   udp::CUdpCtrl* ctrl_ = nullptr;  // the same object as control_
   fw::com_ptr<ControlSite> site_;

@@ -1,25 +1,8 @@
-// The identifiers of the type library, its interfaces and its classes. The IDL repeats them.
+// Stable names for the identifiers of udp.idl, for code that names them without the leading
+// underscore of the dispinterfaces. The values come from the header widl writes from the IDL.
 #pragma once
-#include <guiddef.h>
+#include "typelib/udp.h"
 
-// {F898A5F0-DC31-4ED8-AB16-C58E72891C2B}
-inline constexpr GUID LIBID_UDPLib = {
-    0xF898A5F0, 0xDC31, 0x4ED8, {0xAB, 0x16, 0xC5, 0x8E, 0x72, 0x89, 0x1C, 0x2B}};
-// {62BAA1AF-F59B-4F62-9786-A230B6D41881}
-inline constexpr GUID DIID_DUdp = {
-    0x62BAA1AF, 0xF59B, 0x4F62, {0x97, 0x86, 0xA2, 0x30, 0xB6, 0xD4, 0x18, 0x81}};
-// {83DCE070-F02C-4B72-810E-6E3739EF2725}
-inline constexpr GUID DIID_DUdpEvents = {
-    0x83DCE070, 0xF02C, 0x4B72, {0x81, 0x0E, 0x6E, 0x37, 0x39, 0xEF, 0x27, 0x25}};
-// {796B4C64-E4E2-4C42-92ED-E89BF55CE626}
-inline constexpr GUID CLSID_Udp = {
-    0x796B4C64, 0xE4E2, 0x4C42, {0x92, 0xED, 0xE8, 0x9B, 0xF5, 0x5C, 0xE6, 0x26}};
-// {2933D6D4-0DC8-4BDF-B2C1-CD6FAE4AFBB2}
-inline constexpr GUID CLSID_UdpPropPage = {
-    0x2933D6D4, 0x0DC8, 0x4BDF, {0xB2, 0xC1, 0xCD, 0x6F, 0xAE, 0x4A, 0xFB, 0xB2}};
-// {EE38C61D-CEDB-4DF1-8D7B-E7AE5EF05942}
-inline constexpr GUID DIID_DUdpSocket = {
-    0xEE38C61D, 0xCEDB, 0x4DF1, {0x8D, 0x7B, 0xE7, 0xAE, 0x5E, 0xF0, 0x59, 0x42}};
-// {50EA947D-3525-4BEB-838B-1BF6965B615C}
-inline constexpr GUID CLSID_UdpSocket = {
-    0x50EA947D, 0x3525, 0x4BEB, {0x83, 0x8B, 0x1B, 0xF6, 0x96, 0x5B, 0x61, 0x5C}};
+inline constexpr const IID& DIID_DUdp = DIID__DUdp;
+inline constexpr const IID& DIID_DUdpEvents = DIID__DUdpEvents;
+inline constexpr const IID& DIID_DUdpSocket = DIID__DUdpSocket;

@@ -1,0 +1,152 @@
+// The control's persistence: its properties as a stream (IPersistStreamInit), a property bag
+// (IPersistPropertyBag) and a storage's "Contents" stream (IPersistStorage), all through the one
+// exchange routine of the derived control (DoPropExchange).
+#include "framework/automation_error.h"
+#include "framework/ole_control.h"
+
+namespace fw {
+
+namespace {
+constexpr wchar_t kContentsStream[] = L"Contents";
+}  // namespace
+
+STDMETHODIMP COleControl::GetClassID(CLSID* clsid) {
+  if (!clsid) return E_POINTER;
+  *clsid = *info_.clsid;
+  return S_OK;
+}
+
+STDMETHODIMP COleControl::IsDirty() { return modified_ ? S_OK : S_FALSE; }
+
+HRESULT COleControl::ExchangeAll(CPropExchange& px) {
+  return ComBarrier([&] { DoPropExchange(px); });
+}
+
+HRESULT COleControl::LoadFrom(CPropExchange& px) {
+  const HRESULT hr = ExchangeAll(px);
+  if (SUCCEEDED(hr)) {
+    initialised_ = true;
+    modified_ = false;
+  }
+  return hr;
+}
+
+HRESULT COleControl::SaveTo(CPropExchange& px, bool clearDirty) {
+  const HRESULT hr = ExchangeAll(px);
+  if (SUCCEEDED(hr) && clearDirty) modified_ = false;
+  return hr;
+}
+
+// IPersistStreamInit
+
+STDMETHODIMP COleControl::InitNew() {
+  if (initialised_) return CO_E_ALREADYINITIALIZED;
+  CResetPropExchange px;
+  return LoadFrom(px);
+}
+
+STDMETHODIMP COleControl::Load(LPSTREAM stream) {
+  if (!stream) return E_POINTER;
+  if (initialised_) return CO_E_ALREADYINITIALIZED;
+  return ComBarrier([&] {
+    PropertyStore store;
+    HRESULT hr = store.ReadFrom(stream, info_.streamSignature);
+    if (FAILED(hr)) return hr;
+    CMemoryPropExchange px(true, store.values);
+    return LoadFrom(px);
+  });
+}
+
+STDMETHODIMP COleControl::Save(LPSTREAM stream, BOOL clearDirty) {
+  if (!stream) return E_POINTER;
+  return ComBarrier([&] {
+    PropertyStore store;
+    CMemoryPropExchange px(false, store.values);
+    HRESULT hr = ExchangeAll(px);
+    if (SUCCEEDED(hr)) hr = store.WriteTo(stream, info_.streamSignature);
+    if (SUCCEEDED(hr) && clearDirty) modified_ = false;
+    return hr;
+  });
+}
+
+STDMETHODIMP COleControl::GetSizeMax(ULARGE_INTEGER* size) {
+  if (!size) return E_POINTER;
+  return ComBarrier([&] {
+    com_ptr<IStream> probe;
+    HRESULT hr = ::CreateStreamOnHGlobal(nullptr, TRUE, probe.put());
+    if (SUCCEEDED(hr)) hr = Save(probe.get(), FALSE);
+    STATSTG stat = {};
+    if (SUCCEEDED(hr)) hr = probe->Stat(&stat, STATFLAG_NONAME);
+    if (SUCCEEDED(hr)) *size = stat.cbSize;
+    return hr;
+  });
+}
+
+// IPersistPropertyBag
+
+STDMETHODIMP COleControl::Load(IPropertyBag* bag, IErrorLog* log) {
+  if (!bag) return E_POINTER;
+  if (initialised_) return CO_E_ALREADYINITIALIZED;
+  CBagPropExchange px(true, bag, log);
+  return LoadFrom(px);
+}
+
+STDMETHODIMP COleControl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) {
+  if (!bag) return E_POINTER;
+  CBagPropExchange px(false, bag, nullptr);
+  return SaveTo(px, clearDirty);
+}
+
+// IPersistStorage
+
+STDMETHODIMP COleControl::InitNew(IStorage* storage) {
+  if (!storage) return E_POINTER;
+  return InitNew();
+}
+
+STDMETHODIMP COleControl::Load(IStorage* storage) {
+  if (!storage) return E_POINTER;
+  if (initialised_) return CO_E_ALREADYINITIALIZED;
+  com_ptr<IStream> stream;
+  HRESULT hr = storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                   stream.put());
+  if (FAILED(hr)) return hr;
+  return Load(stream.get());
+}
+
+STDMETHODIMP COleControl::Save(IStorage* storage, BOOL sameAsLoad) {
+  if (!storage) return E_POINTER;
+  HRESULT hr = ::WriteClassStg(storage, *info_.clsid);
+  if (FAILED(hr)) return hr;
+  com_ptr<IStream> stream;
+  hr = storage->CreateStream(kContentsStream, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                             0, 0, stream.put());
+  if (FAILED(hr)) return hr;
+  return Save(stream.get(), sameAsLoad);
+}
+
+STDMETHODIMP COleControl::SaveCompleted(IStorage*) { return S_OK; }
+STDMETHODIMP COleControl::HandsOffStorage() { return S_OK; }
+
+// The framework's part of the exchange
+
+bool COleControl::ExchangeVersion(CPropExchange& px, DWORD version, bool convert) {
+  ULONG stored = version;
+  PX_ULong(px, L"_Version", stored, version);
+  // Older versions are read as they are when conversion is allowed; newer ones never.
+  return !px.IsLoading() || stored == version || (convert && stored < version);
+}
+
+void COleControl::ExchangeExtent(CPropExchange& px) {
+  LONG cx = extent_.cx, cy = extent_.cy;
+  PX_Long(px, L"_ExtentX", cx, extent_.cx);
+  PX_Long(px, L"_ExtentY", cy, extent_.cy);
+  if (px.IsLoading()) {
+    SIZEL loaded{cx, cy};
+    if (OnSetExtent(loaded)) extent_ = loaded;
+  }
+}
+
+void COleControl::DoPropExchange(CPropExchange& px) { ExchangeExtent(px); }
+
+}  // namespace fw

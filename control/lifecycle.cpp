@@ -3,6 +3,7 @@
 
 #include "control/errors.h"
 #include "control/udp_ctrl.h"
+#include "control/where_texts.h"
 #include "framework/automation_error.h"
 #include "framework/text.h"
 #include "typelib/udp_guids.h"
@@ -23,17 +24,9 @@ LONG ReceiveBufferSize(unsigned reportedMax) {
 
 const fw::ControlClassInfo& CUdpCtrl::ClassInfoOfUdp() {
   static const fw::ControlClassInfo info = {
-    &CLSID_Udp,
-    &LIBID_UDPLib,
-    &DIID_DUdp,
-    &DIID_DUdpEvents,
-    kUdpDispatch,
-    kUdpEvents,
-    kUdpMessages,
-    {32, 32},
-    0x20591,
-    L"Karvo Dgramix 1.10 ",
-    1,  // the user type name's string resource
+      &CLSID_Udp, &LIBID_UDPLib, &DIID_DUdp, &DIID_DUdpEvents, kUdpDispatch,
+      kUdpEvents, kUdpMessages,  {32, 32},   0x20591,          L"Karvo Dgramix 1.10 ",
+      1,  // the user type name's string resource
   };
   return info;
 }
@@ -50,13 +43,13 @@ CUdpCtrl::CUdpCtrl() : COleControl(ClassInfoOfUdp()), m_banner(kBanner) {
   if (started != 0) {
     m_state = kStateFailed;
     m_lastError = started;
-    ReportFailure(started, ErrorMessage(kErrWinsock), L"WSAStartup()");
+    ReportFailure(started, ErrorMessage(kErrWinsock), where::kStartup);
     return;
   }
   if (LOBYTE(m_wsaData.wVersion) != 1 || HIBYTE(m_wsaData.wVersion) != 1) {
     WsaCleanup();
     m_state = kStateFailed;
-    ReportFailure(kErrWinsockVersion, ErrorMessage(kErrWinsockVersion), L"WSAStartup()");
+    ReportFailure(kErrWinsockVersion, ErrorMessage(kErrWinsockVersion), where::kStartup);
     return;
   }
   m_wsaStarted = true;
@@ -77,7 +70,7 @@ CUdpCtrl::CUdpCtrl() : COleControl(ClassInfoOfUdp()), m_banner(kBanner) {
     m_hostName.clear();
     m_state = kStateFailed;
     m_lastError = m_wsaError;
-    ReportFailure(m_wsaError, ErrorMessage(kErrWinsock), L"gethostname()");
+    ReportFailure(m_wsaError, ErrorMessage(kErrWinsock), where::kHostName);
     return;
   }
   m_hostName = fw::WideFromAnsi(hostName);
@@ -92,7 +85,7 @@ CUdpCtrl::~CUdpCtrl() {
     if (WsaCleanup() != 0) {
       m_state = kStateFailed;
       m_lastError = m_wsaError;
-      ReportFailure(m_wsaError, ErrorMessage(kErrWinsock), L"WSACleanup() in ~CUdpCtrl()");
+      ReportFailure(m_wsaError, ErrorMessage(kErrWinsock), where::kCleanup);
       return;
     }
   }
@@ -113,12 +106,6 @@ int CUdpCtrl::WsaCleanup() {
 
 int CUdpCtrl::GetLocalHostName(char* buffer, int length) {
   int r = Winsock().gethostname(buffer, length);
-  if (r != 0) m_wsaError = Winsock().WSAGetLastError();
-  return r;
-}
-
-int CUdpCtrl::CancelAsyncRequest(HANDLE task) {
-  int r = Winsock().WSACancelAsyncRequest(task);
   if (r != 0) m_wsaError = Winsock().WSAGetLastError();
   return r;
 }
@@ -158,8 +145,7 @@ void CUdpCtrl::OnSetClientSite() {
 void CUdpCtrl::OnEventsThawed() { ResumeWaitingNotifications(); }
 
 void CUdpCtrl::ResumeWaitingNotifications() {
-  if (m_socket != INVALID_SOCKET && !m_inNotify && !AreEventsFrozen() &&
-      m_notifyIn != m_notifyOut)
+  if (m_socket != INVALID_SOCKET && !m_inNotify && !AreEventsFrozen() && m_notifyIn != m_notifyOut)
     PostSocketNotify(0);
 }
 

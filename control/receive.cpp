@@ -6,6 +6,7 @@
 #include "control/data_variant.h"
 #include "control/errors.h"
 #include "control/udp_ctrl.h"
+#include "control/where_texts.h"
 #include "framework/text.h"
 
 namespace udp {
@@ -14,7 +15,7 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
   if (m_socket == INVALID_SOCKET) return;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<size_t>(m_maxDatagram)]);
   if (!buffer) {
-    ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), L"HandleRead()");
+    ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), where::kReadMemory);
     return;
   }
   auto& ws = Winsock();
@@ -29,8 +30,7 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
     if (error == WSAECONNRESET || error == WSAENETRESET) return;
     m_state = kStateFailed;
     m_lastError = error;
-    if (error != WSAEWOULDBLOCK)
-      ReportFailure(error, ErrorMessage(kErrWinsock), L"udp_recv() in HandleRead()");
+    if (error != WSAEWOULDBLOCK) ReportFailure(error, ErrorMessage(kErrWinsock), where::kReceive);
     return;
   }
   if (n == 0) return;
@@ -47,7 +47,7 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
     port = portText;
   } catch (const std::bad_alloc&) {
     // The datagram has been taken from the socket and cannot be delivered: say so.
-    ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), L"HandleRead()");
+    ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), where::kReadMemory);
     return;
   }
   FireReceived(address, port, &data);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/host.h"
+#include "support/trace.h"
 
 using host::Host;
 using host::Var;
@@ -75,7 +76,9 @@ Var ByteString(const Bytes& bytes) {
 }
 
 // The result must be a one-dimensional byte array with lower bound 0 (Var::bytes checks both).
-void ExpectBytes(Host& h, const wchar_t* method, const ToNetworkCase& c) {
+void ExpectBytes(Host& h, const wchar_t* method, const ToNetworkCase& c,
+                 const host::Where& where = host::Where::current()) {
+  const host::CallerTrace trace(where);
   SCOPED_TRACE(c.label);
   auto r = h.Call(method, {c.host});
   ASSERT_EQ(r.hr, S_OK);

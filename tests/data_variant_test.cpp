@@ -4,6 +4,7 @@
 
 #include "support/datagrams.h"
 #include "support/host.h"
+#include "support/trace.h"
 
 using namespace host;
 
@@ -62,7 +63,8 @@ class DataOnTheWire : public testing::Test {
   void SetUp() override { OpenAndWaitReady(h); }
 
   // Sends one datagram made of data and returns what the peer received.
-  Bytes Send(const Var& data) {
+  Bytes Send(const Var& data, const host::Where& where = host::Where::current()) {
+    const host::CallerTrace trace(where);
     const int sent = h.sink().Count(kSent);
     h.MustCall(L"SendTo", {host::kLoopbackText, std::to_wstring(peer.port()), data});
     EXPECT_TRUE(h.WaitForEvents(kSent, sent + 1));

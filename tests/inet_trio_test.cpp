@@ -136,9 +136,7 @@ TEST(InetTrio, LookUpThatCannotStartRaisesWsErrorAndClosesAnOpenEndpoint) {
 TEST(InetTrio, CancelledCloseKeepsTheEndpointAfterAFailedStart) {
   host::FakeLookups fake;
   Host h;
-  h.sink().handler = [](const host::Event& e, DISPPARAMS* params) {
-    if (e.id == host::kWsError) host::SetCancelClose(params);
-  };
+  h.CancelCloseOnWsError();
   h.MustCall(L"Open", {Var(L"")});
   fake.failNextStart = WSAENOBUFS;
   h.MustPut(L"InetAddress", Var(host::kLoopbackText));

@@ -93,9 +93,7 @@ TEST(LookupSend, UnknownHostNameFailsAtTheCompletion) {
 
 TEST(LookupSend, CancelledCloseAfterAFailedLookUpKeepsTheDatagramQueued) {
   Host h;
-  h.sink().handler = [](const host::Event& e, DISPPARAMS* params) {
-    if (e.id == host::kWsError) host::SetCancelClose(params);
-  };
+  h.CancelCloseOnWsError();
   host::OpenAndWaitReady(h, L"");
   h.MustCall(L"SendTo", {Var(host::kLoopbackText), Var(L"0"), Var::Bytes({1})});
   ASSERT_TRUE(h.WaitForEvents(host::kWsError, 1));

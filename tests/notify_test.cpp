@@ -48,9 +48,7 @@ TEST(Notify, InjectedReadErrorClosesUnlessCancelled) {
   for (bool cancel : {false, true}) {
     SCOPED_TRACE(cancel ? "CancelClose set" : "CancelClose left false");
     Host h;
-    h.sink().handler = [&](const Event& e, DISPPARAMS* p) {
-      if (e.id == kWsError && cancel) SetCancelClose(p);
-    };
+    h.CancelCloseOnWsError(cancel);
     OpenAndWaitReady(h);
     PostSocketNotify(h, FD_READ, WSAENETDOWN);
     ASSERT_TRUE(h.WaitForEvents(kWsError, 1));
@@ -275,9 +273,7 @@ TEST(Notify, AHandlerThatFailsDoesNotStopLaterNotifications) {
   Host h;
   const u_short port = OpenAndWaitReady(h);
   PeerSocket peer;
-  h.sink().handler = [](const Event& e, DISPPARAMS* p) {
-    if (e.id == kWsError) SetCancelClose(p);
-  };
+  h.CancelCloseOnWsError();
   {
     WinsockPatch patch;
     patch.api().recvfrom = ThrowingRecvFrom;

@@ -72,9 +72,7 @@ TEST_P(BindNeverComes, TheHeldDatagramGoesOutAnyway) {
   host::FakeLookups fake;
   host::PeerSocket peer, taken;
   Host h;
-  h.sink().handler = [](const host::Event& e, DISPPARAMS* p) {
-    if (e.id == host::kWsError) host::SetCancelClose(p);
-  };
+  h.CancelCloseOnWsError();
   h.MustCall(L"Open", {Var(L"some-service")});
   ASSERT_TRUE(h.WaitForEvents(host::kReady, 1));
   h.MustCall(L"SendTo",
@@ -102,9 +100,7 @@ TEST(FrozenEvents, AreAllRaisedAfterTheLastThaw) {
   host::FakeLookups fake;
   host::PeerSocket peer;
   Host h;
-  h.sink().handler = [](const host::Event& e, DISPPARAMS* p) {
-    if (e.id == host::kWsError) host::SetCancelClose(p);
-  };
+  h.CancelCloseOnWsError();
   fw::com_ptr<IOleControl> control;
   ASSERT_EQ(h.dispatch()->QueryInterface(IID_IOleControl, control.put_void()), S_OK);
   control->FreezeEvents(TRUE);

@@ -92,9 +92,7 @@ TEST(Receive, LongerDatagramFailsWithMsgSizeAndCloses) {
 
 TEST(Receive, LongerDatagramWithCancelCloseKeepsReceiving) {
   Host h;
-  h.sink().handler = [](const Event& e, DISPPARAMS* p) {
-    if (e.id == kWsError) SetCancelClose(p);
-  };
+  h.CancelCloseOnWsError();
   const u_short port = OpenAndWaitReady(h);
   PeerSocket peer;
   ASSERT_TRUE(peer.SendTo(port, Pattern(static_cast<size_t>(ExpectedMaxDatagram()) + 40)));

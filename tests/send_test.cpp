@@ -204,9 +204,7 @@ TEST(Send, SendErrorClosesUnlessCancelled) {
   for (bool cancel : {false, true}) {
     SCOPED_TRACE(cancel ? "CancelClose set" : "CancelClose left false");
     Host h;
-    h.sink().handler = [&](const Event& e, DISPPARAMS* p) {
-      if (e.id == kWsError && cancel) SetCancelClose(p);
-    };
+    h.CancelCloseOnWsError(cancel);
     OpenAndWaitReady(h);
     PeerSocket peer;
     SendRecorder recorder;

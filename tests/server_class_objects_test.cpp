@@ -4,6 +4,7 @@
 #include <olectl.h>
 
 #include "support/container.h"
+#include "support/trace.h"
 #include "typelib/udp_guids.h"
 
 namespace {
@@ -18,7 +19,9 @@ class ClassObjects : public testing::Test {
     server_ = container::TheServer();
     ASSERT_NE(server_, nullptr) << "UDP_OCX must name the built DLL";
   }
-  fw::com_ptr<IClassFactory> Factory(REFCLSID clsid) {
+  fw::com_ptr<IClassFactory> Factory(REFCLSID clsid,
+                                     const host::Where& where = host::Where::current()) {
+    const host::CallerTrace trace(where);
     fw::com_ptr<IClassFactory> f;
     EXPECT_EQ(server_->GetClassObject(clsid, IID_IClassFactory, f.put_void()), S_OK);
     return f;

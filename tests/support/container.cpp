@@ -1,19 +1,13 @@
 #include "support/container.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <stdexcept>
+
+#include "support/typelib.h"
 
 namespace container {
 
 namespace {
-
-std::wstring WindowsPathOf(const char* unixPath) {
-  // Wine maps the Unix root to drive Z:.
-  std::wstring path = L"Z:";
-  for (const char* p = unixPath; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-  return path;
-}
 
 template <typename F>
 void Load(HMODULE module, const char* name, F& fn) {
@@ -33,9 +27,8 @@ void SnapshotInto(HKEY root, const std::wstring& key, std::vector<std::wstring>&
 const Server* TheServer() {
   static const Server server = [] {
     Server s;
-    const char* unixPath = std::getenv("UDP_OCX");
-    if (!unixPath || !*unixPath) return s;
-    s.path = WindowsPathOf(unixPath);
+    s.path = host::OcxPath();
+    if (s.path.empty()) return s;
     s.module = ::LoadLibraryW(s.path.c_str());
     if (!s.module) return s;
     Load(s.module, "DllGetClassObject", s.GetClassObject);

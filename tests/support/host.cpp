@@ -247,17 +247,20 @@ void Host::Release() {
   dispatch_.reset();
 }
 
-CallResult InvokeNamed(IDispatch* object, DISPID id, WORD flags, std::vector<Var> args,
-                       std::vector<DISPID> named, REFIID iid) {
+namespace {
+
+CallResult Dispatch(IDispatch* object, DISPID id, REFIID iid, WORD flags,
+                    const std::vector<Var>& args, std::vector<DISPID> named, bool wantResult) {
   CallResult r;
   std::vector<VARIANT> raw;
   for (auto it = args.rbegin(); it != args.rend(); ++it) raw.push_back(*it->get());
-  DISPPARAMS dp = {raw.data(), named.data(), static_cast<UINT>(raw.size()),
-                   static_cast<UINT>(named.size())};
+  DISPPARAMS dp = {raw.data(), named.empty() ? nullptr : named.data(),
+                   static_cast<UINT>(raw.size()), static_cast<UINT>(named.size())};
   EXCEPINFO ei = {};
   VARIANT result;
   ::VariantInit(&result);
-  r.hr = object->Invoke(id, iid, LOCALE_USER_DEFAULT, flags, &dp, &result, &ei, &r.argErr);
+  r.hr = object->Invoke(id, iid, LOCALE_USER_DEFAULT, flags, &dp, wantResult ? &result : nullptr,
+                        &ei, &r.argErr);
   if (r.hr == DISP_E_EXCEPTION) {
     r.scode = ei.scode;
     if (ei.bstrDescription)
@@ -271,33 +274,18 @@ CallResult InvokeNamed(IDispatch* object, DISPID id, WORD flags, std::vector<Var
   return r;
 }
 
+}  // namespace
+
+CallResult InvokeNamed(IDispatch* object, DISPID id, WORD flags, std::vector<Var> args,
+                       std::vector<DISPID> named, REFIID iid) {
+  return Dispatch(object, id, iid, flags, args, std::move(named), true);
+}
+
 CallResult InvokeOn(IDispatch* object, DISPID id, WORD flags, std::vector<Var> args,
                     bool wantResult) {
-  CallResult r;
-  std::vector<VARIANT> raw;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) raw.push_back(*it->get());
-  DISPID put = DISPID_PROPERTYPUT;
-  DISPPARAMS dp = {raw.data(), nullptr, static_cast<UINT>(raw.size()), 0};
-  if (flags & DISPATCH_PROPERTYPUT) {
-    dp.rgdispidNamedArgs = &put;
-    dp.cNamedArgs = 1;
-  }
-  EXCEPINFO ei = {};
-  VARIANT result;
-  ::VariantInit(&result);
-  r.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &dp,
-                        wantResult ? &result : nullptr, &ei, &r.argErr);
-  if (r.hr == DISP_E_EXCEPTION) {
-    r.scode = ei.scode;
-    if (ei.bstrDescription)
-      r.description.assign(ei.bstrDescription, ::SysStringLen(ei.bstrDescription));
-  }
-  ::SysFreeString(ei.bstrDescription);
-  ::SysFreeString(ei.bstrSource);
-  ::SysFreeString(ei.bstrHelpFile);
-  r.value = Var(result);
-  ::VariantClear(&result);
-  return r;
+  std::vector<DISPID> named;
+  if (flags & DISPATCH_PROPERTYPUT) named.push_back(DISPID_PROPERTYPUT);
+  return Dispatch(object, id, IID_NULL, flags, args, std::move(named), wantResult);
 }
 
 namespace {
@@ -473,6 +461,12 @@ bool Host::WaitForEvents(DISPID id, int count, int timeoutMs) {
 }
 
 HWND Host::Window() const { return ControlOf(*this).GetSafeHwnd(); }
+
+void Host::CancelCloseOnWsError(bool cancel) {
+  sink_.handler = [cancel](const Event& e, DISPPARAMS* params) {
+    if (e.id == kWsError && cancel) SetCancelClose(params);
+  };
+}
 
 bool Host::IsModified() const {
   auto persist = dispatch_.query<IPersistStreamInit>(IID_IPersistStreamInit);

@@ -195,6 +195,9 @@ class Host {
 
   HWND Window() const;
   void Release();  // drops the control (destruction) while the host lives on
+  // The sink's handler becomes one that cancels the close after every WsError (or, with false,
+  // one that does nothing).
+  void CancelCloseOnWsError(bool cancel = true);
 
   // The container's view of the modified mark (IPersistStreamInit::IsDirty).
   bool IsModified() const;

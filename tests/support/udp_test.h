@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
+#include <olectl.h>
 
 #include <string>
 
@@ -15,15 +16,17 @@ class Host;
 // The events of _DUdpEvents.
 inline constexpr DISPID kWsError = 1, kReceived = 2, kClosed = 3, kReady = 4, kSent = 5;
 
-// The members of _DUdp.
+// The members of _DUdp (typelib_drift_test checks them against the type library).
 namespace dispid {
-inline constexpr DISPID kState = 1, kUserData1 = 2, kUserData5 = 6, kUserFlag = 7, kLastError = 8,
-                        kBroadcast = 9, kInetAddress = 10, kInetIp = 11, kInetName = 12,
-                        kCopyright = 13, kSocket = 14, kWinsockVer = 15, kVersion = 20,
+inline constexpr DISPID kState = 1, kUserData1 = 2, kUserData2 = 3, kUserData3 = 4, kUserData4 = 5,
+                        kUserData5 = 6, kUserFlag = 7, kLastError = 8, kBroadcast = 9,
+                        kInetAddress = 10, kInetIp = 11, kInetName = 12, kCopyright = 13,
+                        kSocket = 14, kWinsockVer = 15, kWinsockDesc = 16, kWinsockSysStat = 17,
+                        kWinsockMaxSockets = 18, kWinsockMaxDatagram = 19, kVersion = 20,
                         kRcvbuf = 21, kSndbuf = 22, kSendable = 26, kLocalIp = 27, kLocalPort = 28,
                         kLocalAddress = 29, kLocalHost = 30, kOpen = 31, kClose = 32, kHtonl = 33,
                         kHtons = 34, kNtohl = 35, kNtohs = 36, kSendTo = 37, kHostIp = 40,
-                        kAnyData = 41;
+                        kAnyData = 41, kAboutBox = DISPID_ABOUTBOX;
 }  // namespace dispid
 
 // The control's status codes as a host sees them in EXCEPINFO, and their messages.

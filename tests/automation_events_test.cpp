@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/datagrams.h"
 #include "support/host.h"
 
 namespace {
@@ -32,12 +33,6 @@ void RecordTypes(Host& h, std::vector<Seen>& seen) {
     EXPECT_EQ(p->cNamedArgs, 0u);
     seen.push_back(s);
   };
-}
-
-void RaiseReadError(Host& h, int error) {
-  const LONG socket = h.MustGet(L"Socket").i4();
-  ::PostMessageW(h.Window(), WM_USER + 1, static_cast<WPARAM>(socket),
-                 WSAMAKESELECTREPLY(FD_READ, error));
 }
 
 TEST(AutomationEvents, ReceivedHandsOverTextsAndTheBytesAsAnArray) {
@@ -76,7 +71,7 @@ TEST(AutomationEvents, WsErrorPresetsCancelCloseFalseAndTakesAnyNonzeroAsCancell
     // Not VARIANT_TRUE, but nonzero: still a cancel.
     *V_BOOLREF(&flag) = 1;
   };
-  RaiseReadError(h, WSAENETDOWN);
+  host::PostSocketNotify(h, FD_READ, WSAENETDOWN);
   ASSERT_TRUE(h.WaitForEvents(kWsError, 1));
   EXPECT_EQ(preset, VARIANT_FALSE);
   const host::Event& e = h.sink().events.back();

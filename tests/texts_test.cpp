@@ -2,7 +2,7 @@
 // texts a host stores.
 #include <gtest/gtest.h>
 
-#include "control/udp_ctrl.h"
+#include "support/datagrams.h"
 #include "support/host.h"
 #include "support/property_bag.h"
 
@@ -62,8 +62,7 @@ TEST(Texts, WsErrorDescriptionArrivesExactly) {
   Host h;
   h.MustCall(L"Open", {L"0"});
   ASSERT_TRUE(h.WaitForEvents(host::kReady, 1));
-  ::PostMessageW(h.Window(), udp::kMsgSocketNotify, h.MustGet(L"Socket").i4(),
-                 WSAMAKESELECTREPLY(FD_WRITE, WSAENETDOWN));
+  host::PostSocketNotify(h, FD_WRITE, WSAENETDOWN);
   ASSERT_TRUE(h.WaitForEvents(host::kWsError, 1));
   for (auto& e : h.sink().events) {
     if (e.id != host::kWsError) continue;

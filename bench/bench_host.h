@@ -11,14 +11,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "control/udp_ctrl.h"
 #include "framework/unique_any.h"
 #include "support/host.h"
 
 namespace bench {
 
 constexpr UINT kNotify = WM_USER + 1;
-constexpr DISPID kEventReceived = 2, kEventReady = 4, kEventSent = 5;
 constexpr int kReceiveWindow = 32;  // datagrams in flight in the receive rows: fits SO_RCVBUF
 constexpr int kIdleTimeoutMs = 1000;
 
@@ -54,7 +52,7 @@ inline sockaddr_in Loopback(u_short port) {
   sockaddr_in a = {};
   a.sin_family = AF_INET;
   a.sin_port = ::htons(port);
-  a.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+  a.sin_addr.s_addr = ::inet_addr(host::kLoopback);
   return a;
 }
 
@@ -77,67 +75,27 @@ struct PlainSocket {
 
 // --- the control, hosted as a lean container would host it ---
 
-// The control is sited by the tests' minimal client site (tests/support/host.cpp).
-
-// An event sink that does nothing but call one function.
-class Sink : public IDispatch {
- public:
-  std::function<void(DISPID, DISPPARAMS*)> onEvent;
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
-      *out = static_cast<IDispatch*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
-    *n = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                      UINT*) override {
-    if (onEvent) onEvent(id, params);
-    return S_OK;
-  }
-};
-
+// The tests' host, with its event sink recording nothing: each row sets the one function its
+// events run (sink().onRaw), and SendTo reuses arguments built once, as a host's loop would.
 class Control {
  public:
-  Control() {
-    fw::com_ptr<IUnknown> unknown;
-    if (FAILED(udp::CreateUdpCtrl(IID_IUnknown, unknown.put_void())))
-      throw std::runtime_error("cannot create the control");
-    unknown.query<IOleObject>(IID_IOleObject)->SetClientSite(host::TestClientSite());
-    unknown.query<IPersistStreamInit>(IID_IPersistStreamInit)->InitNew();
-    dispatch_ = unknown.query<IDispatch>(IID_IDispatch);
-    auto container = unknown.query<IConnectionPointContainer>(IID_IConnectionPointContainer);
-    container->FindConnectionPoint(udp::CUdpCtrl::ClassInfoOfUdp().eventsIid[0], point_.put());
-    point_->Advise(static_cast<IDispatch*>(&sink), &cookie_);
-    sendTo_ = Id(L"SendTo");
-  }
-  ~Control() {
-    point_->Unadvise(cookie_);
-    dispatch_.query<IOleObject>(IID_IOleObject)->SetClientSite(nullptr);
-  }
+  Control() : sendTo_(Id(L"SendTo")) { Idle(); }
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
+
+  host::EventSink& sink() { return host_.sink(); }
 
   // Opens on a port of the system's choice, waits for Ready and returns the port.
   u_short Open() {
     bool ready = false;
-    sink.onEvent = [&](DISPID id, DISPPARAMS*) { ready = ready || id == kEventReady; };
+    sink().onRaw = [&](DISPID id, DISPPARAMS*) { ready = ready || id == host::kReady; };
     VARIANT port;
     V_VT(&port) = VT_BSTR;
     V_BSTR(&port) = ::SysAllocString(L"0");
     Invoke(Id(L"Open"), DISPATCH_METHOD, &port, 1);
     ::VariantClear(&port);
     if (!RunUntil([&] { return ready; })) throw std::runtime_error("no Ready");
-    sink.onEvent = nullptr;
+    Idle();
     VARIANT socket;
     ::VariantInit(&socket);
     Invoke(Id(L"Socket"), DISPATCH_PROPERTYGET, nullptr, 0, &socket);
@@ -160,7 +118,7 @@ class Control {
     VARIANT args[3];  // last first: Data, RemotePort, RemoteIp
     SendArgs(u_short port, size_t size) {
       V_VT(&args[2]) = VT_BSTR;
-      V_BSTR(&args[2]) = ::SysAllocString(L"127.0.0.1");
+      V_BSTR(&args[2]) = ::SysAllocString(host::kLoopbackText);
       V_VT(&args[1]) = VT_BSTR;
       V_BSTR(&args[1]) = ::SysAllocString(std::to_wstring(port).c_str());
       SAFEARRAYBOUND bound = {static_cast<ULONG>(size), 0};
@@ -177,24 +135,26 @@ class Control {
       throw std::runtime_error("SendTo failed");
   }
 
-  Sink sink;
+  // Between rows the events run nothing, and are not recorded either.
+  void Idle() {
+    sink().onRaw = [](DISPID, DISPPARAMS*) {};
+  }
 
+ public:
   DISPID Id(const wchar_t* name) {
     DISPID id = DISPID_UNKNOWN;
     LPOLESTR n = const_cast<LPOLESTR>(name);
-    dispatch_->GetIDsOfNames(IID_NULL, &n, 1, 0, &id);
+    host_.dispatch()->GetIDsOfNames(IID_NULL, &n, 1, 0, &id);
     return id;
   }
  private:
   HRESULT Invoke(DISPID id, WORD flags, VARIANT* args, UINT count, VARIANT* result = nullptr) {
     DISPPARAMS params = {args, nullptr, count, 0};
-    return dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr,
-                             nullptr);
+    return host_.dispatch()->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result,
+                                    nullptr, nullptr);
   }
 
-  fw::com_ptr<IDispatch> dispatch_;
-  fw::com_ptr<IConnectionPoint> point_;
-  DWORD cookie_ = 0;
+  host::Host host_;
   DISPID sendTo_ = DISPID_UNKNOWN;
   SOCKET socket_ = INVALID_SOCKET;
 };

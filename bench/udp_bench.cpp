@@ -46,8 +46,8 @@ Round ControlSend(int n, size_t size) {
   PlainSocket receiver;
   Control::SendArgs args(receiver.port, size);
   int sent = 0;
-  c.sink.onEvent = [&](DISPID id, DISPPARAMS*) {
-    if (id == kEventSent && ++sent < n) c.SendTo(args);
+  c.sink().onRaw = [&](DISPID id, DISPPARAMS*) {
+    if (id == host::kSent && ++sent < n) c.SendTo(args);
   };
   const double start = Now();
   c.SendTo(args);
@@ -95,8 +95,8 @@ Round ControlReceive(int n, size_t size) {
              reinterpret_cast<const sockaddr*>(&to), sizeof to);
     ++sent;
   };
-  c.sink.onEvent = [&](DISPID id, DISPPARAMS*) {
-    if (id != kEventReceived) return;
+  c.sink().onRaw = [&](DISPID id, DISPPARAMS*) {
+    if (id != host::kReceived) return;
     ++received;
     if (sent < n) sendOne();
   };
@@ -144,11 +144,11 @@ Round ControlRoundTrip(int n, size_t size) {
   std::vector<double> rtts;
   rtts.reserve(static_cast<size_t>(n));
   double sentAt = 0;
-  b.sink.onEvent = [&](DISPID id, DISPPARAMS*) {
-    if (id == kEventReceived) b.SendTo(toA);
+  b.sink().onRaw = [&](DISPID id, DISPPARAMS*) {
+    if (id == host::kReceived) b.SendTo(toA);
   };
-  a.sink.onEvent = [&](DISPID id, DISPPARAMS*) {
-    if (id != kEventReceived) return;
+  a.sink().onRaw = [&](DISPID id, DISPPARAMS*) {
+    if (id != host::kReceived) return;
     const double t = Now();
     rtts.push_back(t - sentAt);
     if (static_cast<int>(rtts.size()) < n) {
@@ -308,7 +308,9 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  std::printf("N = %d per round, %d rounds per side, interleaved A B A B; medians (ratio: median of\n", n, rounds);
+  std::printf(
+      "N = %d per round, %d rounds per side, interleaved A B A B; medians (ratio: median of\n", n,
+      rounds);
   std::printf("the A/B ratios of the pairs of rounds).\n");
   std::printf(
       "A = control, B = bare WSAAsyncSelect loop of the same shape; rates in datagrams/s\n");

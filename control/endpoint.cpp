@@ -65,9 +65,9 @@ int CUdpCtrl::ReleaseEndpoint(SOCKET socket) {
   if (socket != INVALID_SOCKET && ws.closesocket(socket) == SOCKET_ERROR)
     m_lastError = ws.WSAGetLastError();
   m_socket = INVALID_SOCKET;
-  CancelLookup(m_hGetHost, m_hostEntBuf);
-  CancelLookup(m_hGetServ, m_servEntBuf);
-  CancelLookup(m_hGetLocalServ, m_localServEntBuf);
+  CancelLookup(m_hostLookup);
+  CancelLookup(m_servLookup);
+  CancelLookup(m_localServLookup);
   m_pendingData.reset();
   m_receiveBuffer.reset();
   m_socketBroadcast = -1;

@@ -4,6 +4,7 @@
 #include "control/errors.h"
 #include "control/resource.h"
 #include "control/udp_ctrl.h"
+#include "control/where_texts.h"
 #include "framework/automation_error.h"
 #include "framework/text.h"
 #include "typelib/udp.h"
@@ -53,13 +54,13 @@ CUdpCtrl::CUdpCtrl() : COleControl(ClassInfoOfUdp()), m_banner(kBanner) {
   if (started != 0) {
     m_state = kStateFailed;
     m_lastError = started;
-    ReportFailure(started, ErrorMessage(kErrWinsock), L"WSAStartup()");
+    ReportFailure(started, ErrorMessage(kErrWinsock), where::kStartup);
     return;
   }
   if (LOBYTE(m_wsaData.wVersion) != 1 || HIBYTE(m_wsaData.wVersion) != 1) {
     WsaCleanup();
     m_state = kStateFailed;
-    ReportFailure(kErrWinsockVersion, ErrorMessage(kErrWinsockVersion), L"WSAStartup()");
+    ReportFailure(kErrWinsockVersion, ErrorMessage(kErrWinsockVersion), where::kStartup);
     return;
   }
   m_wsaStarted = true;
@@ -80,7 +81,7 @@ CUdpCtrl::CUdpCtrl() : COleControl(ClassInfoOfUdp()), m_banner(kBanner) {
     m_hostName.clear();
     m_state = kStateFailed;
     m_lastError = m_wsaError;
-    ReportFailure(m_wsaError, ErrorMessage(kErrWinsock), L"gethostname()");
+    ReportFailure(m_wsaError, ErrorMessage(kErrWinsock), where::kHostName);
     return;
   }
   m_hostName = fw::WideFromAnsi(hostName);
@@ -95,7 +96,7 @@ CUdpCtrl::~CUdpCtrl() {
     if (WsaCleanup() != 0) {
       m_state = kStateFailed;
       m_lastError = m_wsaError;
-      ReportFailure(m_wsaError, ErrorMessage(kErrWinsock), L"WSACleanup() in ~CUdpCtrl()");
+      ReportFailure(m_wsaError, ErrorMessage(kErrWinsock), where::kCleanup);
       return;
     }
   }
@@ -116,12 +117,6 @@ int CUdpCtrl::WsaCleanup() {
 
 int CUdpCtrl::GetLocalHostName(char* buffer, int length) {
   int r = Winsock().gethostname(buffer, length);
-  if (r != 0) m_wsaError = Winsock().WSAGetLastError();
-  return r;
-}
-
-int CUdpCtrl::CancelAsyncRequest(HANDLE task) {
-  int r = Winsock().WSACancelAsyncRequest(task);
   if (r != 0) m_wsaError = Winsock().WSAGetLastError();
   return r;
 }
@@ -161,8 +156,7 @@ void CUdpCtrl::OnSetClientSite() {
 void CUdpCtrl::OnEventsThawed() { ResumeWaitingNotifications(); }
 
 void CUdpCtrl::ResumeWaitingNotifications() {
-  if (m_socket != INVALID_SOCKET && !m_inNotify && !AreEventsFrozen() &&
-      m_notifyIn != m_notifyOut)
+  if (m_socket != INVALID_SOCKET && !m_inNotify && !AreEventsFrozen() && m_notifyIn != m_notifyOut)
     PostSocketNotify(0);
 }
 

@@ -8,59 +8,22 @@
 
 namespace udp {
 
-HANDLE CUdpCtrl::StartLookup(HANDLE& task, LookupBuffer& buffer, bool cancelOutstanding,
-                             const std::function<HANDLE(char*)>& start) {
+HANDLE CUdpCtrl::StartLookup(LookupChannel& channel, bool cancelOutstanding,
+                             const LookupChannel::StartFn& start) {
   if (cancelOutstanding)
-    CancelLookup(task, buffer);
-  else if (task)
-    RetireLookup(task, buffer);
-  if (!buffer) buffer = std::make_unique<char[]>(kLookupBufferSize);
-  task = start(buffer.get());
-  if (task)
-    lookup_relay::Track(task, this);
+    CancelLookup(channel);
   else
-    lookup_relay::DestroyWhenIdle();
-  return task;
+    channel.Retire();
+  return channel.Start(this, start);
 }
 
-void CUdpCtrl::CancelLookup(HANDLE& task, LookupBuffer& buffer) noexcept {
-  if (!task) return;
-  CancelAsyncRequest(task);
-  // Whether the cancel took or not, the request may still write its buffer: the relay keeps it
-  // for as long as that can be, and the channel gets a fresh one. A request whose (error)
-  // completion has already been handled leaves its buffer to the channel.
-  if (lookup_relay::IsPending(task)) lookup_relay::Abandon(task, std::move(buffer));
-  task = nullptr;
-}
-
-void CUdpCtrl::RetireLookup(HANDLE& task, LookupBuffer& buffer) {
-  // Superseded without a cancel, the request still completes and its result still applies: keep
-  // its buffer until then, and give the channel a fresh one.
-  if (lookup_relay::IsPending(task)) m_retiredLookups.push_back({task, std::move(buffer)});
-  task = nullptr;
-}
-
-LookupBuffer CUdpCtrl::TakeRetiredLookup(HANDLE task) {
-  for (auto it = m_retiredLookups.begin(); it != m_retiredLookups.end(); ++it) {
-    if (it->task != task) continue;
-    LookupBuffer buffer = std::move(it->buffer);
-    m_retiredLookups.erase(it);
-    return buffer;
-  }
-  return nullptr;
+void CUdpCtrl::CancelLookup(LookupChannel& channel) noexcept {
+  if (const auto error = channel.Cancel()) m_wsaError = *error;
 }
 
 void CUdpCtrl::HandOverLookups() {
-  auto handOver = [](HANDLE& task, LookupBuffer& buffer) {
-    if (lookup_relay::IsPending(task)) lookup_relay::Orphan(task, std::move(buffer));
-    task = nullptr;
-  };
-  handOver(m_hGetHost, m_hostEntBuf);
-  handOver(m_hGetServ, m_servEntBuf);
-  handOver(m_hGetLocalServ, m_localServEntBuf);
-  handOver(m_hGetInetHost, m_inetHostEntBuf);
-  for (auto& retired : m_retiredLookups) handOver(retired.task, retired.buffer);
-  m_retiredLookups.clear();
+  for (LookupChannel* channel : {&m_hostLookup, &m_servLookup, &m_localServLookup, &m_inetLookup})
+    channel->HandOver();
   lookup_relay::ForgetOwner(this);
 }
 
@@ -90,9 +53,9 @@ bool IsBroadcastText(const std::wstring& address) {
   return address == L"255.255.255.255" || address == L"-1";
 }
 
-INT_PTR CUdpCtrl::StartServiceLookup(HANDLE& task, LookupBuffer& buffer, UINT message,
+INT_PTR CUdpCtrl::StartServiceLookup(LookupChannel& channel, UINT message,
                                      const std::string& service) {
-  return StartResult(StartLookup(task, buffer, true, [&](char* entry) {
+  return StartResult(StartLookup(channel, true, [&](char* entry) {
     return Winsock().WSAAsyncGetServByName(lookup_relay::Window(), message, service.c_str(), "udp",
                                            entry, kLookupBufferSize);
   }));
@@ -109,11 +72,11 @@ INT_PTR CUdpCtrl::AsyncGetHostByName(HWND, const std::string& host) {
   const unsigned long address = m_lastDottedAddress;
   if (address != INADDR_NONE) {
     // An outstanding host look-up would overwrite this destination when it completes.
-    CancelLookup(m_hGetHost, m_hostEntBuf);
+    CancelLookup(m_hostLookup);
     m_sockAddr.sin_addr.s_addr = address;
     return 0;
   }
-  return StartResult(StartLookup(m_hGetHost, m_hostEntBuf, true, [&](char* buffer) {
+  return StartResult(StartLookup(m_hostLookup, true, [&](char* buffer) {
     return ws.WSAAsyncGetHostByName(lookup_relay::Window(), kMsgGetHost, host.c_str(), buffer,
                                     kLookupBufferSize);
   }));
@@ -123,10 +86,10 @@ INT_PTR CUdpCtrl::AsyncGetServByName(HWND, const std::string& port) {
   m_sockAddr.sin_port = Winsock().htons(LeadingNumberLow16(port).value_or(0));
   if (m_sockAddr.sin_port != 0) {
     // An outstanding service look-up would overwrite this port when it completes.
-    CancelLookup(m_hGetServ, m_servEntBuf);
+    CancelLookup(m_servLookup);
     return 0;
   }
-  return StartServiceLookup(m_hGetServ, m_servEntBuf, kMsgGetServ, port);
+  return StartServiceLookup(m_servLookup, kMsgGetServ, port);
 }
 
 INT_PTR CUdpCtrl::AsyncGetLocalServByName(HWND, const std::string& port) {
@@ -134,7 +97,7 @@ INT_PTR CUdpCtrl::AsyncGetLocalServByName(HWND, const std::string& port) {
     m_localPortNet = Winsock().htons(*number);
     return 0;
   }
-  return StartServiceLookup(m_hGetLocalServ, m_localServEntBuf, kMsgGetLocalServ, port);
+  return StartServiceLookup(m_localServLookup, kMsgGetLocalServ, port);
 }
 
 void CUdpCtrl::SetLocalSockAddr(const std::wstring& address, u_short portNet) {

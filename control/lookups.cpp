@@ -1,13 +1,14 @@
 // Look-up completions, the Inet trio and the local endpoint.
 //
-// A completion is taken only when its task handle is the channel's outstanding one. A cancelled
+// A completion reaches its handler only when its channel claims it (udp_dispatch.cpp). A cancelled
 // request's completion, if one comes at all, goes no further than the look-up relay, which frees
 // its buffer. Inet requests are superseded without being cancelled, so each Inet completion still
-// applies the result of its own request, from the buffer kept in m_retiredLookups.
+// applies the result of its own request, from the buffer its channel kept for it.
 #include <cstring>
 
 #include "control/errors.h"
 #include "control/lookup_relay.h"
+#include "control/where_texts.h"
 #include "control/udp_ctrl.h"
 #include "framework/text.h"
 
@@ -15,18 +16,11 @@ namespace udp {
 
 namespace {
 
-constexpr wchar_t kWhereGetHost[] = L"OnAsyncGetHostByName()";
-constexpr wchar_t kWhereGetServ[] = L"OnAsyncGetServByName()";
-constexpr wchar_t kWhereGetLocalServ[] = L"OnAsyncGetLocalServByName()";
-constexpr wchar_t kWhereInet[] = L"OnInetAddressChanged";
-
 // Where HostIp looks when no remote host is named: a root name server, reached through the
 // default route. The probe only connects a datagram socket, which sends nothing.
 constexpr char kRouteProbeTarget[] = "198.41.0.4";
 constexpr u_short kRouteProbePort = 53;
 constexpr int kHostIpNameBufferSize = 200;
-
-HANDLE TaskOf(WPARAM task) { return reinterpret_cast<HANDLE>(task); }
 
 // The first IPv4 address of a host entry; false when the entry carries none.
 bool FirstAddress(const hostent* entry, in_addr& address) {
@@ -37,71 +31,59 @@ bool FirstAddress(const hostent* entry, in_addr& address) {
   return true;
 }
 
-const hostent* HostEntryIn(const LookupBuffer& buffer) {
-  return reinterpret_cast<const hostent*>(buffer.get());
-}
-const servent* ServiceEntryIn(const LookupBuffer& buffer) {
-  return reinterpret_cast<const servent*>(buffer.get());
-}
-
 }  // namespace
 
 // Socket look-ups
 
-LRESULT CUdpCtrl::OnAsyncGetHostByName(WPARAM task, LPARAM result) {
-  if (!m_hGetHost || TaskOf(task) != m_hGetHost) return 0;
-  int error = WSAGETASYNCERROR(result);
+void CUdpCtrl::OnAsyncGetHostByName(const LookupCompletion& completion) {
+  int error = completion.error();
   in_addr address{};
   // An entry without an IPv4 address cannot give a destination: it fails like an unknown name.
-  if (error == 0 && !FirstAddress(HostEntryIn(m_hostEntBuf), address)) error = WSANO_DATA;
+  if (error == 0 && !FirstAddress(completion.host(), address)) error = WSANO_DATA;
   if (error != 0) {
-    // The handle stays set, so the other look-ups of this send do not resume it.
-    ReportWinsockFailure(error, kWhereGetHost);
-    return 0;
+    // The request stays outstanding, so the other look-ups of this send do not resume it.
+    ReportWinsockFailure(error, where::kGetHost);
+    return;
   }
   m_state = kStateLookedUp;
   m_sockAddr.sin_addr = address;
-  m_hGetHost = nullptr;
+  m_hostLookup.Finish(completion);
   SendWhenResolved();
-  return 0;
 }
 
-LRESULT CUdpCtrl::OnAsyncGetServByName(WPARAM task, LPARAM result) {
-  if (!m_hGetServ || TaskOf(task) != m_hGetServ) return 0;
-  if (const int error = WSAGETASYNCERROR(result)) {
-    ReportWinsockFailure(error, kWhereGetServ);
-    return 0;
+void CUdpCtrl::OnAsyncGetServByName(const LookupCompletion& completion) {
+  if (const int error = completion.error()) {
+    ReportWinsockFailure(error, where::kGetServ);
+    return;
   }
-  m_sockAddr.sin_port = static_cast<u_short>(ServiceEntryIn(m_servEntBuf)->s_port);
-  m_hGetServ = nullptr;
+  m_sockAddr.sin_port = static_cast<u_short>(completion.service()->s_port);
+  m_servLookup.Finish(completion);
   SendWhenResolved();
-  return 0;
 }
 
-LRESULT CUdpCtrl::OnAsyncGetLocalServByName(WPARAM task, LPARAM result) {
-  if (!m_hGetLocalServ || TaskOf(task) != m_hGetLocalServ) return 0;
-  if (const int error = WSAGETASYNCERROR(result)) {
+void CUdpCtrl::OnAsyncGetLocalServByName(const LookupCompletion& completion) {
+  if (const int error = completion.error()) {
     // No bind will follow: a datagram held back for it goes out like any other, from the port the
     // system chooses, unless the report closes the endpoint first.
     if (m_bindPending) {
       m_bindPending = FALSE;
       SendWhenResolved();
     }
-    ReportWinsockFailure(error, kWhereGetLocalServ);
-    return 0;
+    ReportWinsockFailure(error, where::kGetLocalServ);
+    return;
   }
-  m_localPortNet = static_cast<u_short>(ServiceEntryIn(m_localServEntBuf)->s_port);
-  m_hGetLocalServ = nullptr;
+  m_localPortNet = static_cast<u_short>(completion.service()->s_port);
+  m_localServLookup.Finish(completion);
   // The bind belongs to Open: it is made as soon as the port is known, whatever look-ups a
   // SendTo is still waiting for, so that a failed remote look-up cannot leave the port unbound.
   if (m_socket != INVALID_SOCKET && m_bindPending) MakeDeferredBind();
-  return 0;
 }
 
 void CUdpCtrl::SendWhenResolved() {
   // While the bind is owed the datagram waits for it (it must not leave from a port the system
   // chose for it, which the bind would then find taken): the bind, or its failure, sends it on.
-  if (m_socket == INVALID_SOCKET || !m_pendingData || m_hGetHost || m_hGetServ || m_bindPending)
+  if (m_socket == INVALID_SOCKET || !m_pendingData || m_hostLookup.IsOutstanding() ||
+      m_servLookup.IsOutstanding() || m_bindPending)
     return;
   PostPendingWrite();
 }
@@ -110,14 +92,14 @@ void CUdpCtrl::PostPendingWrite() {
   if (PostSocketNotify(FD_WRITE)) return;
   m_pendingData.reset();
   m_state = kStateFailed;
-  ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), L"PostMessage()");
+  ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), where::kPostWrite);
 }
 
 bool CUdpCtrl::PostSocketNotify(LPARAM eventWord) {
   // Without a window a post would go to the thread's queue, where no handler sees it.
   HWND window = GetSafeHwnd();
-  return window && ::PostMessageW(window, kMsgSocketNotify, static_cast<WPARAM>(m_socket),
-                                  eventWord);
+  return window &&
+         ::PostMessageW(window, kMsgSocketNotify, static_cast<WPARAM>(m_socket), eventWord);
 }
 
 void CUdpCtrl::MakeDeferredBind() {
@@ -138,10 +120,9 @@ void CUdpCtrl::MakeDeferredBind() {
 
 void CUdpCtrl::StartInetLookup(const std::function<HANDLE(HWND, char*)>& start) {
   // An outstanding request is superseded but not cancelled: its completion still applies.
-  const HANDLE task = StartLookup(m_hGetInetHost, m_inetHostEntBuf, false, [&](char* buffer) {
-    return start(lookup_relay::Window(), buffer);
-  });
-  if (!task) ReportWinsockFailure(Winsock().WSAGetLastError(), kWhereInet);
+  const HANDLE task = StartLookup(
+      m_inetLookup, false, [&](char* buffer) { return start(lookup_relay::Window(), buffer); });
+  if (!task) ReportWinsockFailure(Winsock().WSAGetLastError(), where::kInetLookup);
 }
 
 void CUdpCtrl::OnInetAddressChanged() {
@@ -179,25 +160,17 @@ void CUdpCtrl::OnInetNameChanged() {
   SetModifiedFlag();
 }
 
-LRESULT CUdpCtrl::OnAsyncGetInetHost(WPARAM task, LPARAM result) {
-  LookupBuffer superseded;
-  const LookupBuffer* buffer = &m_inetHostEntBuf;
-  if (!m_hGetInetHost || TaskOf(task) != m_hGetInetHost) {
-    superseded = TakeRetiredLookup(TaskOf(task));
-    if (!superseded) return 0;  // no request of this control
-    buffer = &superseded;
-  } else {
-    m_hGetInetHost = nullptr;
-  }
+void CUdpCtrl::OnAsyncGetInetHost(const LookupCompletion& completion) {
+  m_inetLookup.Finish(completion);
   m_state = kStateLookedUp;
+  const hostent* entry = completion.host();
   in_addr address{};
-  if (WSAGETASYNCERROR(result) != 0 || !FirstAddress(HostEntryIn(*buffer), address)) return 0;
+  if (completion.error() != 0 || !FirstAddress(entry, address)) return;
   // Straight to the members: no notification runs and the control is not marked modified.
   auto& ws = Winsock();
   m_inetIp = static_cast<LONG>(ws.ntohl(address.s_addr));
-  m_inetName = fw::WideFromAnsi(HostEntryIn(*buffer)->h_name ? HostEntryIn(*buffer)->h_name : "");
+  m_inetName = fw::WideFromAnsi(entry->h_name ? entry->h_name : "");
   m_inetAddress = fw::WideFromAnsi(ws.inet_ntoa(address));
-  return 0;
 }
 
 // The local endpoint

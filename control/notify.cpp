@@ -2,6 +2,7 @@
 // notification arriving while an event handler pumps messages waits until that handler returns.
 #include "control/errors.h"
 #include "control/udp_ctrl.h"
+#include "control/where_texts.h"
 #include "framework/ui_hooks.h"
 
 namespace udp {
@@ -57,12 +58,12 @@ LRESULT CUdpCtrl::OnSocketEvent2(WPARAM socket, LPARAM eventWord) {
   const WORD error = WSAGETSELECTERROR(eventWord);
   if (error != 0 && event != FD_CLOSE) {
     m_lastError = error;
-    const wchar_t* where = event == FD_READ    ? L"FD_READ"
-                           : event == FD_WRITE ? L"FD_WRITE"
-                                               : L"OnSocketEvent2()";
+    const wchar_t* place = event == FD_READ    ? where::kReadEvent
+                           : event == FD_WRITE ? where::kWriteEvent
+                                               : where::kOtherEvent;
     if (event != FD_READ && event != FD_WRITE)
       fw::ShowMessageBox(GetSafeHwnd(), kInvalidEvent, ClassInfo().userTypeName, MB_OK);
-    ReportWinsockFailure(error, where);
+    ReportWinsockFailure(error, place);
     return 0;
   }
   switch (event) {

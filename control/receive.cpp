@@ -5,6 +5,8 @@
 #include "control/data_variant.h"
 #include "control/errors.h"
 #include "control/udp_ctrl.h"
+#include "control/where_texts.h"
+#include "framework/text.h"
 
 namespace udp {
 
@@ -14,7 +16,7 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
   if (!m_receiveBuffer) {
     m_receiveBuffer.reset(new (std::nothrow) char[static_cast<size_t>(m_maxDatagram)]);
     if (!m_receiveBuffer) {
-      ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), L"HandleRead()");
+      ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), where::kReadMemory);
       return;
     }
   }
@@ -29,8 +31,7 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
     if (error == WSAECONNRESET || error == WSAENETRESET) return;
     m_state = kStateFailed;
     m_lastError = error;
-    if (error != WSAEWOULDBLOCK)
-      ReportFailure(error, ErrorMessage(kErrWinsock), L"udp_recv() in HandleRead()");
+    if (error != WSAEWOULDBLOCK) ReportFailure(error, ErrorMessage(kErrWinsock), where::kReceive);
     return;
   }
   if (n == 0) return;
@@ -42,7 +43,7 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
     m_senderTexts.Update(m_fromAddr);
   } catch (const std::bad_alloc&) {
     // The datagram has been taken from the socket and cannot be delivered: say so.
-    ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), L"HandleRead()");
+    ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), where::kReadMemory);
     return;
   }
   FireReceived(m_senderTexts.address(), m_senderTexts.port(), &data);

@@ -3,12 +3,12 @@
 #include "control/data_variant.h"
 #include "control/errors.h"
 #include "control/udp_ctrl.h"
+#include "control/where_texts.h"
 #include "framework/text.h"
 
 namespace udp {
 
-void CUdpCtrl::SendTo(const std::wstring& remoteIp, const std::wstring& remotePort,
-                      VARIANT* data) {
+void CUdpCtrl::SendTo(const std::wstring& remoteIp, const std::wstring& remotePort, VARIANT* data) {
   if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
   if (m_pendingData) ThrowUdpError(kErrNotWritable);
   if (remoteIp.empty() || remotePort.empty()) ThrowUdpError(kErrBadArgument);
@@ -20,8 +20,8 @@ void CUdpCtrl::SendTo(const std::wstring& remoteIp, const std::wstring& remotePo
     bool port = false, host = false, kept = false;
     ~OwnLookups() {
       if (kept) return;
-      if (port) control.CancelLookup(control.m_hGetServ, control.m_servEntBuf);
-      if (host) control.CancelLookup(control.m_hGetHost, control.m_hostEntBuf);
+      if (port) control.CancelLookup(control.m_servLookup);
+      if (host) control.CancelLookup(control.m_hostLookup);
     }
   } own{*this};
 
@@ -33,7 +33,7 @@ void CUdpCtrl::SendTo(const std::wstring& remoteIp, const std::wstring& remotePo
 
   INT_PTR hostLookup = 0;
   if (IsBroadcastText(remoteIp)) {
-    CancelLookup(m_hGetHost, m_hostEntBuf);
+    CancelLookup(m_hostLookup);
     m_sockAddr.sin_addr.s_addr = INADDR_BROADCAST;
     m_broadcast = TRUE;
   } else {
@@ -72,7 +72,7 @@ void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
   // Nor before its own look-ups: a write notification left over from an earlier datagram (the
   // ring keeps entries across Close and Open) would send it to a half-written destination. The
   // last completion sends it on.
-  if (m_hGetHost || m_hGetServ) return;
+  if (m_hostLookup.IsOutstanding() || m_servLookup.IsOutstanding()) return;
   auto& ws = Winsock();
   // The option goes to the socket before the first datagram and whenever Broadcast has changed
   // since: setting the value the socket already has would cost a system call per datagram.
@@ -80,7 +80,7 @@ void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
   if (broadcast != m_socketBroadcast) {
     if (ws.setsockopt(m_socket, SOL_SOCKET, SO_BROADCAST,
                       reinterpret_cast<const char*>(&broadcast), sizeof broadcast) == SOCKET_ERROR) {
-      ReportWinsockFailure(ws.WSAGetLastError(), L"setsocket()");
+      ReportWinsockFailure(ws.WSAGetLastError(), where::kBroadcastOption);
       return;
     }
     m_socketBroadcast = broadcast;
@@ -92,7 +92,7 @@ void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
                sizeof m_sockAddr) == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     if (error == WSAEWOULDBLOCK) return;  // the sockets layer posts FD_WRITE again when it can
-    ReportWinsockFailure(error, L"udp_send() in HandleWrite()");
+    ReportWinsockFailure(error, where::kSend);
     return;
   }
   m_pendingData.reset();

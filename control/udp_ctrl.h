@@ -1,15 +1,16 @@
-// CUdpCtrl: one UDP endpoint as an ActiveX control. All state is in plain members; the control
-// runs on the thread that created it and is re-entered only through its own event handlers.
+// CUdpCtrl: one UDP endpoint as an ActiveX control. All state is in plain private members; the
+// control's own tables and the tests that must look inside reach them through CUdpCtrlAccess
+// (udp_ctrl_access.h). The control runs on the thread that created it and is re-entered only
+// through its own event handlers.
 #pragma once
 #include <winsock.h>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <deque>
-#include <vector>
 
+#include "control/lookup_channel.h"
 #include "control/sender_texts.h"
 #include "control/winsock_api.h"
 #include "framework/ole_control.h"
@@ -38,18 +39,8 @@ inline constexpr short kStateOpened = 1;
 inline constexpr short kStateLookedUp = 5;
 inline constexpr short kStateFailed = 9;
 
-inline constexpr int kLookupBufferSize = MAXGETHOSTSTRUCT;  // 1024
 inline constexpr int kNotifyRingSize = 32;
 inline constexpr int kHostNameBufferSize = 50;
-
-// Result buffer of one asynchronous database request. The sockets layer writes it until the
-// request's completion message is posted, or, after a cancel, for a while at most; it lives as
-// long (see lookup_relay.h).
-using LookupBuffer = std::unique_ptr<char[]>;
-struct RetiredLookup {
-  HANDLE task;
-  LookupBuffer buffer;
-};
 
 struct SocketNotification {
   WPARAM socket;
@@ -61,6 +52,57 @@ class CUdpCtrl : public fw::COleControl {
   CUdpCtrl();
 
   static const fw::ControlClassInfo& ClassInfoOfUdp();
+
+  // The members below are the control's automation surface, one C++ member per automation member
+  // (udp_dispatch.cpp binds them); everything else is reached through CUdpCtrlAccess.
+
+  // --- the endpoint (endpoint.cpp) ---
+  void Open(const std::wstring& localPort);
+  void Close();
+  LONG GetSocket() const;
+  bool IsOpen() const { return m_socket != INVALID_SOCKET; }
+
+  // --- sending and receiving (send.cpp, receive.cpp) ---
+  void SendTo(const std::wstring& remoteIp, const std::wstring& remotePort, VARIANT* data);
+  BOOL GetSendable() const;
+  void GetAnyData(VARIANT* result) const;
+  void SetAnyData(VARIANT* value);
+
+  // --- the local endpoint (lookups.cpp) ---
+  LONG GetLocalIp() const;
+  short GetLocalPort() const;
+  std::wstring GetLocalAddress() const;
+  void SetLocalAddress(const std::wstring& address);
+  std::wstring GetLocalHost() const;
+  std::wstring HostIp(const std::wstring& remote);
+
+  // --- byte order (byte_order.cpp) ---
+  void htonl(double host, VARIANT* result);
+  void htons(LONG host, VARIANT* result);
+  double ntohl(VARIANT* net);
+  LONG ntohs(VARIANT* net);
+
+  // --- options and information (options.cpp) ---
+  LONG GetSndbuf();
+  void SetSndbuf(LONG value);
+  LONG GetRcvbuf();
+  void SetRcvbuf(LONG value);
+  std::wstring GetCopyright() const;
+  short GetVersion() const;
+  std::wstring GetWinsockVer() const;
+  std::wstring GetWinsockDesc() const;
+  std::wstring GetWinsockSysStat() const;
+  std::wstring GetWinsockMaxSockets() const;
+  std::wstring GetWinsockMaxDatagram() const;
+
+  // --- the About box (about.cpp) ---
+  void AboutBox();
+
+ protected:
+  ~CUdpCtrl() override;
+
+ private:
+  friend struct CUdpCtrlAccess;
 
   // --- lifecycle and failure convention (lifecycle.cpp) ---
   void DoPropExchange(fw::CPropExchange& px) override;
@@ -81,12 +123,11 @@ class CUdpCtrl : public fw::COleControl {
   void ReportWinsockFailure(int wsaError, const wchar_t* where);
   // A Windows Sockets failure inside a call: LastError (and State 9 when asked), then the throw.
   [[noreturn]] void FailCall(int wsaError, bool setFailedState);
-
-  // --- the endpoint (endpoint.cpp) ---
-  void Open(const std::wstring& localPort);
-  void Close();
+  // Thin wrappers that record m_wsaError.
+  int WsaStartup();
+  int WsaCleanup();
+  int GetLocalHostName(char* buffer, int length);
   int ReleaseEndpoint(SOCKET socket);
-  LONG GetSocket() const;
 
   // --- endpoint texts and look-up starts (lookup_starts.cpp) ---
   INT_PTR AsyncGetHostByName(HWND window, const std::string& host);
@@ -94,63 +135,48 @@ class CUdpCtrl : public fw::COleControl {
   INT_PTR AsyncGetLocalServByName(HWND window, const std::string& port);
   void SetLocalSockAddr(const std::wstring& address, u_short portNet);
   // Starts a service look-up for protocol "udp" on one of the two service channels.
-  INT_PTR StartServiceLookup(HANDLE& task, LookupBuffer& buffer, UINT message,
-                             const std::string& service);
+  INT_PTR StartServiceLookup(LookupChannel& channel, UINT message, const std::string& service);
+  // Starts a request of a channel; the outstanding one is cancelled first, or else retired.
+  HANDLE StartLookup(LookupChannel& channel, bool cancelOutstanding,
+                     const LookupChannel::StartFn& start);
+  // Cancels a channel's outstanding request, recording the error of a cancel that failed.
+  void CancelLookup(LookupChannel& channel) noexcept;
+  // On destruction: the buffers the sockets layer may still write go to the look-up relay.
+  void HandOverLookups();
 
   // --- notification dispatch (notify.cpp) ---
   LRESULT OnSocketNotify(WPARAM socket, LPARAM eventWord);
   LRESULT OnSocketEvent2(WPARAM socket, LPARAM eventWord);
+  // A socket notification (or, with 0, a continue message) to the control's own window.
+  bool PostSocketNotify(LPARAM eventWord);
+  // Schedules the dispatch of notifications waiting in the ring, unless one is running or
+  // events are frozen.
+  void ResumeWaitingNotifications();
 
-  // --- sending (send.cpp) ---
-  void SendTo(const std::wstring& remoteIp, const std::wstring& remotePort, VARIANT* data);
+  // --- sending and receiving (send.cpp, receive.cpp) ---
   void HandleWrite(WPARAM socket, LPARAM eventWord);
-  int udp_send(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
-               int toLength);
-  BOOL GetSendable() const;
-
-  // --- receiving and the data variant (receive.cpp) ---
+  int udp_send(SOCKET s, const char* data, int length, int flags, const sockaddr* to, int toLength);
   void HandleRead(WPARAM socket, LPARAM eventWord);
   int udp_recv(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int* fromLength);
-  void GetAnyData(VARIANT* result) const;
-  void SetAnyData(VARIANT* value);
 
-  // --- look-up completions, the Inet trio and the local endpoint (lookups.cpp) ---
-  LRESULT OnAsyncGetHostByName(WPARAM task, LPARAM result);
-  LRESULT OnAsyncGetServByName(WPARAM task, LPARAM result);
-  LRESULT OnAsyncGetLocalServByName(WPARAM task, LPARAM result);
-  LRESULT OnAsyncGetInetHost(WPARAM task, LPARAM result);
+  // --- look-up completions and the Inet trio (lookups.cpp) ---
+  // Each runs only for a completion its channel claims (see lookup_channel.h).
+  void OnAsyncGetHostByName(const LookupCompletion& completion);
+  void OnAsyncGetServByName(const LookupCompletion& completion);
+  void OnAsyncGetLocalServByName(const LookupCompletion& completion);
+  void OnAsyncGetInetHost(const LookupCompletion& completion);
   void OnInetAddressChanged();
   void OnInetIpChanged();
   void OnInetNameChanged();
-  LONG GetLocalIp() const;
-  short GetLocalPort() const;
-  std::wstring GetLocalAddress() const;
-  void SetLocalAddress(const std::wstring& address);
-  std::wstring GetLocalHost() const;
-  std::wstring HostIp(const std::wstring& remote);
-
-  // --- byte order (byte_order.cpp) ---
-  void htonl(double host, VARIANT* result);
-  void htons(LONG host, VARIANT* result);
-  double ntohl(VARIANT* net);
-  LONG ntohs(VARIANT* net);
-
-  // --- options and information (options.cpp) ---
-  LONG GetSndbuf();
-  void SetSndbuf(LONG value);
-  LONG GetRcvbuf();
-  void SetRcvbuf(LONG value);
   void OnBroadcastChanged();
-  std::wstring GetCopyright() const;
-  short GetVersion() const;
-  std::wstring GetWinsockVer() const;
-  std::wstring GetWinsockDesc() const;
-  std::wstring GetWinsockSysStat() const;
-  std::wstring GetWinsockMaxSockets() const;
-  std::wstring GetWinsockMaxDatagram() const;
-
-  // --- the About box (about.cpp) ---
-  void AboutBox();
+  void StartInetLookup(const std::function<HANDLE(HWND window, char* buffer)>& start);
+  void MakeDeferredBind();
+  // Sends the pending datagram on once nothing holds it back any more: no look-up of its
+  // destination is outstanding and no bind is owed.
+  void SendWhenResolved();
+  // Posts the write notification for the pending datagram. Outside a call: when it cannot be
+  // posted the datagram is dropped, since nothing else would send it, and the failure reported.
+  void PostPendingWrite();
 
   // --- members ---
   short m_state = kStateClosed;
@@ -186,11 +212,8 @@ class CUdpCtrl : public fw::COleControl {
   u_short m_localPortNet = 0;
   WSADATA m_wsaData{};
   bool m_wsaStarted = false;
-  LookupBuffer m_hostEntBuf, m_servEntBuf, m_localServEntBuf, m_inetHostEntBuf;
-  HANDLE m_hGetHost = nullptr, m_hGetServ = nullptr, m_hGetLocalServ = nullptr,
-         m_hGetInetHost = nullptr;
-  // Inet requests superseded whose completions have not come in yet.
-  std::vector<RetiredLookup> m_retiredLookups;
+  // The destination's host and service, the local service of Open, and the Inet trio.
+  LookupChannel m_hostLookup, m_servLookup, m_localServLookup, m_inetLookup;
   std::wstring m_winsockVer, m_winsockDesc, m_winsockSysStat, m_winsockMaxSockets,
       m_winsockMaxDatagram;
   LONG m_wsaError = 0;
@@ -205,43 +228,6 @@ class CUdpCtrl : public fw::COleControl {
   bool m_inNotify = false;
   // Notifications that arrived while the ring was full, oldest first.
   std::deque<SocketNotification> m_notifyOverflow;
-
- protected:
-  ~CUdpCtrl() override;
-
- private:
-  // Thin wrappers that record m_wsaError.
-  int WsaStartup();
-  int WsaCleanup();
-  int GetLocalHostName(char* buffer, int length);
-  int CancelAsyncRequest(HANDLE task);
-  // Starts a request of one channel; an outstanding request of that channel is retired first.
-  HANDLE StartLookup(HANDLE& task, LookupBuffer& buffer, bool cancelOutstanding,
-                     const std::function<HANDLE(char* buffer)>& start);
-  // Cancels the outstanding request of a channel; its buffer goes to the look-up relay while the
-  // sockets layer may still write it. The channel's handle becomes 0.
-  void CancelLookup(HANDLE& task, LookupBuffer& buffer) noexcept;
-  // Moves a channel's request, superseded but not cancelled, to m_retiredLookups while the
-  // sockets layer may still write its buffer; the channel's handle becomes 0 either way.
-  void RetireLookup(HANDLE& task, LookupBuffer& buffer);
-  // The buffer of a retired request whose completion came in (nullptr for any other task).
-  LookupBuffer TakeRetiredLookup(HANDLE task);
-  // On destruction: the buffers the sockets layer may still write go to the look-up relay.
-  void HandOverLookups();
-  // Completion helpers (lookups.cpp).
-  void MakeDeferredBind();
-  // Sends the pending datagram on once nothing holds it back any more: no look-up of its
-  // destination is outstanding and no bind is owed.
-  void SendWhenResolved();
-  // Posts the write notification for the pending datagram. Outside a call: when it cannot be
-  // posted the datagram is dropped, since nothing else would send it, and the failure reported.
-  void PostPendingWrite();
-  // A socket notification (or, with 0, a continue message) to the control's own window.
-  bool PostSocketNotify(LPARAM eventWord);
-  // Schedules the dispatch of notifications waiting in the ring, unless one is running or
-  // events are frozen.
-  void ResumeWaitingNotifications();
-  void StartInetLookup(const std::function<HANDLE(HWND window, char* buffer)>& start);
 };
 
 // The control's automation surface and events, as plain tables.

@@ -1,5 +1,5 @@
 // The control's automation surface, its events and its window messages, as plain tables.
-#include "control/udp_ctrl.h"
+#include "control/udp_ctrl_access.h"
 
 namespace udp {
 
@@ -17,18 +17,19 @@ CUdpCtrl* Ctrl(fw::COleControl* self) { return static_cast<CUdpCtrl*>(self); }
 // A property bound to a member, with or without a notification.
 constexpr DispEntry Member(const wchar_t* name, DISPID id, VARTYPE type, fw::DispMemberFn member,
                            fw::DispNotifyFn notify = nullptr) {
-  return {name, id, DispBinding::Member, type, false, member, notify, nullptr, nullptr, nullptr, {}};
+  return {name,    id, DispBinding::Member, type, false, member, notify, nullptr, nullptr,
+          nullptr, {}};
 }
 // A property with accessors; read-only without a put accessor.
 constexpr DispEntry Accessors(const wchar_t* name, DISPID id, VARTYPE type, fw::DispGetFn get,
                               fw::DispPutFn put = nullptr) {
-  return {name, id, DispBinding::Accessors, type, put == nullptr, nullptr, nullptr, get, put,
+  return {name,    id, DispBinding::Accessors, type, put == nullptr, nullptr, nullptr, get, put,
           nullptr, {}};
 }
 constexpr DispEntry Method(const wchar_t* name, DISPID id, VARTYPE result, fw::DispCallFn call,
                            std::span<const DispParam> params = {}) {
-  return {name, id, DispBinding::Method, result, false, nullptr, nullptr, nullptr, nullptr, call,
-          params};
+  return {name, id,    DispBinding::Method, result, false, nullptr, nullptr, nullptr, nullptr,
+          call, params};
 }
 
 // The byte-order methods take wider types than the type library declares, so that the whole
@@ -42,7 +43,10 @@ constexpr DispParam kHostIpParams[] = {{L"Remote", VT_BSTR}};
 constexpr DispParam kSendToParams[] = {
     {L"RemoteIp", VT_BSTR}, {L"RemotePort", VT_BSTR}, {L"Data", VT_VARIANT}};
 
-const DispEntry kEntries[] = {
+}  // namespace
+
+// The tables are CUdpCtrlAccess's own members: their thunks may bind private members.
+const DispEntry CUdpCtrlAccess::kDispatch[] = {
     // lifecycle and user texts
     Member(L"State", 1, VT_I2, UDP_MEMBER(m_state)),
     Member(L"UserData1", 2, VT_BSTR, UDP_MEMBER(m_userData1)),
@@ -73,20 +77,22 @@ const DispEntry kEntries[] = {
     // the endpoint
     Accessors(L"Socket", 14, VT_I4,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetSocket()); }),
-    Method(L"Open", 31, VT_EMPTY,
-           [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) { Ctrl(s)->Open(a.Text(0)); },
-           kOpenParams),
+    Method(
+        L"Open", 31, VT_EMPTY,
+        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) { Ctrl(s)->Open(a.Text(0)); },
+        kOpenParams),
     Method(L"Close", 32, VT_EMPTY,
            [](fw::COleControl* s, const fw::DispArgs&, VARIANT*) { Ctrl(s)->Close(); }),
 
     // sending and receiving
     Accessors(L"Sendable", 26, VT_BOOL,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultBool(r, Ctrl(s)->GetSendable()); }),
-    Method(L"SendTo", 37, VT_EMPTY,
-           [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) {
-             Ctrl(s)->SendTo(a.Text(0), a.Text(1), a.Variant(2));
-           },
-           kSendToParams),
+    Method(
+        L"SendTo", 37, VT_EMPTY,
+        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) {
+          Ctrl(s)->SendTo(a.Text(0), a.Text(1), a.Variant(2));
+        },
+        kSendToParams),
     Accessors(
         L"AnyData", 41, VT_VARIANT, [](fw::COleControl* s, VARIANT* r) { Ctrl(s)->GetAnyData(r); },
         [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetAnyData(a.Variant(0)); }),
@@ -102,11 +108,11 @@ const DispEntry kEntries[] = {
         [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetLocalAddress(a.Text(0)); }),
     Accessors(L"LocalHost", 30, VT_BSTR,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetLocalHost()); }),
-    Method(L"HostIp", 40, VT_BSTR,
-           [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
-             fw::ResultText(r, Ctrl(s)->HostIp(a.Text(0)));
-           },
-           kHostIpParams),
+    Method(
+        L"HostIp", 40, VT_BSTR,
+        [](fw::COleControl* s, const fw::DispArgs& a,
+           VARIANT* r) { fw::ResultText(r, Ctrl(s)->HostIp(a.Text(0))); },
+        kHostIpParams),
 
     // byte order
     Method(
@@ -119,15 +125,13 @@ const DispEntry kEntries[] = {
         kHtonsParams),
     Method(
         L"ntohl", 35, VT_R8,
-        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
-          fw::ResultR8(r, Ctrl(s)->ntohl(a.Variant(0)));
-        },
+        [](fw::COleControl* s, const fw::DispArgs& a,
+           VARIANT* r) { fw::ResultR8(r, Ctrl(s)->ntohl(a.Variant(0))); },
         kNtohParams),
     Method(
         L"ntohs", 36, VT_I4,
-        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
-          fw::ResultI4(r, Ctrl(s)->ntohs(a.Variant(0)));
-        },
+        [](fw::COleControl* s, const fw::DispArgs& a,
+           VARIANT* r) { fw::ResultI4(r, Ctrl(s)->ntohs(a.Variant(0))); },
         kNtohParams),
 
     // information
@@ -155,6 +159,7 @@ const DispEntry kEntries[] = {
            [](fw::COleControl* s, const fw::DispArgs&, VARIANT*) { Ctrl(s)->AboutBox(); }),
 };
 
+namespace {
 constexpr DispParam kWsErrorParams[] = {{L"Ecode", VT_I4},
                                         {L"Description", VT_BSTR},
                                         {L"Where", VT_BSTR},
@@ -162,7 +167,9 @@ constexpr DispParam kWsErrorParams[] = {{L"Ecode", VT_I4},
 constexpr DispParam kReceivedParams[] = {
     {L"IpAddress", VT_BSTR}, {L"Port", VT_BSTR}, {L"Data", VT_VARIANT}};
 
-const fw::EventEntry kEventEntries[] = {
+}  // namespace
+
+const fw::EventEntry CUdpCtrlAccess::kEvents[] = {
     {L"WsError", kEventWsError, kWsErrorParams},
     {L"Received", kEventReceived, kReceivedParams},
     {L"Closed", kEventClosed, {}},
@@ -172,20 +179,24 @@ const fw::EventEntry kEventEntries[] = {
 
 #define UDP_HANDLER(fn) \
   [](fw::COleControl* s, WPARAM w, LPARAM l) -> LRESULT { return Ctrl(s)->fn(w, l); }
+// A look-up completion reaches its handler only when the channel claims it as its own.
+#define UDP_COMPLETION(channel, fn)                                                       \
+  [](fw::COleControl* s, WPARAM task, LPARAM result) -> LRESULT {                         \
+    if (auto completion = Ctrl(s)->channel.Claim(task, result)) Ctrl(s)->fn(*completion); \
+    return 0;                                                                             \
+  }
 
-const fw::MessageMapEntry kMessageEntries[] = {
+const fw::MessageMapEntry CUdpCtrlAccess::kMessages[] = {
     {kMsgSocketNotify, UDP_HANDLER(OnSocketNotify)},
     // look-up completions
-    {kMsgGetHost, UDP_HANDLER(OnAsyncGetHostByName)},
-    {kMsgGetServ, UDP_HANDLER(OnAsyncGetServByName)},
-    {kMsgGetLocalServ, UDP_HANDLER(OnAsyncGetLocalServByName)},
-    {kMsgGetInetHost, UDP_HANDLER(OnAsyncGetInetHost)},
+    {kMsgGetHost, UDP_COMPLETION(m_hostLookup, OnAsyncGetHostByName)},
+    {kMsgGetServ, UDP_COMPLETION(m_servLookup, OnAsyncGetServByName)},
+    {kMsgGetLocalServ, UDP_COMPLETION(m_localServLookup, OnAsyncGetLocalServByName)},
+    {kMsgGetInetHost, UDP_COMPLETION(m_inetLookup, OnAsyncGetInetHost)},
 };
 
-}  // namespace
-
-const std::span<const fw::DispEntry> kUdpDispatch = kEntries;
-const std::span<const fw::EventEntry> kUdpEvents = kEventEntries;
-const std::span<const fw::MessageMapEntry> kUdpMessages = kMessageEntries;
+const std::span<const fw::DispEntry> kUdpDispatch = CUdpCtrlAccess::kDispatch;
+const std::span<const fw::EventEntry> kUdpEvents = CUdpCtrlAccess::kEvents;
+const std::span<const fw::MessageMapEntry> kUdpMessages = CUdpCtrlAccess::kMessages;
 
 }  // namespace udp

@@ -12,17 +12,21 @@
 
 namespace {
 
-constexpr DISPID kWsError = 1, kReceived = 2, kClosed = 3, kReady = 4, kSent = 5;
+using host::kClosed;
+using host::kReceived;
+using host::kSent;
+using host::kWsError;
 constexpr int kExchanges = 3;
 
-// Creates one control by its ProgID, from the registered udp.ocx; the host sites and initialises it.
+// Creates one control by its ProgID, from the registered udp.ocx; the host sites and initialises
+// it.
 fw::com_ptr<IUnknown> CreateControl() {
   CLSID clsid;
   if (FAILED(::CLSIDFromProgID(L"UDP.UdpCtrl.1", &clsid)))
     throw std::runtime_error("UDP.UdpCtrl.1 is not registered (regsvr32 udp.ocx)");
   fw::com_ptr<IUnknown> control;
-  HRESULT hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                  control.put_void());
+  HRESULT hr =
+      ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, control.put_void());
   if (FAILED(hr)) throw std::runtime_error("CoCreateInstance of UDP.UdpCtrl.1 failed");
   return control;
 }
@@ -47,16 +51,17 @@ struct Peer {
 
   void Open(u_short port) {
     // Bind to loopback only where the control offers a local address; any address otherwise.
-    if (host.Has(L"LocalAddress")) host.MustPut(L"LocalAddress", L"127.0.0.1");
+    if (host.Has(L"LocalAddress")) host.MustPut(L"LocalAddress", host::kLoopbackText);
     host.MustCall(L"Open", {std::to_wstring(port)});
-    if (!host.WaitForEvents(kReady, 1, 3000)) throw std::runtime_error("Ready did not arrive");
-    std::printf("%s: Ready on UDP port %u (Socket %ld, LocalPort %d, LocalAddress %s)\n", name, port,
-                static_cast<long>(host.MustGet(L"Socket").i4()), host.MustGet(L"LocalPort").i2(),
+    if (!host::WaitForReady(host, 1, 3000)) throw std::runtime_error("Ready did not arrive");
+    std::printf("%s: Ready on UDP port %u (Socket %ld, LocalPort %d, LocalAddress %s)\n", name,
+                port, static_cast<long>(host.MustGet(L"Socket").i4()),
+                host.MustGet(L"LocalPort").i2(),
                 Narrow(host.MustGet(L"LocalAddress").text()).c_str());
   }
   void Send(u_short port, const std::string& text) {
     host.MustCall(L"SendTo",
-                  {L"127.0.0.1", std::to_wstring(port), host::Var::Bytes(BytesOf(text))});
+                  {host::kLoopbackText, std::to_wstring(port), host::Var::Bytes(BytesOf(text))});
   }
 };
 

@@ -156,13 +156,13 @@ bool CUdpSocket::Wait(LONG milliseconds) {
 }
 
 void CUdpSocket::Receive(LONG milliseconds, VARIANT* result) {
-  if (ctrl_->m_socket == INVALID_SOCKET) udp::ThrowUdpError(udp::kErrNotOpen);
+  if (!ctrl_->IsOpen()) udp::ThrowUdpError(udp::kErrNotOpen);
   if (handlerDepth_ > 0) return;
   const unsigned long before = datagramsReceived_;
   ++receiving_;
   receivedData_.reset();
   // A port that closes while Receive waits brings no datagram any more.
-  Pump([&] { return datagramsReceived_ != before || ctrl_->m_socket == INVALID_SOCKET; },
+  Pump([&] { return datagramsReceived_ != before || !ctrl_->IsOpen(); },
        milliseconds);
   --receiving_;
   if (datagramsReceived_ == before) return;

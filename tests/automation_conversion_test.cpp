@@ -40,7 +40,7 @@ TEST(AutomationConversion, OpenTakesANumberAsItsDecimalText) {
     EXPECT_EQ(h.MustGet(L"State").i2(), 1);
     host::PeerSocket peer;
     ASSERT_TRUE(peer.SendTo(port, {1, 2, 3}));
-    ASSERT_TRUE(h.WaitForEvents(2, 1));
+    ASSERT_TRUE(h.WaitForEvents(host::kReceived, 1));
     EXPECT_EQ(h.sink().events.back().args[2].bytes(), (Bytes{1, 2, 3}));
   }
   {
@@ -64,15 +64,15 @@ TEST(AutomationConversion, SendToWithoutDataEntersTheControlWithTheMissingValue)
   Host h;
   h.MustCall(L"Open", {Var(L"0")});
   // One argument: refused at the boundary, the control is untouched.
-  CallResult r = h.Call(L"SendTo", {Var(L"127.0.0.1")});
+  CallResult r = h.Call(L"SendTo", {Var(host::kLoopbackText)});
   EXPECT_EQ(r.hr, DISP_E_PARAMNOTOPTIONAL);
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
   EXPECT_EQ(h.MustGet(L"Sendable").boolean(), true);
   // Two arguments: the control receives the missing value as Data, which holds no bytes.
-  r = h.Call(L"SendTo", {Var(L"127.0.0.1"), Var(L"9")});
+  r = h.Call(L"SendTo", {Var(host::kLoopbackText), Var(L"9")});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A74D5));
+  EXPECT_EQ(r.scode, host::kScodeBadArgument);
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
   EXPECT_EQ(h.MustGet(L"Sendable").boolean(), true);
 }
@@ -82,7 +82,7 @@ TEST(AutomationConversion, NtohlAndNtohsWithoutArgumentReceiveTheMissingValue) {
   for (const wchar_t* name : {L"ntohl", L"ntohs"}) {
     CallResult r = h.Call(name, {});
     EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A74D5));
+    EXPECT_EQ(r.scode, host::kScodeBadArgument);
   }
 }
 
@@ -147,9 +147,9 @@ TEST(AutomationConversion, StateTakesAnyShortAndNothingElse) {
   EXPECT_EQ(h.MustGet(L"State").i2(), 3);
   EXPECT_EQ(h.MustGet(L"Socket").i4(), socket);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   // Only the port's own Ready came in; writing State raised nothing.
-  EXPECT_EQ(h.sink().Count(1) + h.sink().Count(3), 0);
+  EXPECT_EQ(h.sink().Count(host::kWsError) + h.sink().Count(host::kClosed), 0);
 }
 
 TEST(AutomationConversion, TextPropertiesKeepTheHostsTextAndTakeNumbersAsText) {

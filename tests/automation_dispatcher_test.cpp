@@ -134,7 +134,7 @@ const DispEntry kProbe[] = {
     MethodEntry(L"Fail", 17, VT_EMPTY,
                 [](fw::COleControl*, const DispArgs&, VARIANT*) {
                   ++g.calls;
-                  fw::ThrowError(static_cast<SCODE>(0x800A74D5), L"引数の値が不正です。");
+                  fw::ThrowError(host::kScodeBadArgument, host::kBadArgumentMessage);
                 }),
     MethodEntry(L"GiveText", 18, VT_BSTR,
                 [](fw::COleControl*, const DispArgs&, VARIANT* r) { fw::ResultText(r, L"Ü"); }),
@@ -328,8 +328,8 @@ TEST_F(Dispatcher, ReadOnlyPutsRaiseSetNotSupportedWithAnEmptyDescription) {
 TEST_F(Dispatcher, ExceptionsReachTheCallerWithStatusAndUnchangedText) {
   auto r = Invoke(17, DISPATCH_METHOD, {});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A74D5));
-  EXPECT_EQ(r.description, L"引数の値が不正です。");
+  EXPECT_EQ(r.scode, host::kScodeBadArgument);
+  EXPECT_EQ(r.description, host::kBadArgumentMessage);
   // Without an exception record the status alone reports it.
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   EXPECT_EQ(dispatcher.Invoke(nullptr, true, 17, IID_NULL, DISPATCH_METHOD, &none, nullptr, nullptr,

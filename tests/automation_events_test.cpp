@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/datagrams.h"
 #include "support/host.h"
 
 namespace {
@@ -13,7 +14,11 @@ namespace {
 using host::Host;
 using host::Var;
 
-constexpr DISPID kWsError = 1, kReceived = 2, kClosed = 3, kReady = 4, kSent = 5;
+using host::kClosed;
+using host::kReady;
+using host::kReceived;
+using host::kSent;
+using host::kWsError;
 
 struct Seen {
   DISPID id;
@@ -30,12 +35,6 @@ void RecordTypes(Host& h, std::vector<Seen>& seen) {
   };
 }
 
-void RaiseReadError(Host& h, int error) {
-  const LONG socket = h.MustGet(L"Socket").i4();
-  ::PostMessageW(h.Window(), WM_USER + 1, static_cast<WPARAM>(socket),
-                 WSAMAKESELECTREPLY(FD_READ, error));
-}
-
 TEST(AutomationEvents, ReceivedHandsOverTextsAndTheBytesAsAnArray) {
   std::vector<Seen> seen;
   Host h;
@@ -47,7 +46,7 @@ TEST(AutomationEvents, ReceivedHandsOverTextsAndTheBytesAsAnArray) {
   ASSERT_TRUE(h.WaitForEvents(kReceived, 1));
   const host::Event& e = h.sink().events.back();
   ASSERT_EQ(e.args.size(), 3u);
-  EXPECT_EQ(e.args[0].text(), L"127.0.0.1");
+  EXPECT_EQ(e.args[0].text(), host::kLoopbackText);
   // The port is the decimal text of the signed 16-bit value.
   EXPECT_EQ(e.args[1].text(), std::to_wstring(static_cast<short>(peer.port())));
   EXPECT_EQ(e.args[2].bytes(), (std::vector<unsigned char>{0x00, 0xFF, 0x41}));
@@ -72,16 +71,16 @@ TEST(AutomationEvents, WsErrorPresetsCancelCloseFalseAndTakesAnyNonzeroAsCancell
     // Not VARIANT_TRUE, but nonzero: still a cancel.
     *V_BOOLREF(&flag) = 1;
   };
-  RaiseReadError(h, WSAENETDOWN);
+  host::PostSocketNotify(h, FD_READ, WSAENETDOWN);
   ASSERT_TRUE(h.WaitForEvents(kWsError, 1));
   EXPECT_EQ(preset, VARIANT_FALSE);
   const host::Event& e = h.sink().events.back();
   ASSERT_EQ(e.args.size(), 4u);
   EXPECT_EQ(e.args[0].i4(), WSAENETDOWN);
-  EXPECT_EQ(e.args[1].text(), L"Winsockでエラーが発生しました。");
+  EXPECT_EQ(e.args[1].text(), host::kWinsockMessage);
   EXPECT_EQ(e.args[2].text(), L"FD_READ");
   EXPECT_EQ(seen.back().types, (std::vector<VARTYPE>{VT_I4, VT_BSTR, VT_BSTR, VT_BOOL | VT_BYREF}));
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Count(kClosed), 0);
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
   EXPECT_NE(h.MustGet(L"Socket").i4(), -1);
@@ -94,7 +93,7 @@ TEST(AutomationEvents, ReadySentAndClosedCarryNoArguments) {
   host::PeerSocket peer;
   h.MustCall(L"Open", {Var(L"0")});
   ASSERT_TRUE(h.WaitForEvents(kReady, 1));
-  h.MustCall(L"SendTo", {Var(L"127.0.0.1"), Var(static_cast<int>(peer.port())), Var(L"hi")});
+  h.MustCall(L"SendTo", {Var(host::kLoopbackText), Var(static_cast<int>(peer.port())), Var(L"hi")});
   ASSERT_TRUE(h.WaitForEvents(kSent, 1));
   h.MustCall(L"Close");
   ASSERT_EQ(h.sink().Count(kClosed), 1);

@@ -12,20 +12,14 @@ using host::CallResult;
 using host::Host;
 using host::Var;
 
-constexpr SCODE kSetNotSupported = static_cast<SCODE>(0x800A017F);
+using host::kScodeSetNotSupported;
+
+namespace dispid = host::dispid;
 
 // Invoke with explicit named arguments, as a C++ client may call.
 HRESULT InvokeNamed(IDispatch* d, DISPID id, WORD flags, std::vector<Var> args,
                     std::vector<DISPID> named, REFIID iid = IID_NULL) {
-  std::vector<VARIANT> raw;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) raw.push_back(*it->get());
-  DISPPARAMS dp = {raw.data(), named.data(), static_cast<UINT>(raw.size()),
-                   static_cast<UINT>(named.size())};
-  VARIANT result;
-  ::VariantInit(&result);
-  HRESULT hr = d->Invoke(id, iid, LOCALE_USER_DEFAULT, flags, &dp, &result, nullptr, nullptr);
-  ::VariantClear(&result);
-  return hr;
+  return host::InvokeNamed(d, id, flags, std::move(args), std::move(named), iid).hr;
 }
 
 TEST(AutomationInvoke, NothingIsCalledBeforeTheContainerInitialisesTheControl) {
@@ -35,7 +29,7 @@ TEST(AutomationInvoke, NothingIsCalledBeforeTheContainerInitialisesTheControl) {
   EXPECT_EQ(h.Call(L"Open", {Var(L"0")}).hr, E_UNEXPECTED);
   EXPECT_EQ(h.InvokeId(23, DISPATCH_METHOD, {}).hr, E_UNEXPECTED);
   // Another interface identifier is refused first.
-  EXPECT_EQ(InvokeNamed(h.dispatch(), 1, DISPATCH_PROPERTYGET, {}, {}, IID_IDispatch),
+  EXPECT_EQ(InvokeNamed(h.dispatch(), dispid::kState, DISPATCH_PROPERTYGET, {}, {}, IID_IDispatch),
             DISP_E_UNKNOWNINTERFACE);
 
   auto init =
@@ -43,7 +37,7 @@ TEST(AutomationInvoke, NothingIsCalledBeforeTheContainerInitialisesTheControl) {
   ASSERT_HRESULT_SUCCEEDED(init->InitNew());
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
   EXPECT_EQ(h.MustGet(L"UserData1").text(), L"");
-  EXPECT_EQ(InvokeNamed(h.dispatch(), 1, DISPATCH_PROPERTYGET, {}, {}, IID_IDispatch),
+  EXPECT_EQ(InvokeNamed(h.dispatch(), dispid::kState, DISPATCH_PROPERTYGET, {}, {}, IID_IDispatch),
             DISP_E_UNKNOWNINTERFACE);
 }
 
@@ -61,18 +55,22 @@ TEST(AutomationInvoke, OnlyThePutValueMayBeNamed) {
   Host h;
   h.MustCall(L"Open", {Var(L"0")});
   IDispatch* d = h.dispatch();
-  EXPECT_EQ(InvokeNamed(d, 37, DISPATCH_METHOD, {Var(L"127.0.0.1"), Var(L"9"), Var(L"x")}, {0}),
+  EXPECT_EQ(InvokeNamed(d, dispid::kSendTo, DISPATCH_METHOD,
+                        {Var(host::kLoopbackText), Var(L"9"), Var(L"x")}, {0}),
             DISP_E_NONAMEDARGS);
-  EXPECT_EQ(
-      InvokeNamed(d, 2, DISPATCH_PROPERTYPUT, {Var(L"a"), Var(L"b")}, {DISPID_PROPERTYPUT, 0}),
-      DISP_E_NONAMEDARGS);
-  EXPECT_EQ(InvokeNamed(d, 2, DISPATCH_PROPERTYPUT, {Var(L"a")}, {1}), DISP_E_NONAMEDARGS);
+  EXPECT_EQ(InvokeNamed(d, dispid::kUserData1, DISPATCH_PROPERTYPUT, {Var(L"a"), Var(L"b")},
+                        {DISPID_PROPERTYPUT, 0}),
+            DISP_E_NONAMEDARGS);
+  EXPECT_EQ(InvokeNamed(d, dispid::kUserData1, DISPATCH_PROPERTYPUT, {Var(L"a")}, {1}),
+            DISP_E_NONAMEDARGS);
   // Refused even for a DISPID that names nothing: the arguments are looked at first.
   EXPECT_EQ(InvokeNamed(d, 23, DISPATCH_METHOD, {Var(1)}, {0}), DISP_E_NONAMEDARGS);
   EXPECT_EQ(h.MustGet(L"UserData1").text(), L"");
   EXPECT_EQ(h.MustGet(L"Sendable").boolean(), true);
 
-  EXPECT_EQ(InvokeNamed(d, 2, DISPATCH_PROPERTYPUT, {Var(L"named")}, {DISPID_PROPERTYPUT}), S_OK);
+  EXPECT_EQ(InvokeNamed(d, dispid::kUserData1, DISPATCH_PROPERTYPUT, {Var(L"named")},
+                        {DISPID_PROPERTYPUT}),
+            S_OK);
   EXPECT_EQ(h.MustGet(L"UserData1").text(), L"named");
 }
 
@@ -91,7 +89,7 @@ TEST(AutomationInvoke, EveryReadOnlyPropertyRefusesAPutAndKeepsItsValue) {
     ASSERT_EQ(before.hr, S_OK);
     CallResult r = h.Put(name, Var(1));
     EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(r.scode, kSetNotSupported);
+    EXPECT_EQ(r.scode, kScodeSetNotSupported);
     EXPECT_EQ(r.description, L"");
     CallResult after = h.Get(name);
     ASSERT_EQ(after.hr, S_OK);
@@ -104,23 +102,25 @@ TEST(AutomationInvoke, EveryReadOnlyPropertyRefusesAPutAndKeepsItsValue) {
 
 TEST(AutomationInvoke, AMethodCallOnAPropertyReadsItOrWritesItsLastArgument) {
   Host h;
-  CallResult version = h.InvokeId(20, DISPATCH_METHOD, {});
+  CallResult version = h.InvokeId(dispid::kVersion, DISPATCH_METHOD, {});
   ASSERT_EQ(version.hr, S_OK);
   EXPECT_EQ(version.value.i2(), h.MustGet(L"Version").i2());
-  EXPECT_EQ(h.InvokeId(1, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}).value.i2(), 0);
-  EXPECT_EQ(h.InvokeId(7, DISPATCH_METHOD, {Var(L"flag")}, false).hr, S_OK);
+  EXPECT_EQ(h.InvokeId(dispid::kState, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}).value.i2(), 0);
+  EXPECT_EQ(h.InvokeId(dispid::kUserFlag, DISPATCH_METHOD, {Var(L"flag")}, false).hr, S_OK);
   EXPECT_EQ(h.MustGet(L"UserFlag").text(), L"flag");
   // A read-only property written this way is refused like any put.
-  CallResult r = h.InvokeId(20, DISPATCH_METHOD, {Var(5)});
+  CallResult r = h.InvokeId(dispid::kVersion, DISPATCH_METHOD, {Var(5)});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(r.scode, kSetNotSupported);
+  EXPECT_EQ(r.scode, kScodeSetNotSupported);
 }
 
 TEST(AutomationInvoke, CountsAndCallKindsAreCheckedBeforeTheControlIsEntered) {
   Host h;
-  EXPECT_EQ(h.InvokeId(1, DISPATCH_PROPERTYGET, {Var(1)}).hr, DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(h.InvokeId(1, DISPATCH_PROPERTYGET, {}, false).hr, DISP_E_PARAMNOTOPTIONAL);
-  EXPECT_EQ(h.InvokeId(1, DISPATCH_PROPERTYPUT, {Var(1), Var(2)}, false).hr, DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(h.InvokeId(dispid::kState, DISPATCH_PROPERTYGET, {Var(1)}).hr, DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(h.InvokeId(dispid::kState, DISPATCH_PROPERTYGET, {}, false).hr,
+            DISP_E_PARAMNOTOPTIONAL);
+  EXPECT_EQ(h.InvokeId(dispid::kState, DISPATCH_PROPERTYPUT, {Var(1), Var(2)}, false).hr,
+            DISP_E_BADPARAMCOUNT);
   EXPECT_EQ(h.Put(L"Close", Var(1)).hr, DISP_E_TYPEMISMATCH);
   EXPECT_EQ(h.Put(L"Open", Var(L"0")).hr, DISP_E_TYPEMISMATCH);
   EXPECT_EQ(h.Call(L"Close", {Var(1)}).hr, DISP_E_BADPARAMCOUNT);
@@ -133,21 +133,21 @@ TEST(AutomationInvoke, CountsAndCallKindsAreCheckedBeforeTheControlIsEntered) {
 
 TEST(AutomationInvoke, ControlFailuresArriveAsExceptionsWithTheirOwnTexts) {
   Host h;
-  CallResult r = h.Call(L"SendTo", {Var(L"127.0.0.1"), Var(L"9"), Var(L"x")});
+  CallResult r = h.Call(L"SendTo", {Var(host::kLoopbackText), Var(L"9"), Var(L"x")});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A74CE));
-  EXPECT_EQ(r.description, L"OPENしていません。");
+  EXPECT_EQ(r.scode, host::kScodeNotOpen);
+  EXPECT_EQ(r.description, host::kNotOpenMessage);
 
   h.MustCall(L"Open", {Var(L"0")});
   r = h.Call(L"Open", {Var(L"0")});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A74D3));
-  EXPECT_EQ(r.description, L"すでにOPENしています。");
+  EXPECT_EQ(r.scode, host::kScodeAlreadyOpen);
+  EXPECT_EQ(r.description, host::kAlreadyOpenMessage);
 
   r = h.Call(L"ntohl", {Var(1)});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A74D5));
-  EXPECT_EQ(r.description, L"引数の値が不正です。");
+  EXPECT_EQ(r.scode, host::kScodeBadArgument);
+  EXPECT_EQ(r.description, host::kBadArgumentMessage);
   EXPECT_EQ(r.value.vt(), VT_EMPTY);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/host.h"
+#include "support/trace.h"
 #include "support/typelib.h"
 
 namespace {
@@ -14,7 +15,10 @@ namespace {
 using host::Host;
 using host::Var;
 
-constexpr DISPID kReceived = 2, kClosed = 3, kReady = 4, kSent = 5;
+using host::kClosed;
+using host::kReady;
+using host::kReceived;
+using host::kSent;
 
 // What a script engine does with an IDispatch, and nothing more.
 class Script {
@@ -25,7 +29,8 @@ class Script {
   HRESULT Call(const wchar_t* name, std::vector<Var*> variables, Var* result = nullptr) {
     return Invoke(name, DISPATCH_METHOD | (result ? DISPATCH_PROPERTYGET : 0), variables, result);
   }
-  Var Read(const wchar_t* name) {
+  Var Read(const wchar_t* name, const host::Where& where = host::Where::current()) {
+    const host::CallerTrace trace(where);
     Var out;
     EXPECT_EQ(Invoke(name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &out), S_OK);
     return out;
@@ -36,35 +41,12 @@ class Script {
 
  private:
   HRESULT Invoke(const wchar_t* name, WORD flags, std::vector<Var*> variables, Var* result) {
-    LPOLESTR n = const_cast<LPOLESTR>(name);
-    DISPID id = DISPID_UNKNOWN;
-    HRESULT hr = object_->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) return hr;
-    std::vector<VARIANT> args;
-    for (auto it = variables.rbegin(); it != variables.rend(); ++it) {
-      VARIANT ref;
-      V_VT(&ref) = VT_VARIANT | VT_BYREF;
-      V_VARIANTREF(&ref) = (*it)->get();
-      args.push_back(ref);
-    }
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS dp = {args.data(), nullptr, static_cast<UINT>(args.size()), 0};
-    if (flags & DISPATCH_PROPERTYPUT) {
-      dp.rgdispidNamedArgs = &put;
-      dp.cNamedArgs = 1;
-    }
-    VARIANT out;
-    ::VariantInit(&out);
-    EXCEPINFO ei = {};
-    UINT argErr = 0;
-    hr = object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &dp, result ? &out : nullptr,
-                         &ei, &argErr);
-    if (result) *result = Var(out);
-    ::VariantClear(&out);
-    ::SysFreeString(ei.bstrDescription);
-    ::SysFreeString(ei.bstrSource);
-    ::SysFreeString(ei.bstrHelpFile);
-    return hr;
+    std::vector<Var> references;
+    for (Var* variable : variables) references.push_back(Var::Ref(*variable));
+    const host::CallResult r =
+        host::Invoke(object_, name, flags, std::move(references), result != nullptr);
+    if (result) *result = r.value;
+    return r.hr;
   }
   IDispatch* object_;
 };
@@ -92,7 +74,7 @@ TEST(AutomationScriptScenario, OpenSendReceiveAndCloseThroughIDispatchOnly) {
   ASSERT_TRUE(peer.SendTo(port, {'p', 'i', 'n', 'g'}));
   ASSERT_TRUE(container.WaitForEvents(kReceived, 1));
   const host::Event received = container.sink().events.back();
-  EXPECT_EQ(received.args[0].text(), L"127.0.0.1");
+  EXPECT_EQ(received.args[0].text(), host::kLoopbackText);
   EXPECT_EQ(received.args[2].bytes(), (std::vector<unsigned char>{'p', 'i', 'n', 'g'}));
 
   // udp.SendTo ip, port, data  with the reply bytes made by htonl.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/host.h"
+#include "support/trace.h"
 
 using host::Host;
 using host::Var;
@@ -16,10 +17,8 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-constexpr SCODE kBadArgument = static_cast<SCODE>(0x800A74D5);  // 29909
-constexpr SCODE kOutOfMemory = static_cast<SCODE>(0x800A74D4);  // 29908
-const std::wstring kBadArgumentText = L"引数の値が不正です。";
-const std::wstring kOutOfMemoryText = L"メモリー不足です。";
+constexpr SCODE kBadArgument = host::kScodeBadArgument;  // 29909
+constexpr SCODE kOutOfMemory = host::kScodeOutOfMemory;  // 29908
 
 struct ToNetworkCase {
   const char* label;
@@ -77,7 +76,9 @@ Var ByteString(const Bytes& bytes) {
 }
 
 // The result must be a one-dimensional byte array with lower bound 0 (Var::bytes checks both).
-void ExpectBytes(Host& h, const wchar_t* method, const ToNetworkCase& c) {
+void ExpectBytes(Host& h, const wchar_t* method, const ToNetworkCase& c,
+                 const host::Where& where = host::Where::current()) {
+  const host::CallerTrace trace(where);
   SCOPED_TRACE(c.label);
   auto r = h.Call(method, {c.host});
   ASSERT_EQ(r.hr, S_OK);
@@ -226,14 +227,16 @@ TEST(ByteOrder, ReferencesToByteArraysAndStringsAreFollowed) {
   DISPPARAMS dp = {args.data(), nullptr, 1, 0};
   VARIANT result;
   ::VariantInit(&result);
-  ASSERT_EQ(h.dispatch()->Invoke(35, IID_NULL, 0, DISPATCH_METHOD, &dp, &result, nullptr, nullptr),
+  ASSERT_EQ(h.dispatch()->Invoke(host::dispid::kNtohl, IID_NULL, 0, DISPATCH_METHOD, &dp, &result,
+                                 nullptr, nullptr),
             S_OK);
   ASSERT_EQ(V_VT(&result), VT_R8);
   EXPECT_EQ(V_R8(&result), 16909060.0);
   args = {textRef};
   dp.rgvarg = args.data();
   ::VariantClear(&result);
-  ASSERT_EQ(h.dispatch()->Invoke(36, IID_NULL, 0, DISPATCH_METHOD, &dp, &result, nullptr, nullptr),
+  ASSERT_EQ(h.dispatch()->Invoke(host::dispid::kNtohs, IID_NULL, 0, DISPATCH_METHOD, &dp, &result,
+                                 nullptr, nullptr),
             S_OK);
   ASSERT_EQ(V_VT(&result), VT_I4);
   EXPECT_EQ(V_I4(&result), 16640);
@@ -249,22 +252,42 @@ TEST(ByteOrder, NtohlAndNtohsFailForValuesWithoutEnoughBytes) {
     SCODE scode;
     const std::wstring& description;
   } const cases[] = {
-      {"three bytes", L"ntohl", {Var::Bytes({0x01, 0x02, 0x03})}, kBadArgument, kBadArgumentText},
-      {"one byte", L"ntohs", {Var::Bytes({0x01})}, kBadArgument, kBadArgumentText},
-      {"empty array", L"ntohl", {Var::Bytes(Bytes{})}, kBadArgument, kBadArgumentText},
-      {"empty array", L"ntohs", {Var::Bytes(Bytes{})}, kBadArgument, kBadArgumentText},
-      {"one character is two bytes", L"ntohl", {Var(L"A")}, kBadArgument, kBadArgumentText},
-      {"empty text", L"ntohs", {Var(L"")}, kBadArgument, kBadArgumentText},
-      {"number", L"ntohl", {Var(5)}, kBadArgument, kBadArgumentText},
-      {"double", L"ntohs", {Var(5.0)}, kBadArgument, kBadArgumentText},
-      {"boolean", L"ntohs", {Var(true)}, kBadArgument, kBadArgumentText},
-      {"empty", L"ntohl", {Var()}, kBadArgument, kBadArgumentText},
-      {"null", L"ntohs", {Null()}, kBadArgument, kBadArgumentText},
-      {"array of longs", L"ntohl", {LongArray({1, 2, 3, 4})}, kBadArgument, kBadArgumentText},
-      {"no argument", L"ntohl", {}, kBadArgument, kBadArgumentText},
-      {"no argument", L"ntohs", {}, kBadArgument, kBadArgumentText},
-      {"two dimensions", L"ntohl", {TwoDimensionalBytes()}, kOutOfMemory, kOutOfMemoryText},
-      {"two dimensions", L"ntohs", {TwoDimensionalBytes()}, kOutOfMemory, kOutOfMemoryText},
+      {"three bytes",
+       L"ntohl",
+       {Var::Bytes({0x01, 0x02, 0x03})},
+       kBadArgument,
+       host::kBadArgumentMessage},
+      {"one byte", L"ntohs", {Var::Bytes({0x01})}, kBadArgument, host::kBadArgumentMessage},
+      {"empty array", L"ntohl", {Var::Bytes(Bytes{})}, kBadArgument, host::kBadArgumentMessage},
+      {"empty array", L"ntohs", {Var::Bytes(Bytes{})}, kBadArgument, host::kBadArgumentMessage},
+      {"one character is two bytes",
+       L"ntohl",
+       {Var(L"A")},
+       kBadArgument,
+       host::kBadArgumentMessage},
+      {"empty text", L"ntohs", {Var(L"")}, kBadArgument, host::kBadArgumentMessage},
+      {"number", L"ntohl", {Var(5)}, kBadArgument, host::kBadArgumentMessage},
+      {"double", L"ntohs", {Var(5.0)}, kBadArgument, host::kBadArgumentMessage},
+      {"boolean", L"ntohs", {Var(true)}, kBadArgument, host::kBadArgumentMessage},
+      {"empty", L"ntohl", {Var()}, kBadArgument, host::kBadArgumentMessage},
+      {"null", L"ntohs", {Null()}, kBadArgument, host::kBadArgumentMessage},
+      {"array of longs",
+       L"ntohl",
+       {LongArray({1, 2, 3, 4})},
+       kBadArgument,
+       host::kBadArgumentMessage},
+      {"no argument", L"ntohl", {}, kBadArgument, host::kBadArgumentMessage},
+      {"no argument", L"ntohs", {}, kBadArgument, host::kBadArgumentMessage},
+      {"two dimensions",
+       L"ntohl",
+       {TwoDimensionalBytes()},
+       kOutOfMemory,
+       host::kOutOfMemoryMessage},
+      {"two dimensions",
+       L"ntohs",
+       {TwoDimensionalBytes()},
+       kOutOfMemory,
+       host::kOutOfMemoryMessage},
   };
   Host h;
   for (const auto& c : cases) {
@@ -307,7 +330,7 @@ TEST(ByteOrder, StateAndLastErrorStayAsTheyWereClosedAndOpen) {
     Host h;
     if (open) {
       h.MustCall(L"Open", {Var(L"0")});
-      ASSERT_TRUE(h.WaitForEvents(4, 1));  // Ready
+      ASSERT_TRUE(host::WaitForReady(h));
     }
     const short state = open ? 1 : 0;
     ASSERT_EQ(h.MustGet(L"State").i2(), state);
@@ -321,7 +344,7 @@ TEST(ByteOrder, StateAndLastErrorStayAsTheyWereClosedAndOpen) {
     EXPECT_EQ(h.Call(L"ntohl", {Var::Bytes({1})}).scode, kBadArgument);
     EXPECT_EQ(h.Call(L"ntohs", {Var(7)}).scode, kBadArgument);
     EXPECT_EQ(h.Call(L"ntohs", {TwoDimensionalBytes()}).scode, kOutOfMemory);
-    h.PumpFor(50);
+    ASSERT_TRUE(host::PumpUntilIdle());
 
     EXPECT_EQ(h.MustGet(L"State").i2(), state);
     EXPECT_EQ(h.MustGet(L"LastError").i4(), 4321);

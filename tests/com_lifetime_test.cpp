@@ -30,7 +30,7 @@ TEST_F(ComLifetime, EnumeratorsHoldTheModuleWhileAlive) {
   fw::com_ptr<IEnumConnections> connections;
   {
     auto control = NewControl();
-    auto cookie = container::AdviseEvents(control.get(), &sink);
+    auto cookie = host::AdviseEvents(control.get(), &sink);
     ASSERT_EQ(control.query<IOleObject>(IID_IOleObject)->EnumVerbs(verbs.put()), S_OK);
     fw::com_ptr<IConnectionPoint> point;
     control.query<IConnectionPointContainer>(IID_IConnectionPointContainer)
@@ -71,15 +71,15 @@ TEST_F(ComLifetime, NoWindowOrClassOutlivesTheLastControl) {
     auto control = NewControl();
     control.query<IOleObject>(IID_IOleObject)->SetClientSite(host::TestClientSite());
     auto dispatch = control.query<IDispatch>(IID_IDispatch);
-    container::MustCall(dispatch.get(), L"Open", {host::Var(L"0")});
+    host::MustCall(dispatch.get(), L"Open", {host::Var(L"0")});
     // A real look-up, cancelled by Close; its completion comes later.
-    container::MustCall(dispatch.get(), L"SendTo",
-                        {host::Var(L"localhost"), host::Var(L"5000"), host::Var::Bytes({1})});
-    container::MustCall(dispatch.get(), L"Close");
+    host::MustCall(dispatch.get(), L"SendTo",
+                   {host::Var(L"localhost"), host::Var(L"5000"), host::Var::Bytes({1})});
+    host::MustCall(dispatch.get(), L"Close");
   }
   ASSERT_TRUE(host::Pump([&] { return server_->CanUnloadNow() == S_OK; }, 5000));
-  for (const wchar_t* name : {L"KarvoDgramixControl", L"KarvoDgramixParking",
-                              L"KarvoDgramixLookups"}) {
+  for (const wchar_t* name :
+       {L"KarvoDgramixControl", L"KarvoDgramixParking", L"KarvoDgramixLookups"}) {
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
     EXPECT_FALSE(::GetClassInfoExW(server_->module, name, &wc)) << "class " << name;
@@ -94,8 +94,8 @@ TEST(PostFailure, FailsTheSendAndLeavesNothingPending) {
   host::Host h;
   host::OpenAndWaitReady(h);
   ::DestroyWindow(h.Window());
-  const auto r = h.Call(L"SendTo", {host::Var(L"127.0.0.1"), host::Var(L"5000"),
-                                   host::Var::Bytes({1})});
+  const auto r = h.Call(
+      L"SendTo", {host::Var(host::kLoopbackText), host::Var(L"5000"), host::Var::Bytes({1})});
   EXPECT_EQ(r.scode, host::kScodeOutOfMemory);
   EXPECT_TRUE(h.MustGet(L"Sendable").boolean());
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <ocidl.h>
 
-#include "control/udp_ctrl.h"
 #include "support/container.h"
 #include "typelib/udp_guids.h"
 
@@ -32,7 +31,7 @@ class HostedByAtl : public testing::Test {
   }
   void TearDown() override {
     if (hostWindow_) ::DestroyWindow(hostWindow_);
-    host::Pump(nullptr, 50);
+    EXPECT_TRUE(host::PumpUntilIdle());
     if (server_) server_->UnregisterServer();
   }
   HWND CreateHost(HWND parent) {
@@ -66,9 +65,9 @@ TEST_F(HostedByAtl, CreatesInitialisesAndSitesTheControlByItsProgId) {
   // The host initialised the control: automation answers.
   auto dispatch = control.query<IDispatch>(IID_IDispatch);
   ASSERT_TRUE(dispatch);
-  EXPECT_EQ(container::MustGet(dispatch.get(), L"State").i2(), 0);
-  container::MustPut(dispatch.get(), L"UserData2", host::Var(L"hosted"));
-  EXPECT_EQ(container::MustGet(dispatch.get(), L"UserData2").text(), L"hosted");
+  EXPECT_EQ(host::MustGet(dispatch.get(), L"State").i2(), 0);
+  host::MustPut(dispatch.get(), L"UserData2", host::Var(L"hosted"));
+  EXPECT_EQ(host::MustGet(dispatch.get(), L"UserData2").text(), L"hosted");
 
   // Activated in place, the control's window sits in the host's window.
   HWND w = nullptr;
@@ -84,32 +83,32 @@ TEST_F(HostedByAtl, ExchangesDatagramsWithAPeer) {
   ASSERT_EQ(getControl_(hostWindow_, control.put()), S_OK);
   auto dispatch = control.query<IDispatch>(IID_IDispatch);
   host::EventSink sink;
-  auto cookie = container::AdviseEvents(control.get(), &sink);
+  auto cookie = host::AdviseEvents(control.get(), &sink);
 
   const u_short port = host::FreeUdpPort();
-  container::MustCall(dispatch.get(), L"Open", {host::Var(std::to_wstring(port))});
-  EXPECT_EQ(container::MustGet(dispatch.get(), L"State").i2(), 1);
-  ASSERT_TRUE(host::Pump([&] { return sink.Count(udp::kEventReady) >= 1; }, 5000));
+  host::MustCall(dispatch.get(), L"Open", {host::Var(std::to_wstring(port))});
+  EXPECT_EQ(host::MustGet(dispatch.get(), L"State").i2(), 1);
+  ASSERT_TRUE(host::Pump([&] { return sink.Count(host::kReady) >= 1; }, 5000));
 
   host::PeerSocket peer;
   ASSERT_TRUE(peer.SendTo(port, {0x10, 0x20, 0x30}));
-  ASSERT_TRUE(host::Pump([&] { return sink.Count(udp::kEventReceived) >= 1; }, 5000));
+  ASSERT_TRUE(host::Pump([&] { return sink.Count(host::kReceived) >= 1; }, 5000));
   const auto& received = sink.events.back();
-  ASSERT_EQ(received.id, udp::kEventReceived);
-  EXPECT_EQ(received.args[0].text(), L"127.0.0.1");
+  ASSERT_EQ(received.id, host::kReceived);
+  EXPECT_EQ(received.args[0].text(), host::kLoopbackText);
   EXPECT_EQ(received.args[1].text(), std::to_wstring(static_cast<short>(peer.port())));
   EXPECT_EQ(received.args[2].bytes(), (std::vector<unsigned char>{0x10, 0x20, 0x30}));
 
-  container::MustCall(dispatch.get(), L"SendTo",
-                      {host::Var(L"127.0.0.1"), host::Var(std::to_wstring(peer.port())),
-                       host::Var::Bytes({7, 8, 9})});
-  ASSERT_TRUE(host::Pump([&] { return sink.Count(udp::kEventSent) >= 1; }, 5000));
+  host::MustCall(dispatch.get(), L"SendTo",
+                 {host::Var(host::kLoopbackText), host::Var(std::to_wstring(peer.port())),
+                  host::Var::Bytes({7, 8, 9})});
+  ASSERT_TRUE(host::Pump([&] { return sink.Count(host::kSent) >= 1; }, 5000));
   std::vector<unsigned char> reply;
   ASSERT_TRUE(peer.Receive(reply));
   EXPECT_EQ(reply, (std::vector<unsigned char>{7, 8, 9}));
 
-  container::MustCall(dispatch.get(), L"Close");
-  EXPECT_EQ(sink.Count(udp::kEventClosed), 1);
+  host::MustCall(dispatch.get(), L"Close");
+  EXPECT_EQ(sink.Count(host::kClosed), 1);
 }
 
 }  // namespace

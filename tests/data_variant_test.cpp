@@ -4,6 +4,7 @@
 
 #include "support/datagrams.h"
 #include "support/host.h"
+#include "support/trace.h"
 
 using namespace host;
 
@@ -62,9 +63,10 @@ class DataOnTheWire : public testing::Test {
   void SetUp() override { OpenAndWaitReady(h); }
 
   // Sends one datagram made of data and returns what the peer received.
-  Bytes Send(const Var& data) {
+  Bytes Send(const Var& data, const host::Where& where = host::Where::current()) {
+    const host::CallerTrace trace(where);
     const int sent = h.sink().Count(kSent);
-    h.MustCall(L"SendTo", {L"127.0.0.1", std::to_wstring(peer.port()), data});
+    h.MustCall(L"SendTo", {host::kLoopbackText, std::to_wstring(peer.port()), data});
     EXPECT_TRUE(h.WaitForEvents(kSent, sent + 1));
     Bytes got;
     EXPECT_TRUE(peer.Receive(got));
@@ -105,22 +107,23 @@ TEST_F(DataOnTheWire, ValuesThatAreNotBytesAreRefused) {
   int i = 0;
   for (auto& value : refused) {
     SCOPED_TRACE(i++);
-    auto r = h.Call(L"SendTo", {L"127.0.0.1", std::to_wstring(peer.port()), value});
+    auto r = h.Call(L"SendTo", {host::kLoopbackText, std::to_wstring(peer.port()), value});
     EXPECT_EQ(r.scode, kScodeBadArgument);
-    EXPECT_EQ(r.description, L"引数の値が不正です。");
+    EXPECT_EQ(r.description, host::kBadArgumentMessage);
     EXPECT_EQ(h.MustGet(L"State").i2(), 9);
     EXPECT_TRUE(h.MustGet(L"Sendable").boolean());
   }
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Count(kSent), 0);
   Bytes got;
   EXPECT_FALSE(peer.Receive(got, nullptr, 50));
 }
 
 TEST_F(DataOnTheWire, TwoDimensionalArrayCannotBeFlattened) {
-  auto r = h.Call(L"SendTo", {L"127.0.0.1", std::to_wstring(peer.port()), TwoDimensionalBytes()});
+  auto r =
+      h.Call(L"SendTo", {host::kLoopbackText, std::to_wstring(peer.port()), TwoDimensionalBytes()});
   EXPECT_EQ(r.scode, kScodeOutOfMemory);
-  EXPECT_EQ(r.description, L"メモリー不足です。");
+  EXPECT_EQ(r.description, host::kOutOfMemoryMessage);
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
   EXPECT_TRUE(h.MustGet(L"Sendable").boolean());
 }

@@ -38,7 +38,7 @@ TEST_P(OutOfRangePortText, NamesTheLow16BitsOfItsValue) {
   }
   host::PeerSocket peer;
   host::OpenAndWaitReady(h);
-  h.MustCall(L"SendTo", {Var(L"127.0.0.1"), Var(c.text(peer.port())), Var::Bytes({4})});
+  h.MustCall(L"SendTo", {Var(host::kLoopbackText), Var(c.text(peer.port())), Var::Bytes({4})});
   ASSERT_TRUE(h.WaitForEvents(host::kSent, 1)) << "no look-up";
   Bytes got;
   ASSERT_TRUE(peer.Receive(got));
@@ -104,8 +104,8 @@ TEST(AnyData, ACopyThatFailsIsReported) {
   auto putRecord = [&](EXCEPINFO* error) {
     DISPID put = DISPID_PROPERTYPUT;
     DISPPARAMS params = {&value, &put, 1, 1};
-    return h.dispatch()->Invoke(41, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, error,
-                                nullptr);
+    return h.dispatch()->Invoke(host::dispid::kAnyData, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params,
+                                nullptr, error, nullptr);
   };
   type.copiesFail = true;
   EXCEPINFO error = {};

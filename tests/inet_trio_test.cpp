@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "control/udp_ctrl.h"
 #include "framework/text.h"
 #include "support/host.h"
 #include "support/lookups.h"
@@ -14,12 +13,10 @@ using host::Var;
 
 namespace {
 
-constexpr LONG kLoopback = 2130706433;  // 127.0.0.1 in host order
-
 std::wstring ResolverNameOfLoopback() {
   WSADATA data;
   ::WSAStartup(0x0101, &data);
-  const unsigned long a = ::inet_addr("127.0.0.1");
+  const unsigned long a = ::inet_addr(host::kLoopback);
   const hostent* entry = ::gethostbyaddr(reinterpret_cast<const char*>(&a), 4, AF_INET);
   std::wstring name = entry ? fw::WideFromAnsi(entry->h_name) : L"";
   ::WSACleanup();
@@ -30,33 +27,19 @@ bool WaitForState(Host& h, short state) {
   return h.PumpUntil([&] { return h.MustGet(L"State").i2() == state; });
 }
 
-HRESULT IsDirty(Host& h) {
-  fw::com_ptr<IPersistStreamInit> persist;
-  h.unknown()->QueryInterface(IID_IPersistStreamInit, persist.put_void());
-  return persist->IsDirty();
-}
-
-void SaveClearingDirty(Host& h) {
-  fw::com_ptr<IPersistStreamInit> persist;
-  h.unknown()->QueryInterface(IID_IPersistStreamInit, persist.put_void());
-  fw::com_ptr<IStream> stream;
-  ASSERT_EQ(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), S_OK);
-  ASSERT_EQ(persist->Save(stream.get(), TRUE), S_OK);
-}
-
 }  // namespace
 
 TEST(InetTrio, InetIpGivesTheDottedFormAtOnceAndTheNameAfterTheCompletion) {
   const std::wstring expectedName = ResolverNameOfLoopback();
   ASSERT_FALSE(expectedName.empty());
   Host h;
-  h.MustPut(L"InetIp", Var(static_cast<int>(kLoopback)));
-  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"127.0.0.1");
+  h.MustPut(L"InetIp", Var(static_cast<int>(host::kLoopbackHostOrder)));
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), host::kLoopbackText);
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
   ASSERT_TRUE(WaitForState(h, 5));
   EXPECT_EQ(h.MustGet(L"InetName").text(), expectedName);
-  EXPECT_EQ(h.MustGet(L"InetIp").i4(), kLoopback);
-  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"127.0.0.1");
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), host::kLoopbackHostOrder);
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), host::kLoopbackText);
   EXPECT_TRUE(h.sink().events.empty());
 }
 
@@ -79,20 +62,20 @@ TEST(InetTrio, NameIsResolvedToTheOfficialName) {
   EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"");  // the others wait for the completion
   ASSERT_TRUE(WaitForState(h, 5));
   EXPECT_EQ(h.MustGet(L"InetName").text(), L"localhost");
-  EXPECT_EQ(h.MustGet(L"InetIp").i4(), kLoopback);
-  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"127.0.0.1");
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), host::kLoopbackHostOrder);
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), host::kLoopbackText);
 }
 
 TEST(InetTrio, UnknownNameLeavesTheTrioAndLastErrorAlone) {
   Host h;
-  h.MustPut(L"InetIp", Var(static_cast<int>(kLoopback)));
+  h.MustPut(L"InetIp", Var(static_cast<int>(host::kLoopbackHostOrder)));
   ASSERT_TRUE(WaitForState(h, 5));
   h.MustPut(L"State", Var::Short(0));
   h.MustPut(L"InetName", Var(L"no-such-host.invalid"));
   ASSERT_TRUE(h.PumpUntil([&] { return h.MustGet(L"State").i2() == 5; }, 15000));
   EXPECT_EQ(h.MustGet(L"InetName").text(), L"no-such-host.invalid");
-  EXPECT_EQ(h.MustGet(L"InetIp").i4(), kLoopback);
-  EXPECT_EQ(h.MustGet(L"InetAddress").text(), L"127.0.0.1");
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(), host::kLoopbackHostOrder);
+  EXPECT_EQ(h.MustGet(L"InetAddress").text(), host::kLoopbackText);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
   EXPECT_TRUE(h.sink().events.empty());
 }
@@ -120,17 +103,17 @@ TEST(InetTrio, SupersededRequestsEachApplyTheirOwnResult) {
 TEST(InetTrio, CompletionDoesNotMarkTheControlModified) {
   host::FakeLookups fake;
   Host h;
-  SaveClearingDirty(h);
-  ASSERT_EQ(IsDirty(h), S_FALSE);
-  h.MustPut(L"InetIp", Var(static_cast<int>(kLoopback)));
-  EXPECT_EQ(IsDirty(h), S_OK);
+  ASSERT_TRUE(h.SaveAndClearModified());
+  ASSERT_FALSE(h.IsModified());
+  h.MustPut(L"InetIp", Var(static_cast<int>(host::kLoopbackHostOrder)));
+  EXPECT_TRUE(h.IsModified());
   ASSERT_EQ(fake.requests.size(), 1u);
-  EXPECT_EQ(fake.requests[0].name, "127.0.0.1");
-  SaveClearingDirty(h);
-  fake.CompleteHost(0, "loopback-name", "127.0.0.1");
+  EXPECT_EQ(fake.requests[0].name, host::kLoopback);
+  ASSERT_TRUE(h.SaveAndClearModified());
+  fake.CompleteHost(0, "loopback-name", host::kLoopback);
   ASSERT_TRUE(WaitForState(h, 5));
   EXPECT_EQ(h.MustGet(L"InetName").text(), L"loopback-name");
-  EXPECT_EQ(IsDirty(h), S_FALSE);
+  EXPECT_FALSE(h.IsModified());
 }
 
 TEST(InetTrio, LookUpThatCannotStartRaisesWsErrorAndClosesAnOpenEndpoint) {
@@ -139,12 +122,12 @@ TEST(InetTrio, LookUpThatCannotStartRaisesWsErrorAndClosesAnOpenEndpoint) {
   h.MustCall(L"Open", {Var(L"")});
   fake.failNextStart = WSAENOBUFS;
   h.MustPut(L"InetName", Var(L"anything"));
-  const std::vector<DISPID> expected = {udp::kEventWsError, udp::kEventClosed};
+  const std::vector<DISPID> expected = {host::kWsError, host::kClosed};
   EXPECT_EQ(h.sink().Order(), expected);
   ASSERT_FALSE(h.sink().events.empty());
   const auto& error = h.sink().events[0];
   EXPECT_EQ(error.args[0].i4(), WSAENOBUFS);
-  EXPECT_EQ(error.args[1].text(), L"Winsockでエラーが発生しました。");
+  EXPECT_EQ(error.args[1].text(), host::kWinsockMessage);
   EXPECT_EQ(error.args[2].text(), L"OnInetAddressChanged");
   EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENOBUFS);
   EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
@@ -153,17 +136,16 @@ TEST(InetTrio, LookUpThatCannotStartRaisesWsErrorAndClosesAnOpenEndpoint) {
 TEST(InetTrio, CancelledCloseKeepsTheEndpointAfterAFailedStart) {
   host::FakeLookups fake;
   Host h;
-  h.sink().handler = [](const host::Event& e, DISPPARAMS* params) {
-    if (e.id == udp::kEventWsError) host::SetCancelClose(params);
-  };
+  h.CancelCloseOnWsError();
   h.MustCall(L"Open", {Var(L"")});
   fake.failNextStart = WSAENOBUFS;
-  h.MustPut(L"InetAddress", Var(L"127.0.0.1"));
-  EXPECT_EQ(h.sink().Count(udp::kEventWsError), 1);
-  EXPECT_EQ(h.sink().Count(udp::kEventClosed), 0);
+  h.MustPut(L"InetAddress", Var(host::kLoopbackText));
+  EXPECT_EQ(h.sink().Count(host::kWsError), 1);
+  EXPECT_EQ(h.sink().Count(host::kClosed), 0);
   EXPECT_NE(h.MustGet(L"Socket").i4(), -1);
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
-  EXPECT_EQ(h.MustGet(L"InetIp").i4(), kLoopback);  // the conversion itself still happened
+  EXPECT_EQ(h.MustGet(L"InetIp").i4(),
+            host::kLoopbackHostOrder);  // the conversion itself still happened
 }
 
 TEST(InetTrio, HostEntryWithoutAnAddressChangesNothing) {
@@ -182,11 +164,11 @@ TEST(InetTrio, CloseDoesNotCancelTheInetLookUp) {
   host::FakeLookups fake;
   Host h;
   h.MustCall(L"Open", {Var(L"")});
-  h.MustPut(L"InetIp", Var(static_cast<int>(kLoopback)));
+  h.MustPut(L"InetIp", Var(static_cast<int>(host::kLoopbackHostOrder)));
   h.MustCall(L"Close");
   EXPECT_TRUE(fake.cancelled.empty());
   ASSERT_EQ(fake.requests.size(), 1u);
-  fake.CompleteHost(0, "loopback-name", "127.0.0.1");
+  fake.CompleteHost(0, "loopback-name", host::kLoopback);
   ASSERT_TRUE(WaitForState(h, 5));
   EXPECT_EQ(h.MustGet(L"InetName").text(), L"loopback-name");
 }

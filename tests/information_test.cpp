@@ -10,6 +10,7 @@
 #include "framework/text.h"
 #include "support/host.h"
 #include "support/options_seam.h"
+#include "support/trace.h"
 
 using host::Host;
 using host::Var;
@@ -19,7 +20,8 @@ namespace {
 const wchar_t* const kWinsockTexts[] = {L"WinsockVer", L"WinsockDesc", L"WinsockSysStat",
                                         L"WinsockMaxSockets", L"WinsockMaxDatagram"};
 
-std::wstring Text(Host& h, const wchar_t* name) {
+std::wstring Text(Host& h, const wchar_t* name, const host::Where& where = host::Where::current()) {
+  const host::CallerTrace trace(where);
   Var v = h.MustGet(name);
   EXPECT_EQ(v.vt(), VT_BSTR) << "property " << testing::PrintToString(std::wstring(name));
   return v.text();

@@ -55,15 +55,12 @@ TEST(Lifecycle, DestructionReleasesTheEndpointWithoutClosed) {
   Bare b;
   fw::com_ptr<IOleObject> ole;
   b.control->QueryInterface(IID_IOleObject, ole.put_void());
-  DISPID open = 31;
-  host::Var port(L"0");
-  DISPPARAMS dp = {port.get(), nullptr, 1, 0};
-  ASSERT_EQ(b.control->Invoke(open, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, nullptr, nullptr),
+  ASSERT_EQ(host::InvokeOn(b.control.get(), host::dispid::kOpen, DISPATCH_METHOD, {L"0"}, false).hr,
             S_OK);
   ole->SetClientSite(nullptr);
   ole.reset();
   b.control.reset();  // the last reference
-  EXPECT_EQ(b.sink.Count(udp::kEventClosed), 0);
+  EXPECT_EQ(b.sink.Count(host::kClosed), 0);
   EXPECT_TRUE(b.sink.events.empty());
 }
 
@@ -75,12 +72,12 @@ TEST(Lifecycle, FailedCleanUpIsReportedWhileTheControlGoes) {
   Bare b;
   b.control.reset();
   EXPECT_EQ(g_cleanups, 1);
-  ASSERT_EQ(b.sink.Count(udp::kEventWsError), 1);
+  ASSERT_EQ(b.sink.Count(host::kWsError), 1);
   const auto& e = b.sink.events.front();
   EXPECT_EQ(e.args[0].i4(), WSANOTINITIALISED);
-  EXPECT_EQ(e.args[1].text(), L"Winsockでエラーが発生しました。");
+  EXPECT_EQ(e.args[1].text(), host::kWinsockMessage);
   EXPECT_EQ(e.args[2].text(), L"WSACleanup() in ~CUdpCtrl()");
-  EXPECT_EQ(b.sink.Count(udp::kEventClosed), 0);
+  EXPECT_EQ(b.sink.Count(host::kClosed), 0);
 }
 
 TEST(Lifecycle, EveryConnectedSinkReceivesEachEvent) {
@@ -89,13 +86,14 @@ TEST(Lifecycle, EveryConnectedSinkReceivesEachEvent) {
   fw::com_ptr<IConnectionPointContainer> cpc;
   h.dispatch()->QueryInterface(IID_IConnectionPointContainer, cpc.put_void());
   fw::com_ptr<IConnectionPoint> point;
-  ASSERT_EQ(cpc->FindConnectionPoint(*udp::CUdpCtrl::ClassInfoOfUdp().eventsIid, point.put()), S_OK);
+  ASSERT_EQ(cpc->FindConnectionPoint(*udp::CUdpCtrl::ClassInfoOfUdp().eventsIid, point.put()),
+            S_OK);
   DWORD cookie = 0;
   ASSERT_EQ(point->Advise(static_cast<IDispatch*>(&second), &cookie), S_OK);
   h.MustCall(L"Open", {L"0"});
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventReady, 1));
+  ASSERT_TRUE(host::WaitForReady(h));
   h.MustCall(L"Close");
-  EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{udp::kEventReady, udp::kEventClosed}));
+  EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{host::kReady, host::kClosed}));
   EXPECT_EQ(second.Order(), h.sink().Order());
   ASSERT_EQ(point->Unadvise(cookie), S_OK);
   EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
@@ -111,7 +109,7 @@ TEST(Lifecycle, WindowExistsOnceTheClientSiteIsSet) {
 TEST(Lifecycle, AnOpenSocketFollowsTheWindowWhenTheSiteIsSetAgain) {
   Host h;
   h.MustCall(L"Open", {L"0"});
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventReady, 1));
+  ASSERT_TRUE(h.WaitForEvents(host::kReady, 1));
   sockaddr_in bound = {};
   int length = sizeof bound;
   ::getsockname(static_cast<SOCKET>(h.MustGet(L"Socket").i4()), reinterpret_cast<sockaddr*>(&bound),
@@ -123,6 +121,6 @@ TEST(Lifecycle, AnOpenSocketFollowsTheWindowWhenTheSiteIsSetAgain) {
   EXPECT_NE(h.Window(), before);
   host::PeerSocket peer;
   ASSERT_TRUE(peer.SendTo(::ntohs(bound.sin_port), {7, 8, 9}));
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventReceived, 1));
-  EXPECT_EQ(h.sink().Count(udp::kEventReady), 1);
+  ASSERT_TRUE(h.WaitForEvents(host::kReceived, 1));
+  EXPECT_EQ(h.sink().Count(host::kReady), 1);
 }

@@ -7,35 +7,19 @@
 #include "control/udp_ctrl.h"
 #include "framework/text.h"
 #include "support/host.h"
+#include "support/winsock_fault.h"
 
 using host::Host;
+using host::kScodeSetNotSupported;
+using host::kWinsockMessage;
 using host::Var;
+using host::WinsockScode;
 
 namespace {
-
-constexpr SCODE kSetNotSupported = static_cast<SCODE>(0x800A017F);
-const std::wstring kWinsockMessage = L"Winsockでエラーが発生しました。";
-
-SCODE WinsockStatus(int error) { return static_cast<SCODE>(0x800A0000u + error); }
 
 bool IsDotted(const std::wstring& text) {
   return !text.empty() && ::inet_addr(fw::AnsiFromWide(text).c_str()) != INADDR_NONE;
 }
-
-// Replaces one entry of the sockets seam for the life of the object.
-template <typename Fn>
-class SeamEntry {
- public:
-  SeamEntry(Fn udp::WinsockApi::*entry, Fn replacement) : entry_(entry) {
-    saved_ = udp::Winsock().*entry_;
-    udp::Winsock().*entry_ = replacement;
-  }
-  ~SeamEntry() { udp::Winsock().*entry_ = saved_; }
-
- private:
-  Fn udp::WinsockApi::*entry_;
-  Fn saved_;
-};
 
 int g_sockets = 0;
 SOCKET PASCAL CountingSocket(int af, int type, int protocol) {
@@ -75,7 +59,7 @@ TEST(LocalEndpoint, BeforeAnyOpen) {
 TEST(LocalEndpoint, NumericPortReadsInNetworkOrder) {
   Host h;
   auto opened = h.Call(L"Open", {Var(L"5000")});
-  if (opened.scode == WinsockStatus(WSAEADDRINUSE)) GTEST_SKIP() << "port 5000 is in use";
+  if (opened.scode == WinsockScode(WSAEADDRINUSE)) GTEST_SKIP() << "port 5000 is in use";
   ASSERT_EQ(opened.hr, S_OK);
   EXPECT_EQ(h.MustGet(L"LocalPort").i2(), -30701);
   EXPECT_EQ(h.MustGet(L"LocalIp").i4(), 0);
@@ -95,10 +79,10 @@ TEST(LocalEndpoint, MinusOneMeansAnyLocalAddress) {
 
 TEST(LocalEndpoint, DottedLocalAddressIsBoundAndRecorded) {
   Host h;
-  h.MustPut(L"LocalAddress", Var(L"127.0.0.1"));
+  h.MustPut(L"LocalAddress", Var(host::kLoopbackText));
   h.MustCall(L"Open", {Var(L"")});
   EXPECT_EQ(h.MustGet(L"LocalIp").i4(), 0x0100007F);
-  EXPECT_EQ(h.MustGet(L"LocalAddress").text(), L"127.0.0.1");
+  EXPECT_EQ(h.MustGet(L"LocalAddress").text(), host::kLoopbackText);
 }
 
 TEST(LocalEndpoint, SettingLocalAddressWhileOpenLeavesTheEndpointAndMarksModified) {
@@ -109,10 +93,10 @@ TEST(LocalEndpoint, SettingLocalAddressWhileOpenLeavesTheEndpointAndMarksModifie
   fw::com_ptr<IStream> stream;
   ASSERT_EQ(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), S_OK);
   ASSERT_EQ(persist->Save(stream.get(), TRUE), S_OK);
-  h.MustPut(L"LocalAddress", Var(L"127.0.0.1"));
+  h.MustPut(L"LocalAddress", Var(host::kLoopbackText));
   EXPECT_EQ(persist->IsDirty(), S_OK);
   EXPECT_EQ(h.MustGet(L"LocalIp").i4(), 0);
-  EXPECT_EQ(h.MustGet(L"LocalAddress").text(), L"127.0.0.1");
+  EXPECT_EQ(h.MustGet(L"LocalAddress").text(), host::kLoopbackText);
   h.MustPut(L"LocalAddress", Var(L""));
   EXPECT_EQ(h.MustGet(L"LocalAddress").text(), L"");
 }
@@ -124,7 +108,7 @@ TEST(LocalEndpoint, ReadOnlyPropertiesRefuseAPut) {
     const Var before = h.MustGet(name);
     auto r = h.Put(name, name == std::wstring(L"LocalHost") ? Var(L"x") : Var(5));
     EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(r.scode, kSetNotSupported);
+    EXPECT_EQ(r.scode, kScodeSetNotSupported);
     EXPECT_EQ(r.description, L"");
   }
   EXPECT_EQ(h.MustGet(L"LocalIp").i4(), -1);
@@ -132,19 +116,20 @@ TEST(LocalEndpoint, ReadOnlyPropertiesRefuseAPut) {
 
 TEST(LocalEndpoint, HostIpOfLoopbackTargets) {
   Host h;
-  EXPECT_EQ(h.MustCall(L"HostIp", {Var(L"127.0.0.1")}).text(), L"127.0.0.1");
-  EXPECT_EQ(h.MustCall(L"HostIp", {Var(L"localhost")}).text(), L"127.0.0.1");
+  EXPECT_EQ(h.MustCall(L"HostIp", {Var(host::kLoopbackText)}).text(), host::kLoopbackText);
+  EXPECT_EQ(h.MustCall(L"HostIp", {Var(L"localhost")}).text(), host::kLoopbackText);
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
 }
 
 TEST(LocalEndpoint, HostIpWithoutATargetProbesTheDefaultRoute) {
   g_sockets = 0;
-  SeamEntry socketSeam(&udp::WinsockApi::socket, CountingSocket);
-  SeamEntry closeSeam(&udp::WinsockApi::closesocket, CountingClose);
+  host::WinsockPatch seam;
+  seam->socket = CountingSocket;
+  seam->closesocket = CountingClose;
   Host h;
   auto r = h.Call(L"HostIp", {Var(L"")});
-  if (r.scode == WinsockStatus(WSAENETUNREACH)) GTEST_SKIP() << "no default route here";
+  if (r.scode == WinsockScode(WSAENETUNREACH)) GTEST_SKIP() << "no default route here";
   ASSERT_EQ(r.hr, S_OK);
   EXPECT_TRUE(IsDotted(r.value.text())) << fw::AnsiFromWide(r.value.text());
   EXPECT_NE(r.value.text(), L"0.0.0.0");
@@ -156,16 +141,17 @@ TEST(LocalEndpoint, HostIpFailuresAreThrownWithLastError) {
   auto unknown = h.Call(L"HostIp", {Var(L"no-such-host.invalid")});
   EXPECT_EQ(unknown.hr, DISP_E_EXCEPTION);
   EXPECT_NE(h.MustGet(L"LastError").i4(), 0);
-  EXPECT_EQ(unknown.scode, WinsockStatus(h.MustGet(L"LastError").i4()));
+  EXPECT_EQ(unknown.scode, WinsockScode(h.MustGet(L"LastError").i4()));
   EXPECT_EQ(unknown.description, kWinsockMessage);
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
 
   g_sockets = 0;
-  SeamEntry socketSeam(&udp::WinsockApi::socket, CountingSocket);
-  SeamEntry closeSeam(&udp::WinsockApi::closesocket, CountingClose);
-  SeamEntry connectSeam(&udp::WinsockApi::connect, UnreachableConnect);
-  auto unreachable = h.Call(L"HostIp", {Var(L"127.0.0.1")});
-  EXPECT_EQ(unreachable.scode, WinsockStatus(WSAENETUNREACH));
+  host::WinsockPatch seam;
+  seam->socket = CountingSocket;
+  seam->closesocket = CountingClose;
+  seam->connect = UnreachableConnect;
+  auto unreachable = h.Call(L"HostIp", {Var(host::kLoopbackText)});
+  EXPECT_EQ(unreachable.scode, WinsockScode(WSAENETUNREACH));
   EXPECT_EQ(unreachable.description, kWinsockMessage);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENETUNREACH);
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
@@ -183,7 +169,8 @@ TEST(LocalEndpoint, HostIpFallsBackToTheHostsOwnAddress) {
   const std::wstring expected =
       fw::WideFromAnsi(::inet_ntoa(*reinterpret_cast<in_addr*>(own->h_addr_list[0])));
   ::WSACleanup();
-  SeamEntry nameSeam(&udp::WinsockApi::getsockname, AnyAddressName);
+  host::WinsockPatch seam;
+  seam->getsockname = AnyAddressName;
   Host h;
-  EXPECT_EQ(h.MustCall(L"HostIp", {Var(L"127.0.0.1")}).text(), expected);
+  EXPECT_EQ(h.MustCall(L"HostIp", {Var(host::kLoopbackText)}).text(), expected);
 }

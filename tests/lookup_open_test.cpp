@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "control/udp_ctrl.h"
 #include "support/host.h"
 #include "support/lookups.h"
 
@@ -78,7 +77,7 @@ TEST(LookupOpen, ServiceNameBindsWhenTheLookUpCompletes) {
 
   host::PeerSocket peer;
   ASSERT_TRUE(peer.SendTo(service.port, {7, 7, 7}));
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventReceived, 1));
+  ASSERT_TRUE(h.WaitForEvents(host::kReceived, 1));
   const auto& received = h.sink().events.back();
   EXPECT_EQ(received.args[2].bytes(), (std::vector<unsigned char>{7, 7, 7}));
   EXPECT_TRUE(host::MessageBoxes().empty());
@@ -95,21 +94,21 @@ TEST(LookupOpen, FailingDeferredBindShowsAStopMessageBox) {
   ASSERT_TRUE(h.PumpUntil([] { return !host::MessageBoxes().empty(); }));
   const auto box = host::MessageBoxes().front();
   host::MessageBoxes().clear();
-  EXPECT_EQ(box.text, L"Winsockでエラーが発生しました。");
+  EXPECT_EQ(box.text, host::kWinsockMessage);
   EXPECT_EQ(box.type & MB_ICONMASK, static_cast<UINT>(MB_ICONSTOP));
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAEADDRINUSE);
-  EXPECT_EQ(h.sink().Count(udp::kEventWsError), 0);
+  EXPECT_EQ(h.sink().Count(host::kWsError), 0);
   EXPECT_EQ(h.MustGet(L"LocalAddress").text(), L"255.255.255.255");
 }
 
 TEST(LookupOpen, UnknownLocalServiceFailsAtTheCompletion) {
   Host h;
   h.MustCall(L"Open", {Var(L"no-such-service")});
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventClosed, 1));
-  ASSERT_EQ(h.sink().Count(udp::kEventWsError), 1);
+  ASSERT_TRUE(h.WaitForEvents(host::kClosed, 1));
+  ASSERT_EQ(h.sink().Count(host::kWsError), 1);
   for (const auto& e : h.sink().events) {
-    if (e.id == udp::kEventWsError) {
+    if (e.id == host::kWsError) {
       EXPECT_EQ(e.args[2].text(), L"OnAsyncGetLocalServByName()");
     }
   }
@@ -131,20 +130,20 @@ TEST_P(SendWhileBindOwed, LeavesAfterTheBindFromTheNamedPort) {
   h.MustCall(L"SendTo", {Var(GetParam()), Var(std::to_wstring(peer.port())), Var::Bytes({5, 6})});
   std::vector<unsigned char> got;
   u_short from = 0;
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventSent, 1));
+  ASSERT_TRUE(h.WaitForEvents(host::kSent, 1));
   ASSERT_TRUE(peer.Receive(got, &from));
   EXPECT_EQ(got, (std::vector<unsigned char>{5, 6}));
   EXPECT_EQ(from, service.port);
-  h.PumpFor(100);
-  EXPECT_EQ(h.sink().Count(udp::kEventSent), 1);
-  EXPECT_EQ(h.sink().Count(udp::kEventWsError), 0);
+  ASSERT_TRUE(host::PumpUntilIdle());
+  EXPECT_EQ(h.sink().Count(host::kSent), 1);
+  EXPECT_EQ(h.sink().Count(host::kWsError), 0);
   EXPECT_TRUE(host::MessageBoxes().empty());
   EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
   EXPECT_EQ(h.MustGet(L"LocalPort").i2(), NetworkOrderPort(service.port));
 }
 
 INSTANTIATE_TEST_SUITE_P(Destinations, SendWhileBindOwed,
-                         testing::Values(L"127.0.0.1", L"localhost"));
+                         testing::Values(host::kLoopbackText, L"localhost"));
 
 // The same ordering with the completions arriving in either order.
 TEST(LookupOpen, HeldDatagramWaitsForTheBindWhicheverCompletionComesFirst) {
@@ -162,24 +161,24 @@ TEST(LookupOpen, HeldDatagramWaitsForTheBindWhicheverCompletionComesFirst) {
     std::vector<unsigned char> got;
     u_short from = 0;
     if (hostFirst) {
-      fake.CompleteHost(1, "some-host", "127.0.0.1");
-      h.PumpFor(100);
-      EXPECT_EQ(h.sink().Count(udp::kEventSent), 0);  // held: the bind is still owed
+      fake.CompleteHost(1, "some-host", host::kLoopback);
+      ASSERT_TRUE(host::PumpUntilIdle());
+      EXPECT_EQ(h.sink().Count(host::kSent), 0);  // held: the bind is still owed
       EXPECT_FALSE(peer.Receive(got, &from, 50));
       fake.CompleteService(0, localPort);
     } else {
       fake.CompleteService(0, localPort);
-      h.PumpFor(100);
-      EXPECT_EQ(h.sink().Count(udp::kEventSent), 0);  // bound, the destination still unknown
+      ASSERT_TRUE(host::PumpUntilIdle());
+      EXPECT_EQ(h.sink().Count(host::kSent), 0);  // bound, the destination still unknown
       EXPECT_FALSE(peer.Receive(got, &from, 50));
-      fake.CompleteHost(1, "some-host", "127.0.0.1");
+      fake.CompleteHost(1, "some-host", host::kLoopback);
     }
-    ASSERT_TRUE(h.WaitForEvents(udp::kEventSent, 1));
+    ASSERT_TRUE(h.WaitForEvents(host::kSent, 1));
     ASSERT_TRUE(peer.Receive(got, &from));
     EXPECT_EQ(got, std::vector<unsigned char>{3});
     EXPECT_EQ(from, localPort);
-    h.PumpFor(50);
-    EXPECT_EQ(h.sink().Count(udp::kEventSent), 1);
+    ASSERT_TRUE(host::PumpUntilIdle());
+    EXPECT_EQ(h.sink().Count(host::kSent), 1);
     EXPECT_EQ(h.MustGet(L"State").i2(), 5);
   }
 }
@@ -190,7 +189,7 @@ TEST(LookupOpen, LocalServiceLookUpThatCannotStartFailsOpen) {
   fake.failNextStart = WSAENOBUFS;
   auto r = h.Call(L"Open", {Var(L"some-service")});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAENOBUFS));
+  EXPECT_EQ(r.scode, host::WinsockScode(WSAENOBUFS));
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENOBUFS);
   EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);

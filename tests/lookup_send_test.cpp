@@ -3,39 +3,27 @@
 
 #include <string>
 
-#include "control/udp_ctrl.h"
+#include "support/datagrams.h"
 #include "support/host.h"
 #include "support/lookups.h"
 
 using host::Host;
+using host::kWinsockMessage;
 using host::Var;
-
-namespace {
-
-const std::wstring kWinsockMessage = L"Winsockでエラーが発生しました。";
-
-std::wstring PortText(u_short port) { return std::to_wstring(port); }
-
-void OpenReady(Host& h) {
-  h.MustCall(L"Open", {Var(L"")});
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventReady, 1));
-}
-
-}  // namespace
 
 TEST(LookupSend, ServiceNameAsRemotePortIsLookedUp) {
   const u_short echo = host::ServicePort("echo");
   if (echo == 0) GTEST_SKIP() << "no echo/udp in the services database";
   host::SendRecorder recorder;
   Host h;
-  OpenReady(h);
-  h.MustCall(L"SendTo", {Var(L"127.0.0.1"), Var(L"echo"), Var::Bytes({1, 2, 3})});
+  host::OpenAndWaitReady(h, L"");
+  h.MustCall(L"SendTo", {Var(host::kLoopbackText), Var(L"echo"), Var::Bytes({1, 2, 3})});
   EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventSent, 1));
-  h.PumpFor(100);
-  EXPECT_EQ(h.sink().Count(udp::kEventSent), 1);
+  ASSERT_TRUE(h.WaitForEvents(host::kSent, 1));
+  ASSERT_TRUE(host::PumpUntilIdle());
+  EXPECT_EQ(h.sink().Count(host::kSent), 1);
   ASSERT_EQ(recorder.sent.size(), 1u);
-  EXPECT_EQ(recorder.sent[0].address, "127.0.0.1");
+  EXPECT_EQ(recorder.sent[0].address, host::kLoopback);
   EXPECT_EQ(recorder.sent[0].port, echo);
   EXPECT_EQ(recorder.sent[0].length, 3);
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);  // a service look-up leaves State alone
@@ -44,10 +32,10 @@ TEST(LookupSend, ServiceNameAsRemotePortIsLookedUp) {
 TEST(LookupSend, RemotePortZeroIsLookedUpAsAServiceAndFails) {
   host::SendRecorder recorder;
   Host h;
-  OpenReady(h);
-  h.MustCall(L"SendTo", {Var(L"127.0.0.1"), Var(L"0"), Var::Bytes({1})});
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventClosed, 1));
-  const std::vector<DISPID> expected = {udp::kEventReady, udp::kEventWsError, udp::kEventClosed};
+  host::OpenAndWaitReady(h, L"");
+  h.MustCall(L"SendTo", {Var(host::kLoopbackText), Var(L"0"), Var::Bytes({1})});
+  ASSERT_TRUE(h.WaitForEvents(host::kClosed, 1));
+  const std::vector<DISPID> expected = {host::kReady, host::kWsError, host::kClosed};
   EXPECT_EQ(h.sink().Order(), expected);
   const auto& error = h.sink().events[1];
   EXPECT_NE(error.args[0].i4(), 0);
@@ -63,13 +51,13 @@ TEST(LookupSend, HostNameAndServiceNameInOneSendToSendOnce) {
   if (echo == 0) GTEST_SKIP() << "no echo/udp in the services database";
   host::SendRecorder recorder;
   Host h;
-  OpenReady(h);
+  host::OpenAndWaitReady(h, L"");
   h.MustCall(L"SendTo", {Var(L"localhost"), Var(L"echo"), Var::Bytes({9, 8})});
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventSent, 1));
-  h.PumpFor(150);
-  EXPECT_EQ(h.sink().Count(udp::kEventSent), 1);
+  ASSERT_TRUE(h.WaitForEvents(host::kSent, 1));
+  ASSERT_TRUE(host::PumpUntilIdle());
+  EXPECT_EQ(h.sink().Count(host::kSent), 1);
   ASSERT_EQ(recorder.sent.size(), 1u);
-  EXPECT_EQ(recorder.sent[0].address, "127.0.0.1");
+  EXPECT_EQ(recorder.sent[0].address, host::kLoopback);
   EXPECT_EQ(recorder.sent[0].port, echo);
   EXPECT_EQ(h.MustGet(L"State").i2(), 5);
 }
@@ -77,10 +65,11 @@ TEST(LookupSend, HostNameAndServiceNameInOneSendToSendOnce) {
 TEST(LookupSend, HostNameReachesThePeer) {
   host::PeerSocket peer;
   Host h;
-  OpenReady(h);
-  h.MustCall(L"SendTo", {Var(L"localhost"), Var(PortText(peer.port())), Var::Bytes({0x41, 0x42})});
+  host::OpenAndWaitReady(h, L"");
+  h.MustCall(L"SendTo",
+             {Var(L"localhost"), Var(host::PortText(peer.port())), Var::Bytes({0x41, 0x42})});
   std::vector<unsigned char> got;
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventSent, 1));
+  ASSERT_TRUE(h.WaitForEvents(host::kSent, 1));
   ASSERT_TRUE(peer.Receive(got));
   EXPECT_EQ(got, (std::vector<unsigned char>{0x41, 0x42}));
   EXPECT_EQ(h.MustGet(L"State").i2(), 5);
@@ -90,10 +79,10 @@ TEST(LookupSend, HostNameReachesThePeer) {
 TEST(LookupSend, UnknownHostNameFailsAtTheCompletion) {
   host::SendRecorder recorder;
   Host h;
-  OpenReady(h);
+  host::OpenAndWaitReady(h, L"");
   h.MustCall(L"SendTo", {Var(L"no-such-host.invalid"), Var(L"5000"), Var::Bytes({1})});
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventClosed, 1, 15000));
-  const std::vector<DISPID> expected = {udp::kEventReady, udp::kEventWsError, udp::kEventClosed};
+  ASSERT_TRUE(h.WaitForEvents(host::kClosed, 1, 15000));
+  const std::vector<DISPID> expected = {host::kReady, host::kWsError, host::kClosed};
   EXPECT_EQ(h.sink().Order(), expected);
   const auto& error = h.sink().events[1];
   EXPECT_EQ(error.args[1].text(), kWinsockMessage);
@@ -104,21 +93,19 @@ TEST(LookupSend, UnknownHostNameFailsAtTheCompletion) {
 
 TEST(LookupSend, CancelledCloseAfterAFailedLookUpKeepsTheDatagramQueued) {
   Host h;
-  h.sink().handler = [](const host::Event& e, DISPPARAMS* params) {
-    if (e.id == udp::kEventWsError) host::SetCancelClose(params);
-  };
-  OpenReady(h);
-  h.MustCall(L"SendTo", {Var(L"127.0.0.1"), Var(L"0"), Var::Bytes({1})});
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventWsError, 1));
-  h.PumpFor(100);
-  EXPECT_EQ(h.sink().Count(udp::kEventClosed), 0);
+  h.CancelCloseOnWsError();
+  host::OpenAndWaitReady(h, L"");
+  h.MustCall(L"SendTo", {Var(host::kLoopbackText), Var(L"0"), Var::Bytes({1})});
+  ASSERT_TRUE(h.WaitForEvents(host::kWsError, 1));
+  ASSERT_TRUE(host::PumpUntilIdle());
+  EXPECT_EQ(h.sink().Count(host::kClosed), 0);
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
   EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
-  auto again = h.Call(L"SendTo", {Var(L"127.0.0.1"), Var(L"5000"), Var::Bytes({1})});
-  EXPECT_EQ(again.scode, static_cast<SCODE>(0x800A74CD));
+  auto again = h.Call(L"SendTo", {Var(host::kLoopbackText), Var(L"5000"), Var::Bytes({1})});
+  EXPECT_EQ(again.scode, host::kScodeNotWritable);
   h.MustCall(L"Close");
-  EXPECT_EQ(h.sink().Count(udp::kEventClosed), 1);
-  EXPECT_EQ(h.sink().Count(udp::kEventSent), 0);
+  EXPECT_EQ(h.sink().Count(host::kClosed), 1);
+  EXPECT_EQ(h.sink().Count(host::kSent), 0);
 }
 
 TEST(LookupSend, LookUpThatCannotStartFailsTheCall) {
@@ -127,11 +114,11 @@ TEST(LookupSend, LookUpThatCannotStartFailsTheCall) {
     SCOPED_TRACE(hostFails ? "host look-up" : "service look-up");
     host::FakeLookups fake;
     Host h;
-    OpenReady(h);
+    host::OpenAndWaitReady(h, L"");
     fake.failNextStart = WSAENOBUFS;
     auto r = h.Call(L"SendTo", {Var(L"some-host"), Var(port), Var::Bytes({1})});
     EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAENOBUFS));
+    EXPECT_EQ(r.scode, host::WinsockScode(WSAENOBUFS));
     EXPECT_EQ(r.description, kWinsockMessage);
     EXPECT_EQ(h.MustGet(L"State").i2(), 9);
     EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENOBUFS);
@@ -142,12 +129,12 @@ TEST(LookupSend, HostEntryWithoutAnAddressFailsLikeAnUnknownName) {
   host::FakeLookups fake;
   host::SendRecorder recorder;
   Host h;
-  OpenReady(h);
+  host::OpenAndWaitReady(h, L"");
   h.MustCall(L"SendTo", {Var(L"some-host"), Var(L"5000"), Var::Bytes({1})});
   ASSERT_EQ(fake.requests.size(), 1u);
   fake.CompleteHost(0, "some-host", nullptr);
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventClosed, 1));
-  ASSERT_EQ(h.sink().Count(udp::kEventWsError), 1);
+  ASSERT_TRUE(h.WaitForEvents(host::kClosed, 1));
+  ASSERT_EQ(h.sink().Count(host::kWsError), 1);
   const auto& error = h.sink().events[1];
   EXPECT_EQ(error.args[0].i4(), WSANO_DATA);
   EXPECT_EQ(error.args[2].text(), L"OnAsyncGetHostByName()");

@@ -16,7 +16,7 @@ constexpr WORD kMarkerBase = 20000;
 
 std::vector<int> Ecodes(const EventSink& sink) {
   std::vector<int> out;
-  for (auto& e : EventsOf(sink, kWsError)) out.push_back(e.args[0].i4());
+  for (auto& e : sink.Of(kWsError)) out.push_back(e.args[0].i4());
   return out;
 }
 
@@ -33,7 +33,7 @@ TEST(Notify, FirstWriteNotificationRaisesReadyOnce) {
   OpenAndWaitReady(h);
   PostSocketNotify(h, FD_WRITE);
   PostSocketNotify(h, FD_WRITE);
-  h.PumpFor(100);
+  ASSERT_TRUE(host::PumpUntilIdle());
   // Later write notifications go to the sending code, which has nothing to send.
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady}));
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
@@ -48,15 +48,13 @@ TEST(Notify, InjectedReadErrorClosesUnlessCancelled) {
   for (bool cancel : {false, true}) {
     SCOPED_TRACE(cancel ? "CancelClose set" : "CancelClose left false");
     Host h;
-    h.sink().handler = [&](const Event& e, DISPPARAMS* p) {
-      if (e.id == kWsError && cancel) SetCancelClose(p);
-    };
+    h.CancelCloseOnWsError(cancel);
     OpenAndWaitReady(h);
     PostSocketNotify(h, FD_READ, WSAENETDOWN);
     ASSERT_TRUE(h.WaitForEvents(kWsError, 1));
-    h.PumpFor(50);
+    ASSERT_TRUE(host::PumpUntilIdle());
 
-    const auto e = EventsOf(h.sink(), kWsError)[0];
+    const auto e = h.sink().Of(kWsError)[0];
     EXPECT_EQ(e.args[0].i4(), WSAENETDOWN);
     EXPECT_EQ(e.args[1].text(), kWinsockMessage);
     EXPECT_EQ(e.args[2].text(), L"FD_READ");
@@ -78,7 +76,7 @@ TEST(Notify, InjectedWriteErrorNamesFdWrite) {
   OpenAndWaitReady(h);
   PostSocketNotify(h, FD_WRITE, WSAENOBUFS);
   ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
-  const auto e = EventsOf(h.sink(), kWsError);
+  const auto e = h.sink().Of(kWsError);
   ASSERT_EQ(e.size(), 1u);
   EXPECT_EQ(e[0].args[0].i4(), WSAENOBUFS);
   EXPECT_EQ(e[0].args[2].text(), L"FD_WRITE");
@@ -92,7 +90,7 @@ TEST(Notify, CloseNotificationClosesOnceWithOrWithoutError) {
     PostSocketNotify(h, FD_CLOSE, error);
     PostSocketNotify(h, FD_CLOSE, error);
     ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
-    h.PumpFor(50);
+    ASSERT_TRUE(host::PumpUntilIdle());
     EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kClosed})) << error;
     EXPECT_EQ(h.MustGet(L"State").i2(), 0);
     EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
@@ -115,7 +113,7 @@ TEST(Notify, UnknownEventShowsTheMessageBox) {
   ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
   ASSERT_EQ(MessageBoxes().size(), 1u);
   EXPECT_EQ(MessageBoxes()[0].text, L"INVALID SelectEvent value in OnSocketEvent2()");
-  const auto e = EventsOf(h.sink(), kWsError);
+  const auto e = h.sink().Of(kWsError);
   ASSERT_EQ(e.size(), 1u);
   EXPECT_EQ(e[0].args[0].i4(), WSAENETDOWN);
   EXPECT_EQ(e[0].args[2].text(), L"OnSocketEvent2()");
@@ -126,14 +124,14 @@ TEST(Notify, NotificationsWhileClosedChangeNothing) {
   Host h;
   ::PostMessageW(h.Window(), WM_USER + 1, 0, MAKELONG(FD_READ, WSAENETDOWN));
   ::PostMessageW(h.Window(), WM_USER + 1, 0, FD_CLOSE);
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_TRUE(h.sink().events.empty());
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
 
   // Dropped, not kept: opening later replays none of them.
   OpenAndWaitReady(h);
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady}));
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
 }
@@ -142,7 +140,7 @@ TEST(Notify, ContinueMessageStoresNothing) {
   Host h;
   OpenAndWaitReady(h);
   for (int i = 0; i < 5; ++i) PostSocketNotify(h, 0);
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady}));
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
 }
@@ -161,7 +159,7 @@ TEST_P(NotifyStorm, NotificationsDuringAHandlerKeepArrivalOrder) {
     if (e.id == kWsError) SetCancelClose(p);
     if (e.id == kReady) {
       for (int i = 0; i < count; ++i) PostSocketNotify(h, FD_READ, kMarkerBase + i);
-      h.PumpFor(200);
+      EXPECT_TRUE(host::PumpUntilIdle());
       seenDuringHandler = static_cast<int>(h.sink().events.size());
     }
     --depth;
@@ -193,19 +191,19 @@ TEST(Notify, StormsWithinStormsStayInArrivalOrder) {
       const int n = h.sink().Count(kWsError);
       if (n % 10 == 0 && n / 10 <= kWaves) {
         postWave(kWave);
-        h.PumpFor(50);
+        EXPECT_TRUE(host::PumpUntilIdle());
       }
     }
     if (e.id == kReady) {
       postWave(kFirstWave);
-      h.PumpFor(100);
+      EXPECT_TRUE(host::PumpUntilIdle());
     }
     --depth;
   };
   OpenAndWaitReady(h);
   const int total = kFirstWave + kWave * kWaves;
   ASSERT_TRUE(h.WaitForEvents(kWsError, total, 20000));
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(deepest, 1);
   EXPECT_EQ(Ecodes(h.sink()), Markers(0, total));
 }
@@ -218,13 +216,13 @@ TEST(Notify, WaitingNotificationsSurviveCloseAndResumeAfterOpen) {
     if (e.id == kWsError) SetCancelClose(p);
     if (e.id == kReady && h.sink().Count(kReady) == 1) {
       for (int i = 0; i < 3; ++i) PostSocketNotify(h, FD_READ, kMarkerBase + i);
-      h.PumpFor(100);
+      EXPECT_TRUE(host::PumpUntilIdle());
       h.MustCall(L"Close");
     }
   };
   h.MustCall(L"Open", {L"0"});
   ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
-  h.PumpFor(100);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kClosed}));
   h.MustCall(L"Open", {L"0"});
   ASSERT_TRUE(h.WaitForEvents(kReady, 2));
@@ -241,7 +239,7 @@ TEST(Notify, WsErrorHandlerThatClosesRaisesClosedOnce) {
   OpenAndWaitReady(h);
   PostSocketNotify(h, FD_READ, WSAENETDOWN);
   ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kWsError, kClosed}));
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
 }
@@ -256,7 +254,7 @@ TEST(Notify, WsErrorHandlerThatReopensKeepsTheNewSocket) {
   OpenAndWaitReady(h);
   PostSocketNotify(h, FD_READ, WSAENETDOWN);
   ASSERT_TRUE(h.WaitForEvents(kReady, 2));
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kWsError, kClosed, kReady}));
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
   EXPECT_NE(h.MustGet(L"Socket").i4(), -1);
@@ -275,18 +273,16 @@ TEST(Notify, AHandlerThatFailsDoesNotStopLaterNotifications) {
   Host h;
   const u_short port = OpenAndWaitReady(h);
   PeerSocket peer;
-  h.sink().handler = [](const Event& e, DISPPARAMS* p) {
-    if (e.id == kWsError) SetCancelClose(p);
-  };
+  h.CancelCloseOnWsError();
   {
     WinsockPatch patch;
     patch.api().recvfrom = ThrowingRecvFrom;
     PostSocketNotify(h, FD_READ);
     PostSocketNotify(h, FD_READ, kMarkerBase);  // waits in the ring behind the failing one
-    h.PumpFor(100);
+    ASSERT_TRUE(host::PumpUntilIdle());
   }
   ASSERT_TRUE(h.WaitForEvents(kWsError, 1, 1000));
-  EXPECT_EQ(EventsOf(h.sink(), kWsError)[0].args[0].i4(), kMarkerBase);
+  EXPECT_EQ(h.sink().Of(kWsError)[0].args[0].i4(), kMarkerBase);
   ASSERT_TRUE(peer.SendTo(port, {3}));
   ASSERT_TRUE(h.WaitForEvents(kReceived, 1));
   EXPECT_EQ(ReceivedData(h.sink())[0], (std::vector<unsigned char>{3}));

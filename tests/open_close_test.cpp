@@ -5,15 +5,17 @@
 
 #include "control/udp_ctrl.h"
 #include "support/host.h"
+#include "support/inside.h"
 #include "support/winsock_fault.h"
 
 using host::Host;
-using host::WinsockPatch;
+using host::kReady;
+using host::kWinsockMessage;
 using host::Var;
+using host::WinsockPatch;
+using host::WinsockScode;
 
 namespace {
-
-constexpr wchar_t kWinsockMessage[] = L"Winsockでエラーが発生しました。";
 
 // The address the open socket is bound to, asked of the sockets layer itself.
 bool BoundAddress(Host& h, sockaddr_in& out) {
@@ -47,8 +49,8 @@ TEST(OpenClose, EmptyOrZeroPortLetsTheSystemChoose) {
     ASSERT_TRUE(BoundAddress(h, bound)) << "unbound for '" << text << "'";
     EXPECT_NE(bound.sin_port, 0);
     EXPECT_EQ(bound.sin_addr.s_addr, INADDR_ANY);
-    ASSERT_TRUE(h.WaitForEvents(udp::kEventReady, 1));
-    EXPECT_EQ(h.sink().Count(udp::kEventReady), 1);
+    ASSERT_TRUE(h.WaitForEvents(host::kReady, 1));
+    EXPECT_EQ(h.sink().Count(host::kReady), 1);
   }
 }
 
@@ -70,11 +72,11 @@ TEST(OpenClose, ServiceNameLeavesTheBindToTheLookUp) {
   Host h;
   h.MustCall(L"Open", {L"echo"});
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
-  auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
-  EXPECT_TRUE(ctrl->m_bindPending);
-  EXPECT_NE(ctrl->m_hGetLocalServ, nullptr);
+  const host::Inside inside(h);
+  EXPECT_TRUE(inside.BindPending());
+  EXPECT_TRUE(inside.LocalServiceLookupOutstanding());
   h.MustCall(L"Close");
-  EXPECT_EQ(ctrl->m_hGetLocalServ, nullptr);
+  EXPECT_FALSE(inside.LocalServiceLookupOutstanding());
 }
 
 TEST(OpenClose, SecondOpenIsRefusedAndKeepsTheFirstEndpoint) {
@@ -83,8 +85,8 @@ TEST(OpenClose, SecondOpenIsRefusedAndKeepsTheFirstEndpoint) {
   const LONG socket = h.MustGet(L"Socket").i4();
   auto r = h.Call(L"Open", {L"0"});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A74D3));
-  EXPECT_EQ(r.description, L"すでにOPENしています。");
+  EXPECT_EQ(r.scode, host::kScodeAlreadyOpen);
+  EXPECT_EQ(r.description, host::kAlreadyOpenMessage);
   EXPECT_EQ(h.MustGet(L"Socket").i4(), socket);
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
 }
@@ -97,7 +99,7 @@ TEST(OpenClose, FailedBindIsThrownAndAnotherOpenMayFollow) {
     ws->WSAGetLastError = AddressInUse;
     auto r = h.Call(L"Open", {L"0"});
     EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAEADDRINUSE));
+    EXPECT_EQ(r.scode, host::WinsockScode(WSAEADDRINUSE));
     EXPECT_EQ(r.description, kWinsockMessage);
   }
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
@@ -113,7 +115,7 @@ TEST(OpenClose, PortInUseFailsTheOpen) {
   Host h;
   auto r = h.Call(L"Open", {std::to_wstring(holder.port())});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAEADDRINUSE));
+  EXPECT_EQ(r.scode, host::WinsockScode(WSAEADDRINUSE));
   EXPECT_EQ(r.description, kWinsockMessage);
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAEADDRINUSE);
@@ -125,32 +127,31 @@ TEST(OpenClose, CloseTwiceRaisesOneClosed) {
   h.MustCall(L"Open", {L"0"});
   h.MustCall(L"Close");
   h.MustCall(L"Close");
-  h.PumpFor(30);
-  EXPECT_EQ(h.sink().Count(udp::kEventClosed), 1);
+  ASSERT_TRUE(host::PumpUntilIdle());
+  EXPECT_EQ(h.sink().Count(host::kClosed), 1);
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
 }
 
 TEST(OpenClose, ClosedHandlerMayOpenAgain) {
   Host h;
   h.sink().handler = [&](const host::Event& e, DISPPARAMS*) {
-    if (e.id == udp::kEventClosed && h.sink().Count(udp::kEventClosed) == 1)
-      h.MustCall(L"Open", {L"0"});
+    if (e.id == host::kClosed && h.sink().Count(host::kClosed) == 1) h.MustCall(L"Open", {L"0"});
   };
   h.MustCall(L"Open", {L"0"});
   h.MustCall(L"Close");
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
   EXPECT_NE(h.MustGet(L"Socket").i4(), -1);
   // Each endpoint raises Ready once.
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventReady, 1));
-  h.PumpFor(50);
-  EXPECT_EQ(h.sink().Count(udp::kEventReady), 1);
+  ASSERT_TRUE(h.WaitForEvents(host::kReady, 1));
+  ASSERT_TRUE(host::PumpUntilIdle());
+  EXPECT_EQ(h.sink().Count(host::kReady), 1);
 }
 
 TEST(OpenClose, NotificationsWhileClosedChangeNothing) {
   Host h;
   ::PostMessageW(h.Window(), udp::kMsgSocketNotify, 0, FD_READ);
   ::PostMessageW(h.Window(), udp::kMsgSocketNotify, 0, WSAMAKESELECTREPLY(FD_WRITE, WSAENETDOWN));
-  h.PumpFor(30);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_TRUE(h.sink().events.empty());
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
@@ -161,7 +162,7 @@ TEST(OpenClose, NotificationsWhileClosedChangeNothing) {
 unsigned long g_boundAddress = 0;
 int PASCAL BindOnlyLocalAddresses(SOCKET s, const sockaddr* address, int length) {
   g_boundAddress = reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr;
-  if (g_boundAddress != INADDR_ANY && g_boundAddress != ::inet_addr("127.0.0.1")) {
+  if (g_boundAddress != INADDR_ANY && g_boundAddress != ::inet_addr(host::kLoopback)) {
     ::WSASetLastError(WSAEADDRNOTAVAIL);
     return SOCKET_ERROR;
   }
@@ -181,15 +182,15 @@ TEST(OpenClose, LocalAddressOfAnotherHostFailsTheBind) {
     auto r = h.Call(L"Open", {L"0"});
     EXPECT_EQ(g_boundAddress, c.bound);
     ASSERT_EQ(r.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAEADDRNOTAVAIL));
+    EXPECT_EQ(r.scode, host::WinsockScode(WSAEADDRNOTAVAIL));
     EXPECT_EQ(r.description, kWinsockMessage);
     EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAEADDRNOTAVAIL);
     EXPECT_EQ(h.MustGet(L"State").i2(), 9);
     EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
     // Another Open may follow at once.
-    h.MustPut(L"LocalAddress", L"127.0.0.1");
+    h.MustPut(L"LocalAddress", host::kLoopbackText);
     h.MustCall(L"Open", {L"0"});
     EXPECT_EQ(h.MustGet(L"State").i2(), 1);
-    EXPECT_EQ(g_boundAddress, ::inet_addr("127.0.0.1"));
+    EXPECT_EQ(g_boundAddress, ::inet_addr(host::kLoopback));
   }
 }

@@ -11,10 +11,8 @@
 using host::Host;
 using host::Var;
 
-namespace {
-constexpr DISPID kReady = 4;
-constexpr DISPID kSent = 5;
-}  // namespace
+using host::kReady;
+using host::kSent;
 
 TEST(Broadcast, WriteMarksModifiedAndReachesTheSocketOnlyWithTheNextDatagram) {
   Host h;
@@ -33,19 +31,19 @@ TEST(Broadcast, WriteMarksModifiedAndReachesTheSocketOnlyWithTheNextDatagram) {
   for (const auto& step : steps) {
     SCOPED_TRACE(std::to_string(sent));
     const int onSocket = host::SystemSocketOption(socket, SO_BROADCAST) != 0;
-    host::SaveAndClearModified(h);
+    ASSERT_TRUE(h.SaveAndClearModified());
     spy.Clear();
 
     // Every write runs the change notification, also one that keeps the value.
     h.MustPut(L"Broadcast", Var(step.value));
-    EXPECT_TRUE(host::IsModified(h));
+    EXPECT_TRUE(h.IsModified());
     EXPECT_EQ(h.MustGet(L"Broadcast").boolean(), step.value);
     EXPECT_TRUE(spy.sets().empty());
     EXPECT_EQ(host::SystemSocketOption(socket, SO_BROADCAST) != 0, onSocket);
 
     const std::vector<unsigned char> payload = {0x42, static_cast<unsigned char>(sent)};
     h.MustCall(L"SendTo",
-               {Var(L"127.0.0.1"), Var(std::to_wstring(peer.port())), Var::Bytes(payload)});
+               {Var(host::kLoopbackText), Var(std::to_wstring(peer.port())), Var::Bytes(payload)});
     ASSERT_TRUE(h.WaitForEvents(kSent, ++sent));
     ASSERT_EQ(spy.SetsOf(SO_BROADCAST), step.sets);
     if (step.sets) {
@@ -63,7 +61,7 @@ TEST(Broadcast, WriteWhileClosedIsKeptAcrossOpenAndClose) {
   Host h;
   host::SockoptSpy spy;
   h.MustPut(L"Broadcast", Var(true));
-  EXPECT_TRUE(host::IsModified(h));
+  EXPECT_TRUE(h.IsModified());
   h.MustCall(L"Open", {Var(L"0")});
   ASSERT_TRUE(h.WaitForEvents(kReady, 1));
   EXPECT_EQ(spy.SetsOf(SO_BROADCAST), 0);

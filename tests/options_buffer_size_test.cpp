@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/datagrams.h"
 #include "support/host.h"
 #include "support/options_seam.h"
 
@@ -11,9 +12,6 @@ using host::Host;
 using host::Var;
 
 namespace {
-
-constexpr DISPID kReady = 4;
-const std::wstring kWinsockText = L"Winsockでエラーが発生しました。";
 
 struct BufferOption {
   const wchar_t* name;
@@ -23,12 +21,8 @@ constexpr BufferOption kBuffers[] = {{L"Sndbuf", SO_SNDBUF}, {L"Rcvbuf", SO_RCVB
 
 const char* Label(const BufferOption& b) { return b.option == SO_SNDBUF ? "Sndbuf" : "Rcvbuf"; }
 
-void OpenAndWaitForReady(Host& h) {
-  h.MustCall(L"Open", {Var(L"0")});
-  ASSERT_TRUE(h.WaitForEvents(kReady, 1));
-}
-
-SOCKET SocketOf(Host& h) { return static_cast<SOCKET>(h.MustGet(L"Socket").i4()); }
+using host::OpenAndWaitReady;
+using host::SocketOf;
 
 }  // namespace
 
@@ -39,7 +33,7 @@ TEST(BufferSizes, NewControlReadsClosedDefaults) {
   EXPECT_FALSE(h.MustGet(L"Broadcast").boolean());
   EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
   EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
-  EXPECT_FALSE(host::IsModified(h));
+  EXPECT_FALSE(h.IsModified());
 }
 
 TEST(BufferSizes, ClosedControlStoresAnySizeAndMarksItselfModified) {
@@ -49,10 +43,10 @@ TEST(BufferSizes, ClosedControlStoresAnySizeAndMarksItselfModified) {
     host::SockoptSpy spy;
     for (LONG size : sizes) {
       SCOPED_TRACE(std::string(Label(b)) + " " + std::to_string(size));
-      host::SaveAndClearModified(h);
-      ASSERT_FALSE(host::IsModified(h));
+      ASSERT_TRUE(h.SaveAndClearModified());
+      ASSERT_FALSE(h.IsModified());
       EXPECT_EQ(h.Put(b.name, Var(static_cast<int>(size))).hr, S_OK);
-      EXPECT_TRUE(host::IsModified(h));
+      EXPECT_TRUE(h.IsModified());
       EXPECT_EQ(h.MustGet(b.name).i4(), size);
     }
     EXPECT_TRUE(spy.sets().empty());
@@ -67,7 +61,7 @@ TEST(BufferSizes, OpenControlReportsTheSystemSizeWhichTheStoredSizeDidNotChange)
     Host h;
     host::SockoptSpy spy;
     h.MustPut(b.name, Var(8192));
-    OpenAndWaitForReady(h);
+    OpenAndWaitReady(h);
     const int systemSize = host::SystemSocketOption(SocketOf(h), b.option);
     ASSERT_GT(systemSize, 0);
     EXPECT_EQ(systemSize, host::DefaultSocketOption(b.option));
@@ -84,9 +78,9 @@ TEST(BufferSizes, PositiveWriteWhileOpenReachesTheSocket) {
   for (const auto& b : kBuffers) {
     SCOPED_TRACE(Label(b));
     Host h;
-    OpenAndWaitForReady(h);
+    OpenAndWaitReady(h);
     const LONG before = h.MustGet(b.name).i4();
-    host::SaveAndClearModified(h);
+    ASSERT_TRUE(h.SaveAndClearModified());
     host::SockoptSpy spy;
 
     EXPECT_EQ(h.Put(b.name, Var(4096)).hr, S_OK);
@@ -95,7 +89,7 @@ TEST(BufferSizes, PositiveWriteWhileOpenReachesTheSocket) {
     const int systemSize = host::SystemSocketOption(SocketOf(h), b.option);
     EXPECT_NE(systemSize, before);
     EXPECT_EQ(h.MustGet(b.name).i4(), systemSize);
-    EXPECT_TRUE(host::IsModified(h));
+    EXPECT_TRUE(h.IsModified());
     EXPECT_EQ(h.MustGet(L"State").i2(), 1);
 
     h.MustCall(L"Close");
@@ -109,14 +103,14 @@ TEST(BufferSizes, ZeroOrNegativeWriteWhileOpenIsStoredButNotApplied) {
     for (LONG size : sizes) {
       SCOPED_TRACE(std::string(Label(b)) + " " + std::to_string(size));
       Host h;
-      OpenAndWaitForReady(h);
+      OpenAndWaitReady(h);
       const int systemSize = host::SystemSocketOption(SocketOf(h), b.option);
-      host::SaveAndClearModified(h);
+      ASSERT_TRUE(h.SaveAndClearModified());
       host::SockoptSpy spy;
 
       EXPECT_EQ(h.Put(b.name, Var(static_cast<int>(size))).hr, S_OK);
       EXPECT_EQ(spy.SetsOf(b.option), 0);
-      EXPECT_TRUE(host::IsModified(h));
+      EXPECT_TRUE(h.IsModified());
       EXPECT_EQ(h.MustGet(b.name).i4(), systemSize);
       EXPECT_EQ(host::SystemSocketOption(SocketOf(h), b.option), systemSize);
       EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
@@ -131,25 +125,25 @@ TEST(BufferSizes, SizeTheSystemRefusesFailsTheWriteAndStaysStored) {
   for (const auto& b : kBuffers) {
     SCOPED_TRACE(Label(b));
     Host h;
-    OpenAndWaitForReady(h);
+    OpenAndWaitReady(h);
     const SOCKET socket = SocketOf(h);
     const int systemSize = host::SystemSocketOption(socket, b.option);
-    host::SaveAndClearModified(h);
+    ASSERT_TRUE(h.SaveAndClearModified());
     h.sink().Clear();
     host::SockoptSpy spy;
     spy.RefuseBufferWrites(WSAENOBUFS);
 
     auto r = h.Put(b.name, Var(8192));
     ASSERT_EQ(r.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAENOBUFS));
-    EXPECT_EQ(r.description, kWinsockText);
+    EXPECT_EQ(r.scode, host::WinsockScode(WSAENOBUFS));
+    EXPECT_EQ(r.description, host::kWinsockMessage);
     EXPECT_EQ(spy.SetsOf(b.option), 1);
     EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENOBUFS);
     EXPECT_EQ(h.MustGet(L"State").i2(), 1);
     EXPECT_EQ(SocketOf(h), socket);
-    EXPECT_FALSE(host::IsModified(h));
+    EXPECT_FALSE(h.IsModified());
     EXPECT_EQ(h.MustGet(b.name).i4(), systemSize);
-    h.PumpFor(50);
+    ASSERT_TRUE(host::PumpUntilIdle());
     EXPECT_TRUE(h.sink().events.empty());
 
     // A refusal is the socket's: while closed the same size is simply stored.
@@ -165,7 +159,7 @@ TEST(BufferSizes, SizeTheSystemCannotReportFailsTheRead) {
     SCOPED_TRACE(Label(b));
     Host h;
     h.MustPut(b.name, Var(2048));
-    OpenAndWaitForReady(h);
+    OpenAndWaitReady(h);
     const SOCKET socket = SocketOf(h);
     h.sink().Clear();
     host::SockoptSpy spy;
@@ -173,12 +167,12 @@ TEST(BufferSizes, SizeTheSystemCannotReportFailsTheRead) {
 
     auto r = h.Get(b.name);
     ASSERT_EQ(r.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSAENETDOWN));
-    EXPECT_EQ(r.description, kWinsockText);
+    EXPECT_EQ(r.scode, host::WinsockScode(WSAENETDOWN));
+    EXPECT_EQ(r.description, host::kWinsockMessage);
     EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENETDOWN);
     EXPECT_EQ(h.MustGet(L"State").i2(), 1);
     EXPECT_EQ(SocketOf(h), socket);
-    h.PumpFor(50);
+    ASSERT_TRUE(host::PumpUntilIdle());
     EXPECT_TRUE(h.sink().events.empty());
 
     // Closed, the stored size answers without asking the system.

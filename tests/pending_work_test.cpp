@@ -13,8 +13,6 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-std::wstring PortText(u_short port) { return std::to_wstring(port); }
-
 }  // namespace
 
 // A SendTo that fails leaves no look-up of its own behind to redirect the next datagram. It
@@ -40,8 +38,8 @@ TEST_P(FailedSendTo, NeverRedirectsALaterDatagram) {
   fake.startsBeforeFailure = 1;
   const auto failed = h.Call(L"SendTo", {Var(c.remoteIp), Var(c.remotePort),
                                          c.secondStartFails ? Var::Bytes({1}) : Var(5)});
-  EXPECT_EQ(failed.scode, c.secondStartFails ? static_cast<SCODE>(0x800A0000 + WSAENOBUFS)
-                                             : host::kScodeBadArgument);
+  EXPECT_EQ(failed.scode,
+            c.secondStartFails ? host::WinsockScode(WSAENOBUFS) : host::kScodeBadArgument);
   // Its look-ups complete late (as Wine lets cancelled ones), while the next datagram waits.
   for (size_t i = 0; i < fake.requests.size(); ++i) {
     if (fake.requests[i].message == WM_USER + 2)
@@ -49,18 +47,19 @@ TEST_P(FailedSendTo, NeverRedirectsALaterDatagram) {
     else
       fake.CompleteService(i, 7);
   }
-  h.MustCall(L"SendTo", {Var(L"127.0.0.1"), Var(PortText(peer.port())), Var::Bytes({2})});
+  h.MustCall(L"SendTo",
+             {Var(host::kLoopbackText), Var(host::PortText(peer.port())), Var::Bytes({2})});
   ASSERT_TRUE(h.WaitForEvents(host::kSent, 1));
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   ASSERT_EQ(recorder.sent.size(), 1u);
-  EXPECT_EQ(recorder.sent[0].address, "127.0.0.1");
+  EXPECT_EQ(recorder.sent[0].address, host::kLoopback);
   EXPECT_EQ(recorder.sent[0].port, peer.port());
   EXPECT_EQ(h.MustGet(L"State").i2(), 9) << "a late host result would have made it 5";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, FailedSendTo,
-    testing::Values(FailedSendCase{"DataAfterAServiceLookUp", L"127.0.0.1", L"echo", false},
+    testing::Values(FailedSendCase{"DataAfterAServiceLookUp", host::kLoopbackText, L"echo", false},
                     FailedSendCase{"DataAfterAHostLookUp", L"host-a", L"5000", false},
                     FailedSendCase{"HostLookUpCannotStart", L"host-a", L"echo", true}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -73,13 +72,12 @@ TEST_P(BindNeverComes, TheHeldDatagramGoesOutAnyway) {
   host::FakeLookups fake;
   host::PeerSocket peer, taken;
   Host h;
-  h.sink().handler = [](const host::Event& e, DISPPARAMS* p) {
-    if (e.id == host::kWsError) host::SetCancelClose(p);
-  };
+  h.CancelCloseOnWsError();
   h.MustCall(L"Open", {Var(L"some-service")});
   ASSERT_TRUE(h.WaitForEvents(host::kReady, 1));
-  h.MustCall(L"SendTo", {Var(L"127.0.0.1"), Var(PortText(peer.port())), Var::Bytes({3})});
-  h.PumpFor(50);
+  h.MustCall(L"SendTo",
+             {Var(host::kLoopbackText), Var(host::PortText(peer.port())), Var::Bytes({3})});
+  ASSERT_TRUE(host::PumpUntilIdle());
   ASSERT_EQ(h.sink().Count(host::kSent), 0) << "held while the bind is owed";
   if (GetParam())
     fake.Fail(0, WSANO_DATA);
@@ -102,9 +100,7 @@ TEST(FrozenEvents, AreAllRaisedAfterTheLastThaw) {
   host::FakeLookups fake;
   host::PeerSocket peer;
   Host h;
-  h.sink().handler = [](const host::Event& e, DISPPARAMS* p) {
-    if (e.id == host::kWsError) host::SetCancelClose(p);
-  };
+  h.CancelCloseOnWsError();
   fw::com_ptr<IOleControl> control;
   ASSERT_EQ(h.dispatch()->QueryInterface(IID_IOleControl, control.put_void()), S_OK);
   control->FreezeEvents(TRUE);
@@ -113,22 +109,22 @@ TEST(FrozenEvents, AreAllRaisedAfterTheLastThaw) {
   ASSERT_TRUE(peer.SendTo(host::BoundPort(h), {9}));
   h.MustCall(L"SendTo", {Var(L"host-a"), Var(L"5000"), Var::Bytes({1})});
   fake.Fail(0, WSAHOST_NOT_FOUND);
+  // Frozen, nothing shows when the notifications have come: a while in which they do.
   h.PumpFor(300);
   control->FreezeEvents(FALSE);
-  h.PumpFor(100);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_TRUE(h.sink().events.empty()) << "still frozen once";
 
   control->FreezeEvents(FALSE);
   ASSERT_TRUE(h.WaitForEvents(host::kReceived, 1));
-  EXPECT_EQ(h.sink().Order(),
-            (std::vector<DISPID>{host::kWsError, host::kReady, host::kReceived}));
+  EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{host::kWsError, host::kReady, host::kReceived}));
   EXPECT_EQ(host::ReceivedData(h.sink()), (std::vector<Bytes>{{9}}));
   EXPECT_NE(h.MustGet(L"Socket").i4(), -1) << "the handler cancelled the close";
 
   h.sink().Clear();
   control->FreezeEvents(TRUE);
   h.MustCall(L"Close");
-  h.PumpFor(100);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_TRUE(h.sink().events.empty());
   control->FreezeEvents(FALSE);
   ASSERT_TRUE(h.WaitForEvents(host::kClosed, 1));
@@ -141,7 +137,8 @@ TEST(Resite, KeepsTheWritesPostedToTheOldWindow) {
   host::PeerSocket peer;
   Host h;
   h.MustCall(L"Open", {Var(L"0")});
-  h.MustCall(L"SendTo", {Var(L"127.0.0.1"), Var(PortText(peer.port())), Var::Bytes({6})});
+  h.MustCall(L"SendTo",
+             {Var(host::kLoopbackText), Var(host::PortText(peer.port())), Var::Bytes({6})});
   fw::com_ptr<IOleObject> ole;
   ASSERT_EQ(h.unknown()->QueryInterface(IID_IOleObject, ole.put_void()), S_OK);
   const HWND before = h.Window();

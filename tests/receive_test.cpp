@@ -33,7 +33,7 @@ TEST(Receive, ReadyThenReceivedWithBytesAddressAndPort) {
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kReceived}));
   const Event& e = h.sink().events[1];
   ASSERT_EQ(e.args.size(), 3u);
-  EXPECT_EQ(e.args[0].text(), L"127.0.0.1");
+  EXPECT_EQ(e.args[0].text(), host::kLoopbackText);
   EXPECT_EQ(e.args[1].text(), SignedPortText(peer.port()));
   EXPECT_EQ(e.args[2].bytes(), (std::vector<unsigned char>{0x01, 0x00, 0xFF, 0x7F}));
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
@@ -53,7 +53,7 @@ TEST(Receive, PortTextIsSignedSixteenBit) {
     if (!peer.bound()) continue;  // taken on this machine: the other cases still count
     ASSERT_TRUE(peer.SendTo(port, {0x42}));
     ASSERT_TRUE(h.WaitForEvents(kReceived, ++expected));
-    EXPECT_EQ(EventsOf(h.sink(), kReceived).back().args[1].text(), c.text) << c.port;
+    EXPECT_EQ(h.sink().Of(kReceived).back().args[1].text(), c.text) << c.port;
   }
   if (expected == 0) GTEST_SKIP() << "none of the chosen peer ports could be bound";
 }
@@ -78,7 +78,7 @@ TEST(Receive, LongerDatagramFailsWithMsgSizeAndCloses) {
   ASSERT_TRUE(peer.SendTo(port, Pattern(static_cast<size_t>(ExpectedMaxDatagram()) + 1)));
   ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
 
-  const auto errors = EventsOf(h.sink(), kWsError);
+  const auto errors = h.sink().Of(kWsError);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].args[0].i4(), WSAEMSGSIZE);
   EXPECT_EQ(errors[0].args[1].text(), kWinsockMessage);
@@ -92,9 +92,7 @@ TEST(Receive, LongerDatagramFailsWithMsgSizeAndCloses) {
 
 TEST(Receive, LongerDatagramWithCancelCloseKeepsReceiving) {
   Host h;
-  h.sink().handler = [](const Event& e, DISPPARAMS* p) {
-    if (e.id == kWsError) SetCancelClose(p);
-  };
+  h.CancelCloseOnWsError();
   const u_short port = OpenAndWaitReady(h);
   PeerSocket peer;
   ASSERT_TRUE(peer.SendTo(port, Pattern(static_cast<size_t>(ExpectedMaxDatagram()) + 40)));
@@ -115,7 +113,7 @@ TEST(Receive, EmptyDatagramRaisesNothing) {
   ASSERT_TRUE(peer.SendTo(port, {}));
   ASSERT_TRUE(peer.SendTo(port, {0x55}));
   ASSERT_TRUE(h.WaitForEvents(kReceived, 1));
-  h.PumpFor(100);
+  ASSERT_TRUE(host::PumpUntilIdle());
   const auto got = ReceivedData(h.sink());
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0], (std::vector<unsigned char>{0x55}));
@@ -127,7 +125,7 @@ TEST(Receive, ReadNotificationWithNothingWaitingRecordsWouldBlock) {
   Host h;
   const u_short port = OpenAndWaitReady(h);
   PostSocketNotify(h, FD_READ);
-  h.PumpFor(100);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady}));
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAEWOULDBLOCK);
@@ -149,7 +147,7 @@ TEST(Receive, OtherReadErrorIsReportedAndCloses) {
     ASSERT_TRUE(peer.SendTo(port, {1, 2}));
     ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
   }
-  const auto errors = EventsOf(h.sink(), kWsError);
+  const auto errors = h.sink().Of(kWsError);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].args[0].i4(), WSAENETDOWN);
   EXPECT_EQ(errors[0].args[2].text(), L"udp_recv() in HandleRead()");
@@ -168,7 +166,7 @@ TEST(Receive, HandlerThatClosesReturnsSafely) {
   ASSERT_TRUE(peer.SendTo(port, {1}));
   ASSERT_TRUE(peer.SendTo(port, {2}));
   ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
-  h.PumpFor(100);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kReceived, kClosed}));
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
   EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
@@ -207,6 +205,7 @@ TEST(Receive, HandlerThatPumpsGetsTheNextDatagramAfterItReturns) {
       // A host showing a modal box: its loop dispatches the control's messages meanwhile.
       peer.SendTo(port, {2});
       peer.SendTo(port, {3});
+      // The sockets layer posts their notifications when they arrive: a while in which they do.
       h.PumpFor(300);
       receivedDuringFirst = h.sink().Count(kReceived);
     }
@@ -225,7 +224,7 @@ TEST(Receive, NothingArrivesWhileClosed) {
   h.MustCall(L"Close");
   PeerSocket peer;
   peer.SendTo(port, {1});
-  h.PumpFor(100);
+  h.PumpFor(100);  // a while in which a notification would come
   EXPECT_EQ(h.sink().Count(kReceived), 0);
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kClosed}));
 }

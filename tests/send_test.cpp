@@ -3,73 +3,10 @@
 
 #include "support/datagrams.h"
 #include "support/host.h"
+#include "support/lookups.h"
 #include "support/options_seam.h"
 
 using namespace host;
-
-namespace {
-
-const wchar_t kLoopback[] = L"127.0.0.1";
-
-std::wstring PortText(u_short port) { return std::to_wstring(port); }
-
-// What the patched sockets layer saw: one record per sendto or SO_BROADCAST setsockopt.
-struct SeenCall {
-  bool send;                // sendto (else setsockopt SO_BROADCAST)
-  sockaddr_in to;           // sendto
-  std::vector<char> bytes;  // sendto
-  int broadcast;            // setsockopt
-};
-std::vector<SeenCall> g_seen;
-int g_sendError = 0;     // the error the patched sendto fails with (0: it records only)
-int g_sendFailures = 0;  // how many sends fail before they pass through again
-int g_setsockoptError = 0;
-const udp::WinsockApi* g_real = nullptr;
-
-int PASCAL RecordingSendTo(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
-                           int toLength) {
-  SeenCall call{true, *reinterpret_cast<const sockaddr_in*>(to),
-                std::vector<char>(data, data + length), 0};
-  g_seen.push_back(call);
-  if (g_sendFailures > 0) {
-    --g_sendFailures;
-    ::WSASetLastError(g_sendError);
-    return SOCKET_ERROR;
-  }
-  // Never let a datagram leave for anything but loopback.
-  if (call.to.sin_addr.s_addr != ::inet_addr("127.0.0.1")) return length;
-  return g_real->sendto(s, data, length, flags, to, toLength);
-}
-
-int PASCAL RecordingSetsockopt(SOCKET s, int level, int option, const char* value, int length) {
-  if (level == SOL_SOCKET && option == SO_BROADCAST) {
-    g_seen.push_back({false, {}, {}, *reinterpret_cast<const int*>(value)});
-    if (g_setsockoptError) {
-      ::WSASetLastError(g_setsockoptError);
-      return SOCKET_ERROR;
-    }
-  }
-  return g_real->setsockopt(s, level, option, value, length);
-}
-
-// Records the sockets calls of sending for its lifetime.
-class SendRecorder {
- public:
-  SendRecorder() {
-    g_seen.clear();
-    g_sendError = g_sendFailures = g_setsockoptError = 0;
-    g_real = &patch_.original();
-    patch_.api().sendto = RecordingSendTo;
-    patch_.api().setsockopt = RecordingSetsockopt;
-  }
-  ~SendRecorder() { g_seen.clear(); }
-
- private:
-  WinsockPatch patch_;
-};
-
-
-}  // namespace
 
 TEST(Send, DatagramReachesThePeerAndSentFollows) {
   Host h;
@@ -80,7 +17,7 @@ TEST(Send, DatagramReachesThePeerAndSentFollows) {
     if (e.id == kSent) sendableInSent = h.MustGet(L"Sendable").boolean();
   };
   EXPECT_TRUE(h.MustGet(L"Sendable").boolean());
-  h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({1, 2, 3, 0, 255})});
+  h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({1, 2, 3, 0, 255})});
   EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
   EXPECT_EQ(h.sink().Count(kSent), 0);  // nothing leaves inside the call
 
@@ -91,7 +28,7 @@ TEST(Send, DatagramReachesThePeerAndSentFollows) {
   EXPECT_EQ(got, (std::vector<unsigned char>{1, 2, 3, 0, 255}));
   EXPECT_EQ(from, port);
   EXPECT_TRUE(sendableInSent);
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kSent}));
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
 }
@@ -103,10 +40,10 @@ TEST(Send, SentHandlerSendsTheNextDatagram) {
   h.sink().handler = [&](const Event& e, DISPPARAMS*) {
     const int sent = h.sink().Count(kSent);
     if (e.id == kSent && sent < 5)
-      h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()),
+      h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()),
                              Var::Bytes({static_cast<unsigned char>(sent)})});
   };
-  h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({0})});
+  h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({0})});
   ASSERT_TRUE(h.WaitForEvents(kSent, 5));
   for (unsigned char i = 0; i < 5; ++i) {
     std::vector<unsigned char> got;
@@ -119,7 +56,7 @@ TEST(Send, SendToRightAfterOpenFollowsReady) {
   Host h;
   PeerSocket peer;
   h.MustCall(L"Open", {L"0"});
-  h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({7})});
+  h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({7})});
   ASSERT_TRUE(h.WaitForEvents(kSent, 1));
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kSent}));
   std::vector<unsigned char> got;
@@ -129,27 +66,27 @@ TEST(Send, SendToRightAfterOpenFollowsReady) {
 
 TEST(Send, RefusedCallsLeaveStateAlone) {
   Host h;
-  auto r = h.Call(L"SendTo", {kLoopback, L"5000", Var::Bytes({1})});
+  auto r = h.Call(L"SendTo", {kLoopbackText, L"5000", Var::Bytes({1})});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
   EXPECT_EQ(r.scode, kScodeNotOpen);
-  EXPECT_EQ(r.description, L"OPENしていません。");
+  EXPECT_EQ(r.description, host::kNotOpenMessage);
   EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
 
   OpenAndWaitReady(h);
   PeerSocket peer;
   for (auto args : {std::vector<Var>{L"", PortText(peer.port()), Var::Bytes({1})},
-                    std::vector<Var>{kLoopback, L"", Var::Bytes({1})},
+                    std::vector<Var>{kLoopbackText, L"", Var::Bytes({1})},
                     std::vector<Var>{Var::NullBstr(), PortText(peer.port()), Var::Bytes({1})}}) {
     r = h.Call(L"SendTo", args);
     EXPECT_EQ(r.scode, kScodeBadArgument);
-    EXPECT_EQ(r.description, L"引数の値が不正です。");
+    EXPECT_EQ(r.description, host::kBadArgumentMessage);
   }
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
 
-  h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({1})});
-  r = h.Call(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({2})});
+  h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({1})});
+  r = h.Call(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({2})});
   EXPECT_EQ(r.scode, kScodeNotWritable);
-  EXPECT_EQ(r.description, L"書き込み不可能な状態です。");
+  EXPECT_EQ(r.description, host::kNotWritableMessage);
   EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
@@ -166,13 +103,13 @@ TEST(Send, MissingDataIsAnInvalidArgument) {
   Host h;
   OpenAndWaitReady(h);
   PeerSocket peer;
-  auto r = h.Call(L"SendTo", {kLoopback, PortText(peer.port())});
+  auto r = h.Call(L"SendTo", {kLoopbackText, PortText(peer.port())});
   EXPECT_EQ(r.scode, kScodeBadArgument);
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
   EXPECT_TRUE(h.MustGet(L"Sendable").boolean());
-  r = h.Call(L"SendTo", {kLoopback, PortText(peer.port()), Var::Missing()});
+  r = h.Call(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Missing()});
   EXPECT_EQ(r.scode, kScodeBadArgument);
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Count(kSent), 0);
 }
 
@@ -181,11 +118,11 @@ TEST(Send, EmptyDataSendsNothingButRaisesSent) {
   OpenAndWaitReady(h);
   PeerSocket peer;
   SendRecorder recorder;
-  h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({})});
+  h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({})});
   ASSERT_TRUE(h.WaitForEvents(kSent, 1));
-  h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var(L"")});
+  h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var(L"")});
   ASSERT_TRUE(h.WaitForEvents(kSent, 2));
-  for (auto& c : g_seen) EXPECT_FALSE(c.send);
+  for (auto& c : recorder.calls) EXPECT_FALSE(c.send);
   std::vector<unsigned char> got;
   EXPECT_FALSE(peer.Receive(got, nullptr, 100));
 }
@@ -199,7 +136,7 @@ TEST(Send, PortTextsInEitherForm) {
                                 std::to_wstring(static_cast<short>(p)), std::to_wstring(p + 65536)};
   unsigned char marker = 0;
   for (auto& form : forms) {
-    h.MustCall(L"SendTo", {kLoopback, form, Var::Bytes({++marker})});
+    h.MustCall(L"SendTo", {kLoopbackText, form, Var::Bytes({++marker})});
     ASSERT_TRUE(h.WaitForEvents(kSent, marker));
     std::vector<unsigned char> got;
     ASSERT_TRUE(peer.Receive(got)) << std::string(form.begin(), form.end());
@@ -215,24 +152,24 @@ TEST(Send, BroadcastTextsSetTheOptionForLaterSendsToo) {
   const SOCKET socket = static_cast<SOCKET>(h.MustGet(L"Socket").i4());
   for (const wchar_t* text : {L"255.255.255.255", L"-1"}) {
     h.MustPut(L"Broadcast", false);
-    g_seen.clear();
+    recorder.calls.clear();
     h.MustCall(L"SendTo", {text, L"9", Var::Bytes({1})});
     EXPECT_TRUE(h.MustGet(L"Broadcast").boolean());
     ASSERT_TRUE(h.WaitForEvents(kSent, h.sink().Count(kSent) + 1));
     // The option is on before the datagram leaves; it is set only when the socket lacks it.
-    ASSERT_FALSE(g_seen.empty());
-    for (size_t i = 0; i + 1 < g_seen.size(); ++i) EXPECT_EQ(g_seen[i].broadcast, 1);
-    EXPECT_TRUE(g_seen.back().send);
-    EXPECT_EQ(g_seen.back().to.sin_addr.s_addr, INADDR_BROADCAST);
-    EXPECT_EQ(::ntohs(g_seen.back().to.sin_port), 9);
+    ASSERT_FALSE(recorder.calls.empty());
+    for (size_t i = 0; i + 1 < recorder.calls.size(); ++i) EXPECT_EQ(recorder.calls[i].broadcast, 1);
+    EXPECT_TRUE(recorder.calls.back().send);
+    EXPECT_EQ(recorder.calls.back().to.sin_addr.s_addr, INADDR_BROADCAST);
+    EXPECT_EQ(::ntohs(recorder.calls.back().to.sin_port), 9);
     EXPECT_NE(host::SystemSocketOption(socket, SO_BROADCAST), 0);
   }
   // A single host afterwards: the option stays on.
-  g_seen.clear();
-  h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({2})});
+  recorder.calls.clear();
+  h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({2})});
   ASSERT_TRUE(h.WaitForEvents(kSent, 3));
-  ASSERT_FALSE(g_seen.empty());
-  for (const auto& call : g_seen) EXPECT_TRUE(call.send || call.broadcast == 1);
+  ASSERT_FALSE(recorder.calls.empty());
+  for (const auto& call : recorder.calls) EXPECT_TRUE(call.send || call.broadcast == 1);
   EXPECT_NE(host::SystemSocketOption(socket, SO_BROADCAST), 0);
   EXPECT_TRUE(h.MustGet(L"Broadcast").boolean());
   std::vector<unsigned char> got;
@@ -245,11 +182,12 @@ TEST(Send, WouldBlockKeepsTheDatagramForTheNextWriteNotification) {
   OpenAndWaitReady(h);
   PeerSocket peer;
   SendRecorder recorder;
-  g_sendError = WSAEWOULDBLOCK;
-  g_sendFailures = 1;
-  h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({4, 2})});
-  ASSERT_TRUE(h.PumpUntil([] { return !g_seen.empty() && g_seen.back().send; }, 2000));
-  h.PumpFor(50);
+  recorder.sendError = WSAEWOULDBLOCK;
+  recorder.sendFailures = 1;
+  h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({4, 2})});
+  ASSERT_TRUE(
+      h.PumpUntil([&] { return !recorder.calls.empty() && recorder.calls.back().send; }, 2000));
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady}));
   EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
@@ -259,7 +197,7 @@ TEST(Send, WouldBlockKeepsTheDatagramForTheNextWriteNotification) {
   PostSocketNotify(h, FD_WRITE);
   ASSERT_TRUE(h.WaitForEvents(kSent, 1));
   PostSocketNotify(h, FD_WRITE);
-  h.PumpFor(50);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Count(kSent), 1);
   std::vector<unsigned char> got;
   ASSERT_TRUE(peer.Receive(got));
@@ -270,18 +208,16 @@ TEST(Send, SendErrorClosesUnlessCancelled) {
   for (bool cancel : {false, true}) {
     SCOPED_TRACE(cancel ? "CancelClose set" : "CancelClose left false");
     Host h;
-    h.sink().handler = [&](const Event& e, DISPPARAMS* p) {
-      if (e.id == kWsError && cancel) SetCancelClose(p);
-    };
+    h.CancelCloseOnWsError(cancel);
     OpenAndWaitReady(h);
     PeerSocket peer;
     SendRecorder recorder;
-    g_sendError = WSAENETUNREACH;
-    g_sendFailures = 1;
-    h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({1})});
+    recorder.sendError = WSAENETUNREACH;
+    recorder.sendFailures = 1;
+    h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({1})});
     ASSERT_TRUE(h.WaitForEvents(kWsError, 1));
-    h.PumpFor(50);
-    const auto e = EventsOf(h.sink(), kWsError)[0];
+    ASSERT_TRUE(host::PumpUntilIdle());
+    const auto e = h.sink().Of(kWsError)[0];
     EXPECT_EQ(e.args[0].i4(), WSAENETUNREACH);
     EXPECT_EQ(e.args[1].text(), kWinsockMessage);
     EXPECT_EQ(e.args[2].text(), L"udp_send() in HandleWrite()");
@@ -291,7 +227,7 @@ TEST(Send, SendErrorClosesUnlessCancelled) {
       // The datagram stays pending until the endpoint is closed.
       EXPECT_EQ(h.MustGet(L"State").i2(), 9);
       EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
-      EXPECT_EQ(h.Call(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({2})}).scode,
+      EXPECT_EQ(h.Call(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({2})}).scode,
                 kScodeNotWritable);
       h.MustCall(L"Close");
       EXPECT_EQ(h.sink().Count(kSent), 0);
@@ -307,25 +243,25 @@ TEST(Send, BroadcastOptionFailureIsReported) {
   OpenAndWaitReady(h);
   PeerSocket peer;
   SendRecorder recorder;
-  g_setsockoptError = WSAENOPROTOOPT;
-  h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({1})});
+  recorder.setsockoptError = WSAENOPROTOOPT;
+  h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({1})});
   ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
-  const auto e = EventsOf(h.sink(), kWsError);
+  const auto e = h.sink().Of(kWsError);
   ASSERT_EQ(e.size(), 1u);
   EXPECT_EQ(e[0].args[0].i4(), WSAENOPROTOOPT);
   EXPECT_EQ(e[0].args[2].text(), L"setsocket()");
   EXPECT_EQ(h.sink().Count(kSent), 0);
-  for (auto& c : g_seen) EXPECT_FALSE(c.send);
+  for (auto& c : recorder.calls) EXPECT_FALSE(c.send);
 }
 
 TEST(Send, DatagramTooLargeForTheSocketsLayerFailsWithMsgSize) {
   Host h;
   OpenAndWaitReady(h);
   PeerSocket peer;
-  h.MustCall(L"SendTo",
-             {kLoopback, PortText(peer.port()), Var::Bytes(std::vector<unsigned char>(70000, 1))});
+  h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()),
+                         Var::Bytes(std::vector<unsigned char>(70000, 1))});
   ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
-  const auto e = EventsOf(h.sink(), kWsError);
+  const auto e = h.sink().Of(kWsError);
   ASSERT_EQ(e.size(), 1u);
   EXPECT_EQ(e[0].args[0].i4(), WSAEMSGSIZE);
   EXPECT_EQ(e[0].args[2].text(), L"udp_send() in HandleWrite()");
@@ -344,17 +280,17 @@ TEST(Send, SentHandlerThatClosesOrReopens) {
       h.MustCall(L"Close");
       if (reopen) {
         h.MustCall(L"Open", {L"0"});
-        h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({2})});
+        h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({2})});
       }
     };
-    h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({1})});
+    h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({1})});
     if (reopen) {
       ASSERT_TRUE(h.WaitForEvents(kSent, 2));
       EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kSent, kClosed, kReady, kSent}));
       EXPECT_EQ(h.MustGet(L"State").i2(), 1);
     } else {
       ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
-      h.PumpFor(50);
+      ASSERT_TRUE(host::PumpUntilIdle());
       EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kSent, kClosed}));
       EXPECT_EQ(h.MustGet(L"State").i2(), 0);
     }
@@ -372,9 +308,9 @@ TEST(Send, CloseDropsThePendingDatagramWithoutSent) {
   Host h;
   OpenAndWaitReady(h);
   PeerSocket peer;
-  h.MustCall(L"SendTo", {kLoopback, PortText(peer.port()), Var::Bytes({1})});
+  h.MustCall(L"SendTo", {kLoopbackText, PortText(peer.port()), Var::Bytes({1})});
   h.MustCall(L"Close");
-  h.PumpFor(100);
+  ASSERT_TRUE(host::PumpUntilIdle());
   EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kClosed}));
   std::vector<unsigned char> got;
   EXPECT_FALSE(peer.Receive(got, nullptr, 100));
@@ -391,16 +327,16 @@ TEST(Send, TwoControlsTalk) {
     reply.push_back(0xEE);
     b.MustCall(L"SendTo", {e.args[0].text(), e.args[1].text(), Var::Bytes(reply)});
   };
-  a.MustCall(L"SendTo", {kLoopback, PortText(portB), Var(L"AB")});
+  a.MustCall(L"SendTo", {kLoopbackText, PortText(portB), Var(L"AB")});
   ASSERT_TRUE(a.WaitForEvents(kReceived, 1));
   ASSERT_TRUE(b.WaitForEvents(kSent, 1));
 
-  const auto atB = EventsOf(b.sink(), kReceived);
+  const auto atB = b.sink().Of(kReceived);
   ASSERT_EQ(atB.size(), 1u);
-  EXPECT_EQ(atB[0].args[0].text(), L"127.0.0.1");
+  EXPECT_EQ(atB[0].args[0].text(), host::kLoopbackText);
   EXPECT_EQ(atB[0].args[1].text(), SignedPortText(portA));
   EXPECT_EQ(atB[0].args[2].bytes(), (std::vector<unsigned char>{0x41, 0, 0x42, 0}));
-  const auto atA = EventsOf(a.sink(), kReceived);
+  const auto atA = a.sink().Of(kReceived);
   ASSERT_EQ(atA.size(), 1u);
   EXPECT_EQ(atA[0].args[1].text(), SignedPortText(portB));
   EXPECT_EQ(atA[0].args[2].bytes(), (std::vector<unsigned char>{0x41, 0, 0x42, 0, 0xEE}));

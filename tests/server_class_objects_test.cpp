@@ -4,6 +4,7 @@
 #include <olectl.h>
 
 #include "support/container.h"
+#include "support/trace.h"
 #include "typelib/udp_guids.h"
 
 namespace {
@@ -18,7 +19,9 @@ class ClassObjects : public testing::Test {
     server_ = container::TheServer();
     ASSERT_NE(server_, nullptr) << "UDP_OCX must name the built DLL";
   }
-  fw::com_ptr<IClassFactory> Factory(REFCLSID clsid) {
+  fw::com_ptr<IClassFactory> Factory(REFCLSID clsid,
+                                     const host::Where& where = host::Where::current()) {
+    const host::CallerTrace trace(where);
     fw::com_ptr<IClassFactory> f;
     EXPECT_EQ(server_->GetClassObject(clsid, IID_IClassFactory, f.put_void()), S_OK);
     return f;
@@ -97,7 +100,7 @@ TEST_F(ClassObjects, CanUnloadWhileAnEventSinkIsConnectedOnlyAfterRelease) {
   {
     auto control = container::CreateFromServer(CLSID_Udp);
     ASSERT_EQ(control.query<IPersistStreamInit>(IID_IPersistStreamInit)->InitNew(), S_OK);
-    auto cookie = container::AdviseEvents(control.get(), &sink);
+    auto cookie = host::AdviseEvents(control.get(), &sink);
     EXPECT_EQ(server_->CanUnloadNow(), S_FALSE);
   }
   EXPECT_EQ(server_->CanUnloadNow(), S_OK);
@@ -140,7 +143,7 @@ TEST_F(ClassObjects, PropertyPageIsGeneralWithOnlyThePlaceholderText) {
   auto control = container::CreateFromServer(CLSID_Udp);
   ASSERT_EQ(control.query<IPersistStreamInit>(IID_IPersistStreamInit)->InitNew(), S_OK);
   auto dispatch = control.query<IDispatch>(IID_IDispatch);
-  container::MustPut(dispatch.get(), L"UserData1", host::Var(L"kept"));
+  host::MustPut(dispatch.get(), L"UserData1", host::Var(L"kept"));
   IUnknown* objects[] = {control.get()};
   ASSERT_EQ(page->SetObjects(1, objects), S_OK);
 
@@ -164,7 +167,7 @@ TEST_F(ClassObjects, PropertyPageIsGeneralWithOnlyThePlaceholderText) {
 
   EXPECT_EQ(page->IsPageDirty(), S_FALSE);
   EXPECT_EQ(page->Apply(), S_OK);
-  EXPECT_EQ(container::MustGet(dispatch.get(), L"UserData1").text(), L"kept");
+  EXPECT_EQ(host::MustGet(dispatch.get(), L"UserData1").text(), L"kept");
 
   EXPECT_EQ(page->Deactivate(), S_OK);
   EXPECT_FALSE(::IsWindow(dialog));

@@ -4,6 +4,7 @@
 #include <olectl.h>
 
 #include "support/container.h"
+#include "support/trace.h"
 #include "typelib/udp_guids.h"
 
 namespace {
@@ -175,7 +176,8 @@ bool KeyExistsInView(REGSAM view, const std::wstring& key) {
 // and go from both views with the last entry.
 TEST_F(Registration, InterfaceKeysGoFromBothViewsWithTheLastRegistration) {
   ASSERT_EQ(server_->RegisterServer(), S_OK);
-  const std::wstring other = kLibKey + L"\\1.0\\0\\" + (kPlatform == L"win64" ? L"win32" : L"win64");
+  const std::wstring other =
+      kLibKey + L"\\1.0\\0\\" + (kPlatform == L"win64" ? L"win32" : L"win64");
   HKEY k = nullptr;
   ASSERT_EQ(::RegCreateKeyW(HKEY_CLASSES_ROOT, other.c_str(), &k), ERROR_SUCCESS);
   ::RegSetValueW(k, nullptr, REG_SZ, server_->path.c_str(),
@@ -252,7 +254,9 @@ TEST_F(PerUserRegistration, UnknownCommandLineIsRefused) {
 }
 
 // A volatile key takes no lasting subkeys: registration cannot write below it.
-void MakeVolatileKey(HKEY root, const std::wstring& key) {
+void MakeVolatileKey(HKEY root, const std::wstring& key,
+                     const host::Where& where = host::Where::current()) {
+  const host::CallerTrace trace(where);
   HKEY k = nullptr;
   ASSERT_EQ(::RegCreateKeyExW(root, key.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
                               nullptr, &k, nullptr),

@@ -1,17 +1,16 @@
 // Windows Sockets start-up as the control sees it: the facts it keeps and the failures it reports.
 #include <gtest/gtest.h>
 
-#include "control/udp_ctrl.h"
 #include "support/host.h"
+#include "support/inside.h"
 #include "support/winsock_fault.h"
 
 using host::Host;
-using host::WinsockPatch;
+using host::Inside;
 using host::Var;
+using host::WinsockPatch;
 
 namespace {
-
-constexpr wchar_t kWinsockMessage[] = L"Winsockでエラーが発生しました。";
 
 // Start-up outcomes a sockets implementation might give.
 int g_startupError = 0;
@@ -43,12 +42,11 @@ int PASCAL NetworkDownError() { return WSAENETDOWN; }
 TEST(Startup, KeepsTheImplementationFacts) {
   Host h;
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
-  auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
-  EXPECT_EQ(ctrl->m_winsockVer, L"1.1");
-  EXPECT_EQ(ctrl->m_winsockMaxDatagram, L"65467");
-  EXPECT_EQ(ctrl->m_maxDatagram, 65467);
-  EXPECT_FALSE(ctrl->m_hostName.empty());
-  EXPECT_FALSE(ctrl->m_winsockDesc.empty());
+  EXPECT_EQ(h.MustGet(L"WinsockVer").text(), L"1.1");
+  EXPECT_EQ(h.MustGet(L"WinsockMaxDatagram").text(), L"65467");
+  EXPECT_EQ(Inside(h).ReceiveBufferSize(), 65467);
+  EXPECT_FALSE(h.MustGet(L"LocalHost").text().empty());
+  EXPECT_FALSE(h.MustGet(L"WinsockDesc").text().empty());
 }
 
 TEST(Startup, FailedStartupRecordsTheErrorAndLeavesTheControlClosed) {
@@ -56,14 +54,15 @@ TEST(Startup, FailedStartupRecordsTheErrorAndLeavesTheControlClosed) {
   g_startupError = WSASYSNOTREADY;
   ws->WSAStartup = FailingStartup;
   Host h(Host::Init::None);
-  auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
+  // Automation waits for the initialisation; the control's own members answer before it.
+  const Inside inside(h);
   // No sink could see the WsError; the automatic close then brought State back to 0.
-  EXPECT_EQ(ctrl->m_state, 0);
-  EXPECT_EQ(ctrl->m_lastError, WSASYSNOTREADY);
-  EXPECT_EQ(ctrl->m_wsaError, WSASYSNOTREADY);
-  EXPECT_TRUE(ctrl->m_winsockVer.empty());
-  EXPECT_TRUE(ctrl->m_winsockDesc.empty());
-  EXPECT_TRUE(ctrl->m_hostName.empty());
+  EXPECT_EQ(inside.State(), 0);
+  EXPECT_EQ(inside.LastError(), WSASYSNOTREADY);
+  EXPECT_EQ(inside.WsaError(), WSASYSNOTREADY);
+  EXPECT_TRUE(inside.control().GetWinsockVer().empty());
+  EXPECT_TRUE(inside.control().GetWinsockDesc().empty());
+  EXPECT_TRUE(inside.control().GetLocalHost().empty());
   // The reset that follows gives LastError its default.
   fw::com_ptr<IPersistStreamInit> persist;
   h.dispatch()->QueryInterface(IID_IPersistStreamInit, persist.put_void());
@@ -80,11 +79,11 @@ TEST(Startup, OtherVersionIsUndoneAndReported) {
   ws->WSACleanup = CountingCleanup;
   {
     Host h(Host::Init::None);
-    auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
+    const Inside inside(h);
     EXPECT_EQ(g_startups, 1);
     EXPECT_EQ(g_cleanups, 1);  // undone at once
-    EXPECT_TRUE(ctrl->m_winsockVer.empty());
-    EXPECT_EQ(ctrl->m_state, 0);
+    EXPECT_TRUE(inside.control().GetWinsockVer().empty());
+    EXPECT_EQ(inside.State(), 0);
   }
   // Destruction does not clean up a second time.
   EXPECT_EQ(g_cleanups, 1);
@@ -95,16 +94,18 @@ TEST(Startup, ReceiveBufferFollowsTheReportedMaximum) {
     unsigned short reported;
     LONG buffer;
     const wchar_t* text;
-  } cases[] = {{0, 65467, L"0"}, {100, 512, L"100"}, {511, 512, L"511"}, {512, 512, L"512"},
+  } cases[] = {{0, 65467, L"0"},
+               {100, 512, L"100"},
+               {511, 512, L"511"},
+               {512, 512, L"512"},
                {8192, 8192, L"8192"}};
   for (const auto& c : cases) {
     WinsockPatch ws;
     g_maxUdp = c.reported;
     ws->WSAStartup = LimitedStartup;
     Host h;
-    auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
-    EXPECT_EQ(ctrl->m_maxDatagram, c.buffer) << c.reported;
-    EXPECT_EQ(ctrl->m_winsockMaxDatagram, c.text) << c.reported;
+    EXPECT_EQ(Inside(h).ReceiveBufferSize(), c.buffer) << c.reported;
+    EXPECT_EQ(h.MustGet(L"WinsockMaxDatagram").text(), c.text) << c.reported;
   }
 }
 
@@ -114,14 +115,13 @@ TEST(Startup, HostNameFailureLeavesTheControlWorking) {
   ws->WSAGetLastError = NetworkDownError;
   Host h;
   ws->WSAGetLastError = udp::SystemWinsock().WSAGetLastError;
-  auto* ctrl = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
-  EXPECT_TRUE(ctrl->m_hostName.empty());
-  EXPECT_EQ(ctrl->m_wsaError, WSAENETDOWN);
-  EXPECT_EQ(ctrl->m_winsockVer, L"1.1");
+  EXPECT_TRUE(h.MustGet(L"LocalHost").text().empty());
+  EXPECT_EQ(Inside(h).WsaError(), WSAENETDOWN);
+  EXPECT_EQ(h.MustGet(L"WinsockVer").text(), L"1.1");
   // Everything that needs no host name still works.
   h.MustCall(L"Open", {L"0"});
   EXPECT_EQ(h.MustGet(L"State").i2(), 1);
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventReady, 1));
+  ASSERT_TRUE(host::WaitForReady(h));
   h.MustCall(L"Close");
 }
 
@@ -133,8 +133,8 @@ TEST(Startup, FailedStartupMakesOpenFailWithTheSocketError) {
   Host h;
   auto r = h.Call(L"Open", {L"0"});
   ASSERT_EQ(r.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(r.scode, static_cast<SCODE>(0x800A0000u + WSANOTINITIALISED));
-  EXPECT_EQ(r.description, kWinsockMessage);
+  EXPECT_EQ(r.scode, host::WinsockScode(WSANOTINITIALISED));
+  EXPECT_EQ(r.description, host::kWinsockMessage);
   EXPECT_EQ(h.MustGet(L"State").i2(), 9);
   EXPECT_EQ(h.MustGet(L"LastError").i4(), WSANOTINITIALISED);
 }

@@ -2,7 +2,7 @@
 // texts a host stores.
 #include <gtest/gtest.h>
 
-#include "control/udp_ctrl.h"
+#include "support/datagrams.h"
 #include "support/host.h"
 #include "support/property_bag.h"
 
@@ -25,8 +25,8 @@ TEST(Texts, TheSystemCodePageCannotHoldTheTestText) {
 
 TEST(Texts, StoredTextsComeBackUnchanged) {
   Host h;
-  for (const wchar_t* name : {L"UserData1", L"UserData2", L"UserData3", L"UserData4", L"UserData5",
-                              L"UserFlag"}) {
+  for (const wchar_t* name :
+       {L"UserData1", L"UserData2", L"UserData3", L"UserData4", L"UserData5", L"UserFlag"}) {
     h.MustPut(name, kWideText + name);
     EXPECT_EQ(h.MustGet(name).text(), kWideText + name);
   }
@@ -51,23 +51,22 @@ TEST(Texts, ErrorMessagesArriveExactly) {
   Host h;
   h.MustCall(L"Open", {L"0"});
   auto again = h.Call(L"Open", {L"0"});
-  EXPECT_EQ(again.description, L"すでにOPENしています。");
+  EXPECT_EQ(again.description, host::kAlreadyOpenMessage);
   h.MustCall(L"Close");
-  auto send = h.Call(L"SendTo", {L"127.0.0.1", L"9", Var::Bytes({1})});
-  EXPECT_EQ(send.scode, static_cast<SCODE>(0x800A74CE));
-  EXPECT_EQ(send.description, L"OPENしていません。");
+  auto send = h.Call(L"SendTo", {host::kLoopbackText, L"9", Var::Bytes({1})});
+  EXPECT_EQ(send.scode, host::kScodeNotOpen);
+  EXPECT_EQ(send.description, host::kNotOpenMessage);
 }
 
 TEST(Texts, WsErrorDescriptionArrivesExactly) {
   Host h;
   h.MustCall(L"Open", {L"0"});
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventReady, 1));
-  ::PostMessageW(h.Window(), udp::kMsgSocketNotify, h.MustGet(L"Socket").i4(),
-                 WSAMAKESELECTREPLY(FD_WRITE, WSAENETDOWN));
-  ASSERT_TRUE(h.WaitForEvents(udp::kEventWsError, 1));
+  ASSERT_TRUE(h.WaitForEvents(host::kReady, 1));
+  host::PostSocketNotify(h, FD_WRITE, WSAENETDOWN);
+  ASSERT_TRUE(h.WaitForEvents(host::kWsError, 1));
   for (auto& e : h.sink().events) {
-    if (e.id != udp::kEventWsError) continue;
-    EXPECT_EQ(e.args[1].text(), L"Winsockでエラーが発生しました。");
+    if (e.id != host::kWsError) continue;
+    EXPECT_EQ(e.args[1].text(), host::kWinsockMessage);
     EXPECT_EQ(e.args[2].text(), L"FD_WRITE");
   }
 }

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "control/udp_ctrl.h"
+#include "support/trace.h"
 #include "support/typelib.h"
+#include "support/udp_test.h"
 #include "typelib/udp_guids.h"
 
 namespace {
@@ -36,6 +38,7 @@ struct Member {
 };
 
 using Surface = std::map<std::wstring, Member>;
+namespace dispid = host::dispid;
 
 // The surface as it must be, in the dispatcher's types.
 Surface ExpectedDispatch() {
@@ -48,44 +51,44 @@ Surface ExpectedDispatch() {
   auto method = [&](const wchar_t* name, DISPID id, VARTYPE result, std::vector<Param> params) {
     s[name] = {id, Kind::Method, result, std::move(params), false};
   };
-  prop(L"State", 1, VT_I2, false, member);
-  prop(L"UserData1", 2, VT_BSTR, false, member);
-  prop(L"UserData2", 3, VT_BSTR, false, member);
-  prop(L"UserData3", 4, VT_BSTR, false, member);
-  prop(L"UserData4", 5, VT_BSTR, false, member);
-  prop(L"UserData5", 6, VT_BSTR, false, member);
-  prop(L"UserFlag", 7, VT_BSTR, false, member);
-  prop(L"LastError", 8, VT_I4, false, member);
-  prop(L"Broadcast", 9, VT_BOOL, false, notified);
-  prop(L"InetAddress", 10, VT_BSTR, false, notified);
-  prop(L"InetIp", 11, VT_I4, false, notified);
-  prop(L"InetName", 12, VT_BSTR, false, notified);
-  prop(L"Copyright", 13, VT_BSTR, true);
-  prop(L"Socket", 14, VT_I4, true);
-  prop(L"WinsockVer", 15, VT_BSTR, true);
-  prop(L"WinsockDesc", 16, VT_BSTR, true);
-  prop(L"WinsockSysStat", 17, VT_BSTR, true);
-  prop(L"WinsockMaxSockets", 18, VT_BSTR, true);
-  prop(L"WinsockMaxDatagram", 19, VT_BSTR, true);
-  prop(L"Version", 20, VT_I2, true);
-  prop(L"Rcvbuf", 21, VT_I4, false);
-  prop(L"Sndbuf", 22, VT_I4, false);
-  prop(L"Sendable", 26, VT_BOOL, true);
-  prop(L"LocalIp", 27, VT_I4, true);
-  prop(L"LocalPort", 28, VT_I2, true);
-  prop(L"LocalAddress", 29, VT_BSTR, false);
-  prop(L"LocalHost", 30, VT_BSTR, true);
-  prop(L"AnyData", 41, VT_VARIANT, false);
-  method(L"Open", 31, VT_EMPTY, {{L"LocalPort", VT_BSTR}});
-  method(L"Close", 32, VT_EMPTY, {});
-  method(L"htonl", 33, VT_VARIANT, {{L"host", VT_R8}});
-  method(L"htons", 34, VT_VARIANT, {{L"host", VT_I4}});
-  method(L"ntohl", 35, VT_R8, {{L"net", VT_VARIANT}});
-  method(L"ntohs", 36, VT_I4, {{L"net", VT_VARIANT}});
-  method(L"SendTo", 37, VT_EMPTY,
+  prop(L"State", dispid::kState, VT_I2, false, member);
+  prop(L"UserData1", dispid::kUserData1, VT_BSTR, false, member);
+  prop(L"UserData2", dispid::kUserData2, VT_BSTR, false, member);
+  prop(L"UserData3", dispid::kUserData3, VT_BSTR, false, member);
+  prop(L"UserData4", dispid::kUserData4, VT_BSTR, false, member);
+  prop(L"UserData5", dispid::kUserData5, VT_BSTR, false, member);
+  prop(L"UserFlag", dispid::kUserFlag, VT_BSTR, false, member);
+  prop(L"LastError", dispid::kLastError, VT_I4, false, member);
+  prop(L"Broadcast", dispid::kBroadcast, VT_BOOL, false, notified);
+  prop(L"InetAddress", dispid::kInetAddress, VT_BSTR, false, notified);
+  prop(L"InetIp", dispid::kInetIp, VT_I4, false, notified);
+  prop(L"InetName", dispid::kInetName, VT_BSTR, false, notified);
+  prop(L"Copyright", dispid::kCopyright, VT_BSTR, true);
+  prop(L"Socket", dispid::kSocket, VT_I4, true);
+  prop(L"WinsockVer", dispid::kWinsockVer, VT_BSTR, true);
+  prop(L"WinsockDesc", dispid::kWinsockDesc, VT_BSTR, true);
+  prop(L"WinsockSysStat", dispid::kWinsockSysStat, VT_BSTR, true);
+  prop(L"WinsockMaxSockets", dispid::kWinsockMaxSockets, VT_BSTR, true);
+  prop(L"WinsockMaxDatagram", dispid::kWinsockMaxDatagram, VT_BSTR, true);
+  prop(L"Version", dispid::kVersion, VT_I2, true);
+  prop(L"Rcvbuf", dispid::kRcvbuf, VT_I4, false);
+  prop(L"Sndbuf", dispid::kSndbuf, VT_I4, false);
+  prop(L"Sendable", dispid::kSendable, VT_BOOL, true);
+  prop(L"LocalIp", dispid::kLocalIp, VT_I4, true);
+  prop(L"LocalPort", dispid::kLocalPort, VT_I2, true);
+  prop(L"LocalAddress", dispid::kLocalAddress, VT_BSTR, false);
+  prop(L"LocalHost", dispid::kLocalHost, VT_BSTR, true);
+  prop(L"AnyData", dispid::kAnyData, VT_VARIANT, false);
+  method(L"Open", dispid::kOpen, VT_EMPTY, {{L"LocalPort", VT_BSTR}});
+  method(L"Close", dispid::kClose, VT_EMPTY, {});
+  method(L"htonl", dispid::kHtonl, VT_VARIANT, {{L"host", VT_R8}});
+  method(L"htons", dispid::kHtons, VT_VARIANT, {{L"host", VT_I4}});
+  method(L"ntohl", dispid::kNtohl, VT_R8, {{L"net", VT_VARIANT}});
+  method(L"ntohs", dispid::kNtohs, VT_I4, {{L"net", VT_VARIANT}});
+  method(L"SendTo", dispid::kSendTo, VT_EMPTY,
          {{L"RemoteIp", VT_BSTR}, {L"RemotePort", VT_BSTR}, {L"Data", VT_VARIANT}});
-  method(L"HostIp", 40, VT_BSTR, {{L"Remote", VT_BSTR}});
-  method(L"AboutBox", DISPID_ABOUTBOX, VT_EMPTY, {});
+  method(L"HostIp", dispid::kHostIp, VT_BSTR, {{L"Remote", VT_BSTR}});
+  method(L"AboutBox", dispid::kAboutBox, VT_EMPTY, {});
   return s;
 }
 
@@ -108,15 +111,16 @@ Surface ExpectedEvents() {
   auto event = [&](const wchar_t* name, DISPID id, std::vector<Param> params) {
     s[name] = {id, Kind::Method, VT_EMPTY, std::move(params), false};
   };
-  event(L"WsError", 1,
+  event(L"WsError", host::kWsError,
         {{L"Ecode", VT_I4},
          {L"Description", VT_BSTR},
          {L"Where", VT_BSTR},
          {L"CancelClose", VT_BOOL | VT_BYREF}});
-  event(L"Received", 2, {{L"IpAddress", VT_BSTR}, {L"Port", VT_BSTR}, {L"Data", VT_VARIANT}});
-  event(L"Closed", 3, {});
-  event(L"Ready", 4, {});
-  event(L"Sent", 5, {});
+  event(L"Received", host::kReceived,
+        {{L"IpAddress", VT_BSTR}, {L"Port", VT_BSTR}, {L"Data", VT_VARIANT}});
+  event(L"Closed", host::kClosed, {});
+  event(L"Ready", host::kReady, {});
+  event(L"Sent", host::kSent, {});
   return s;
 }
 
@@ -199,7 +203,9 @@ std::string Describe(const std::optional<Member>& m) {
 }
 
 // Reports every name whose description differs between the two surfaces.
-void ExpectSameSurface(const Surface& expected, const Surface& actual, const char* what) {
+void ExpectSameSurface(const Surface& expected, const Surface& actual, const char* what,
+                       const host::Where& where = host::Where::current()) {
+  const host::CallerTrace trace(where);
   std::map<std::wstring, bool> names;
   for (auto& [n, m] : expected) names[n] = true;
   for (auto& [n, m] : actual) names[n] = true;

@@ -1,6 +1,7 @@
 // The type library embedded in udp.ocx, read the way a form designer reads it.
 #include <gtest/gtest.h>
 
+#include "support/trace.h"
 #include "support/typelib.h"
 #include "typelib/udp_guids.h"
 
@@ -23,7 +24,8 @@ class TypeLibLayout : public testing::Test {
     lib = host::LoadOcxTypeLib();
     ASSERT_TRUE(lib) << "cannot load TYPELIB 1 of " << testing::PrintToString(host::OcxPath());
   }
-  TypeAttr Type(UINT index) {
+  TypeAttr Type(UINT index, const host::Where& where = host::Where::current()) {
+    const host::CallerTrace trace(where);
     fw::com_ptr<ITypeInfo> info;
     EXPECT_HRESULT_SUCCEEDED(lib->GetTypeInfo(index, info.put()));
     return TypeAttr(info);

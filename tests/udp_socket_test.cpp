@@ -12,6 +12,7 @@
 
 #include "support/container.h"
 #include "support/datagrams.h"
+#include "support/trace.h"
 #include "support/typelib.h"
 #include "typelib/udp_guids.h"
 
@@ -20,7 +21,6 @@ using namespace host;
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-constexpr SCODE kScodeSetNotSupported = static_cast<SCODE>(0x800A017F);
 
 // A callable object as scripts hand them over: its default member takes the event's arguments.
 class Callback : public IDispatch {
@@ -30,12 +30,7 @@ class Callback : public IDispatch {
   Var result;
   std::function<void()> onCall;
 
-  Var AsVar() {
-    VARIANT v;
-    V_VT(&v) = VT_DISPATCH;
-    V_DISPATCH(&v) = this;
-    return Var(v);
-  }
+  Var AsVar() { return Var::Object(this); }
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ? this : nullptr;
     return *out ? S_OK : E_NOINTERFACE;
@@ -51,13 +46,7 @@ class Callback : public IDispatch {
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* out, EXCEPINFO*,
                       UINT*) override {
     if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
-    std::vector<Var> args;
-    for (UINT i = params->cArgs; i-- > 0;) {
-      const VARIANT& a = params->rgvarg[i];
-      args.push_back(V_VT(&a) == (VT_BOOL | VT_BYREF) ? Var(*V_BOOLREF(&a) != VARIANT_FALSE)
-                                                      : Var(a));
-    }
-    calls.push_back(args);
+    calls.push_back(ArgumentsOf(params));
     if (onCall) onCall();
     if (out) ::VariantCopy(out, result.get());
     return status;
@@ -72,7 +61,7 @@ class UdpSocketTest : public testing::Test {
     ASSERT_EQ(server_->RegisterServer(), S_OK);
     socket_ = Create(L"UDP.UdpSocket");
     ASSERT_TRUE(socket_);
-    events_ = container::AdviseEvents(socket_.get(), &sink_);
+    events_ = host::AdviseEvents(socket_.get(), &sink_);
   }
   void TearDown() override {
     events_.reset();
@@ -88,21 +77,29 @@ class UdpSocketTest : public testing::Test {
     return object;
   }
   CallResult Call(const wchar_t* name, std::vector<Var> args = {}) {
-    return container::Invoke(socket_.get(), name, DISPATCH_METHOD, std::move(args));
+    return host::Invoke(socket_.get(), name, DISPATCH_METHOD, std::move(args));
   }
-  Var MustCall(const wchar_t* name, std::vector<Var> args = {}) {
-    return container::MustCall(socket_.get(), name, std::move(args));
+  Var MustCall(const wchar_t* name, std::vector<Var> args = {},
+               const Where& where = Where::current()) {
+    return host::MustCall(socket_.get(), name, std::move(args), where);
   }
-  Var Get(const wchar_t* name) { return container::MustGet(socket_.get(), name); }
-  void Put(const wchar_t* name, Var value) { container::MustPut(socket_.get(), name, value); }
-  bool Wait(int ms) { return MustCall(L"Wait", {ms}).boolean(); }
+  Var Get(const wchar_t* name, const Where& where = Where::current()) {
+    return host::MustGet(socket_.get(), name, where);
+  }
+  void Put(const wchar_t* name, Var value, const Where& where = Where::current()) {
+    host::MustPut(socket_.get(), name, value, where);
+  }
+  bool Wait(int ms, const Where& where = Where::current()) {
+    return MustCall(L"Wait", {ms}, where).boolean();
+  }
 
   // Opens a port of the system's choice, waits for Ready, and returns the port.
-  u_short OpenAndWaitReady() {
-    MustCall(L"Open", {L"0"});
-    EXPECT_TRUE(Wait(3000));
+  u_short OpenAndWaitReady(const Where& where = Where::current()) {
+    const CallerTrace trace(where);
+    MustCall(L"Open", {L"0"}, where);
+    EXPECT_TRUE(Wait(3000, where));
     EXPECT_EQ(sink_.Order(), std::vector<DISPID>{kReady});
-    const SOCKET s = static_cast<SOCKET>(static_cast<ULONG>(Get(L"Socket").i4()));
+    const SOCKET s = static_cast<SOCKET>(static_cast<ULONG>(Get(L"Socket", where).i4()));
     sockaddr_in a = {};
     int len = sizeof a;
     ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
@@ -123,7 +120,7 @@ TEST_F(UdpSocketTest, EitherProgIdGivesAReadyObjectThatNamesItsClassAndEvents) {
     auto object = Create(progId);
     ASSERT_TRUE(object);
     // Unlike a control created the same way, it answers at once.
-    EXPECT_EQ(container::MustGet(object.get(), L"Version").i2(), 100);
+    EXPECT_EQ(host::MustGet(object.get(), L"Version").i2(), 100);
     auto info = object.query<IProvideClassInfo2>(IID_IProvideClassInfo2);
     ASSERT_TRUE(info);
     GUID events = {};
@@ -181,13 +178,14 @@ TEST_F(UdpSocketTest, ExchangesDatagramsWithEventsAndRemembersTheSender) {
   ASSERT_TRUE(Wait(3000));
   ASSERT_EQ(sink_.Order(), (std::vector<DISPID>{kReady, kReceived}));
   const Event& received = sink_.events[1];
-  EXPECT_EQ(received.args[0].text(), L"127.0.0.1");
+  EXPECT_EQ(received.args[0].text(), host::kLoopbackText);
   EXPECT_EQ(received.args[1].text(), SignedPortText(peer.port()));
   EXPECT_EQ(received.args[2].bytes(), (Bytes{0x01, 0x00, 0xFF}));
-  EXPECT_EQ(Get(L"FromAddress").text(), L"127.0.0.1");
+  EXPECT_EQ(Get(L"FromAddress").text(), host::kLoopbackText);
   EXPECT_EQ(Get(L"FromPort").text(), SignedPortText(peer.port()));
 
-  MustCall(L"SendTo", {L"127.0.0.1", std::to_wstring(peer.port()), Var::Bytes({0x42, 0x43})});
+  MustCall(L"SendTo",
+           {host::kLoopbackText, std::to_wstring(peer.port()), Var::Bytes({0x42, 0x43})});
   ASSERT_TRUE(Wait(3000));
   EXPECT_EQ(sink_.Order(), (std::vector<DISPID>{kReady, kReceived, kSent}));
   Bytes echoed;
@@ -211,10 +209,10 @@ TEST_F(UdpSocketTest, ReceiveGivesTheNextDatagramOrEmptyWhenTheTimeRunsOut) {
 
 TEST_F(UdpSocketTest, TextHelpersConvertInEachCodePageAndBack) {
   const std::wstring mixed = L"h\u00e9 \u65e5\u672c \U0001F600";  // beyond any ANSI code page
-  const Bytes utf8 = {'h', 0xC3, 0xA9, ' ', 0xE6, 0x97, 0xA5, 0xE6, 0x9C, 0xAC, ' ',
-                      0xF0, 0x9F, 0x98, 0x80};
-  const Bytes utf16 = {'h', 0, 0xE9, 0, ' ', 0, 0xE5, 0x65, 0x2C, 0x67, ' ', 0,
-                       0x3D, 0xD8, 0x00, 0xDE};
+  const Bytes utf8 = {'h',  0xC3, 0xA9, ' ',  0xE6, 0x97, 0xA5, 0xE6,
+                      0x9C, 0xAC, ' ',  0xF0, 0x9F, 0x98, 0x80};
+  const Bytes utf16 = {'h',  0,    0xE9, 0, ' ',  0,    0xE5, 0x65,
+                       0x2C, 0x67, ' ',  0, 0x3D, 0xD8, 0x00, 0xDE};
   // The system's ANSI code page may lack the accent; what it makes of it is its own affair.
   char ansi[8] = {};
   const int ansiLength =
@@ -263,7 +261,7 @@ TEST_F(UdpSocketTest, CallbacksRunAfterTheSinksAndAFailingOneIsIgnored) {
   ASSERT_TRUE(peer.SendTo(port, {0x07}));
   ASSERT_TRUE(Wait(3000));
   ASSERT_EQ(received.calls.size(), 1u);
-  EXPECT_EQ(received.calls[0][0].text(), L"127.0.0.1");
+  EXPECT_EQ(received.calls[0][0].text(), host::kLoopbackText);
   EXPECT_EQ(received.calls[0][1].text(), SignedPortText(peer.port()));
   EXPECT_EQ(received.calls[0][2].bytes(), Bytes{0x07});
   EXPECT_EQ(order, (std::vector<std::string>{"sink", "callback"}));
@@ -294,7 +292,7 @@ TEST_F(UdpSocketTest, ATrueResultOfOnWsErrorCancelsTheClose) {
     sink_.Clear();
     OpenAndWaitReady();
     // An unknown service fails in its look-up's completion: a failure outside any call.
-    MustCall(L"SendTo", {L"127.0.0.1", L"no-such-service", Var::Bytes({1})});
+    MustCall(L"SendTo", {host::kLoopbackText, L"no-such-service", Var::Bytes({1})});
     ASSERT_TRUE(Wait(3000));
     ASSERT_EQ(onError.calls.size(), 1u);
     EXPECT_EQ(onError.calls[0][1].text(), kWinsockMessage);
@@ -348,16 +346,16 @@ TEST_F(UdpSocketTest, BadInputsAreRefusedWithTheControlsCodes) {
       {L"BytesToText", DISPATCH_METHOD, {Var::Bytes({'a'}), 1200}, kScodeBadArgument},
       {L"OnReady", DISPATCH_PROPERTYPUT, {L"not callable"}, kScodeBadArgument},
       // The control's own members keep their errors.
-      {L"SendTo", DISPATCH_METHOD, {L"127.0.0.1", L"7", Var::Bytes({1})}, kScodeNotOpen},
+      {L"SendTo", DISPATCH_METHOD, {host::kLoopbackText, L"7", Var::Bytes({1})}, kScodeNotOpen},
       {L"Socket", DISPATCH_PROPERTYPUT, {5}, kScodeSetNotSupported},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.name)));
-    const CallResult r = container::Invoke(socket_.get(), c.name, c.flags, c.args);
+    const CallResult r = host::Invoke(socket_.get(), c.name, c.flags, c.args);
     EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
     EXPECT_EQ(r.scode, c.scode);
     if (c.scode == kScodeBadArgument) {
-      EXPECT_EQ(r.description, L"引数の値が不正です。");
+      EXPECT_EQ(r.description, host::kBadArgumentMessage);
     }
   }
 }

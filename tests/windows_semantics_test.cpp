@@ -47,8 +47,8 @@ void WINAPI VariantInitAsWindows(VARIANTARG* v) { V_VT(v) = VT_EMPTY; }
 // The slot of this executable's import table through which it calls dll's function.
 void** ImportSlot(const char* dll, const char* function) {
   auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
-  auto* nt =
-      reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
   auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(
       base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
   for (; d->Name; ++d) {
@@ -122,7 +122,7 @@ TEST_P(CancelledLookUp, KeepsItsBufferOnlyAsLongAsItMustThenLetsTheModuleGo) {
   auto completeAndWait = [&](size_t i, LONG until) {
     host::Pump(nullptr, 100);
     EXPECT_EQ(fw::ModuleUseCount(), until + 1) << "freed before its time";
-    fake.CompleteHost(i, "host", "127.0.0.1");
+    fake.CompleteHost(i, "host", host::kLoopback);
     EXPECT_TRUE(host::Pump([&] { return fw::ModuleUseCount() == until; },
                            static_cast<int>(c.retentionMs) + 2000));
   };
@@ -143,11 +143,10 @@ TEST_P(CancelledLookUp, KeepsItsBufferOnlyAsLongAsItMustThenLetsTheModuleGo) {
   completeAndWait(1, idle);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Semantics, CancelledLookUp,
-    testing::Values(CancelCase{"WineCompletesAnyway", false, 60000},
-                    CancelCase{"WindowsNeverCompletes", true, 500}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Semantics, CancelledLookUp,
+                         testing::Values(CancelCase{"WineCompletesAnyway", false, 60000},
+                                         CancelCase{"WindowsNeverCompletes", true, 500}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A datagram sent to a port where nobody listens makes Windows fail the next read with
 // WSAECONNRESET (an ICMP report); the report is switched off, and skipped where it comes anyway.
@@ -167,8 +166,8 @@ int PASCAL FailOnceRecvFrom(SOCKET s, char* buffer, int length, int flags, socka
 int PASCAL RecordIoctl(SOCKET s, DWORD code, void* in, DWORD inLength, void* out, DWORD outLength,
                        DWORD* returned, void* overlapped, void* completion) {
   g_ioctls.push_back({code, inLength == sizeof(BOOL) ? *static_cast<BOOL*>(in) : -1});
-  return udp::SystemWinsock().WSAIoctl(s, code, in, inLength, out, outLength, returned,
-                                       overlapped, completion);
+  return udp::SystemWinsock().WSAIoctl(s, code, in, inLength, out, outLength, returned, overlapped,
+                                       completion);
 }
 }  // namespace
 

@@ -46,53 +46,26 @@ void Exchange(const std::wstring& progId) {
   if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                 object.put_void())))
     throw std::runtime_error("CoCreateInstance failed");
-  // A control waits for its container; an automation object works as created.
-  if (auto ole = object.query<IOleObject>(IID_IOleObject)) {
-    ole->SetClientSite(host::TestClientSite());
-    if (auto init = object.query<IPersistStreamInit>(IID_IPersistStreamInit)) init->InitNew();
-  }
-  auto dispatch = object.query<IDispatch>(IID_IDispatch);
-  auto classInfo = object.query<IProvideClassInfo2>(IID_IProvideClassInfo2);
-  IID events{};
-  if (!dispatch || !classInfo ||
-      FAILED(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events)))
-    throw std::runtime_error("no IDispatch or no default source interface");
-  fw::com_ptr<IConnectionPoint> point;
-  auto points = object.query<IConnectionPointContainer>(IID_IConnectionPointContainer);
-  host::EventSink sink;
-  DWORD cookie = 0;
-  if (!points || FAILED(points->FindConnectionPoint(events, point.put())) ||
-      FAILED(point->Advise(&sink, &cookie)))
-    throw std::runtime_error("cannot connect the event sink");
-  fw::unique_advise_cookie connection(point.get(), cookie);
+  // A control waits for its container, which the host is; an automation object works as created.
+  host::Host h(object.get());
 
-  auto call = [&](const wchar_t* name, std::vector<host::Var> args) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = 0;
-    if (FAILED(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)))
-      throw std::runtime_error("no member " + Narrow(name));
-    const host::CallResult r = host::InvokeOn(dispatch.get(), id, DISPATCH_METHOD, args);
-    if (FAILED(r.hr)) throw std::runtime_error(Narrow(name) + " failed");
-  };
-  constexpr DISPID kReceived = 2, kReady = 4, kSent = 5;
   const u_short port = host::FreeUdpPort();
-  call(L"Open", {host::Var(std::to_wstring(port))});
-  if (!host::Pump([&] { return sink.Count(kReady) > 0; }, 5000)) throw std::runtime_error("no Ready");
+  h.MustCall(L"Open", {std::to_wstring(port)});
+  if (!host::WaitForReady(h)) throw std::runtime_error("no Ready");
 
   host::PeerSocket peer;
   const std::vector<unsigned char> request = {'p', 'i', 'n', 'g'}, reply = {'p', 'o', 'n', 'g'};
   peer.SendTo(port, request);
-  if (!host::Pump([&] { return sink.Count(kReceived) > 0; }, 5000))
-    throw std::runtime_error("no Received");
-  const host::Event& received = sink.events.back();
+  if (!h.WaitForEvents(host::kReceived, 1)) throw std::runtime_error("no Received");
+  const host::Event& received = h.sink().events.back();
   if (received.args.size() != 3 || received.args[2].bytes() != request)
     throw std::runtime_error("Received other data");
-  call(L"SendTo", {host::Var(L"127.0.0.1"), host::Var(std::to_wstring(peer.port())),
-                   host::Var::Bytes(reply)});
-  if (!host::Pump([&] { return sink.Count(kSent) > 0; }, 5000)) throw std::runtime_error("no Sent");
+  h.MustCall(L"SendTo",
+             {host::kLoopbackText, std::to_wstring(peer.port()), host::Var::Bytes(reply)});
+  if (!h.WaitForEvents(host::kSent, 1)) throw std::runtime_error("no Sent");
   std::vector<unsigned char> answer;
   if (!peer.Receive(answer) || answer != reply) throw std::runtime_error("the peer got nothing");
-  call(L"Close", {});
+  h.MustCall(L"Close");
   std::printf("%s: exchanged a datagram each way, %d-bit, %s\n", Narrow(progId).c_str(),
               static_cast<int>(sizeof(void*) * 8), Narrow(LoadedDllPath()).c_str());
 }
@@ -104,7 +77,7 @@ struct ClassesRoot {
   const char* name;
 };
 const ClassesRoot kRoots[] = {{HKEY_LOCAL_MACHINE, L"Software\\Classes", "HKLM"},
-                                  {HKEY_CURRENT_USER, L"Software\\Classes", "HKCU"}};
+                              {HKEY_CURRENT_USER, L"Software\\Classes", "HKCU"}};
 
 bool KeyExists(const ClassesRoot& r, const std::wstring& sub) {
   HKEY key = nullptr;

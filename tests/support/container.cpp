@@ -1,20 +1,13 @@
 #include "support/container.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
+
+#include "support/typelib.h"
 
 namespace container {
 
 namespace {
-
-std::wstring WindowsPathOf(const char* unixPath) {
-  // Wine maps the Unix root to drive Z:.
-  std::wstring path = L"Z:";
-  for (const char* p = unixPath; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-  return path;
-}
 
 template <typename F>
 void Load(HMODULE module, const char* name, F& fn) {
@@ -34,9 +27,8 @@ void SnapshotInto(HKEY root, const std::wstring& key, std::vector<std::wstring>&
 const Server* TheServer() {
   static const Server server = [] {
     Server s;
-    const char* unixPath = std::getenv("UDP_OCX");
-    if (!unixPath || !*unixPath) return s;
-    s.path = WindowsPathOf(unixPath);
+    s.path = host::OcxPath();
+    if (s.path.empty()) return s;
     s.module = ::LoadLibraryW(s.path.c_str());
     if (!s.module) return s;
     Load(s.module, "DllGetClassObject", s.GetClassObject);
@@ -131,79 +123,6 @@ bool DeleteTree(HKEY root, const std::wstring& key) {
   return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
 }
 
-host::CallResult Invoke(IDispatch* object, const wchar_t* name, WORD flags,
-                        std::vector<host::Var> args) {
-  host::CallResult r;
-  DISPID id = DISPID_UNKNOWN;
-  LPOLESTR n = const_cast<LPOLESTR>(name);
-  r.hr = object->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(r.hr)) return r;
-  return host::InvokeOn(object, id, flags, std::move(args), !(flags & DISPATCH_PROPERTYPUT));
-}
-
-static void Must(const host::CallResult& r, const wchar_t* name) {
-  if (FAILED(r.hr)) {
-    char msg[256];
-    std::snprintf(msg, sizeof msg, "%ls failed: hr 0x%08lx", name,
-                  static_cast<unsigned long>(r.hr));
-    throw std::runtime_error(msg);
-  }
-}
-
-host::Var MustGet(IDispatch* object, const wchar_t* name) {
-  auto r = Invoke(object, name, DISPATCH_PROPERTYGET);
-  Must(r, name);
-  return r.value;
-}
-void MustPut(IDispatch* object, const wchar_t* name, host::Var value) {
-  Must(Invoke(object, name, DISPATCH_PROPERTYPUT, {value}), name);
-}
-host::Var MustCall(IDispatch* object, const wchar_t* name, std::vector<host::Var> args) {
-  auto r = Invoke(object, name, DISPATCH_METHOD, std::move(args));
-  Must(r, name);
-  return r.value;
-}
-
-fw::unique_advise_cookie AdviseEvents(IUnknown* control, IDispatch* sink) {
-  fw::com_ptr<IUnknown> unknown(control, true);
-  auto cpc = unknown.query<IConnectionPointContainer>(IID_IConnectionPointContainer);
-  if (!cpc) throw std::runtime_error("no IConnectionPointContainer");
-  auto info = unknown.query<IProvideClassInfo2>(IID_IProvideClassInfo2);
-  if (!info) throw std::runtime_error("no IProvideClassInfo2");
-  IID events = {};
-  info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events);
-  fw::com_ptr<IConnectionPoint> point;
-  if (FAILED(cpc->FindConnectionPoint(events, point.put())))
-    throw std::runtime_error("no connection point");
-  DWORD cookie = 0;
-  if (FAILED(point->Advise(sink, &cookie))) throw std::runtime_error("Advise failed");
-  return fw::unique_advise_cookie(point.get(), cookie);
-}
-
-// MemoryPropertyBag
-
-STDMETHODIMP MemoryPropertyBag::QueryInterface(REFIID iid, void** out) {
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyBag)) {
-    *out = static_cast<IPropertyBag*>(this);
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP MemoryPropertyBag::Read(LPCOLESTR name, VARIANT* value, IErrorLog*) {
-  auto it = values.find(name);
-  if (it == values.end()) return E_INVALIDARG;
-  const VARTYPE wanted = V_VT(value);
-  if (wanted == VT_EMPTY) return ::VariantCopy(value, it->second.get());
-  return ::VariantChangeType(value, it->second.get(), 0, wanted);
-}
-
-STDMETHODIMP MemoryPropertyBag::Write(LPCOLESTR name, VARIANT* value) {
-  values[name] = host::Var(*value);
-  return S_OK;
-}
-
 // TestContainer
 
 namespace {
@@ -229,7 +148,7 @@ TestContainer::~TestContainer() {
 
 STDMETHODIMP TestContainer::QueryInterface(REFIID iid, void** out) {
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
-    *out = static_cast<IOleClientSite*>(this);
+    *out = static_cast<IOleClientSite*>(static_cast<host::ClientSite*>(this));
   else if (IsEqualIID(iid, IID_IOleInPlaceSite) || IsEqualIID(iid, IID_IOleWindow))
     *out = static_cast<IOleInPlaceSite*>(this);
   else if (IsEqualIID(iid, IID_IOleInPlaceFrame) || IsEqualIID(iid, IID_IOleInPlaceUIWindow))
@@ -243,18 +162,6 @@ STDMETHODIMP TestContainer::QueryInterface(REFIID iid, void** out) {
   return S_OK;
 }
 
-STDMETHODIMP TestContainer::GetMoniker(DWORD, DWORD, IMoniker** m) {
-  *m = nullptr;
-  return E_NOTIMPL;
-}
-STDMETHODIMP TestContainer::GetContainer(IOleContainer** c) {
-  *c = nullptr;
-  return E_NOINTERFACE;
-}
-STDMETHODIMP TestContainer::ShowObject() {
-  ++showObjectCalls;
-  return S_OK;
-}
 STDMETHODIMP TestContainer::GetWindow(HWND* w) {
   *w = window_;
   return S_OK;

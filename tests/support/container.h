@@ -1,12 +1,10 @@
 // A test container for the built control DLL: the module loaded by its path (UDP_OCX), registry
-// readers, dispatch by name on any object, and a container window with the sites a form
-// designer gives its controls.
+// readers, and a container window with the sites a form designer gives its controls.
 #pragma once
 #include <windows.h>
 #include <ocidl.h>
 #include <oleidl.h>
 
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,29 +39,8 @@ std::vector<std::wstring> ValueNames(HKEY root, const std::wstring& key);
 std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& key);
 bool DeleteTree(HKEY root, const std::wstring& key);
 
-// Dispatch by name on any object.
-host::CallResult Invoke(IDispatch* object, const wchar_t* name, WORD flags,
-                        std::vector<host::Var> args = {});
-host::Var MustGet(IDispatch* object, const wchar_t* name);
-void MustPut(IDispatch* object, const wchar_t* name, host::Var value);
-host::Var MustCall(IDispatch* object, const wchar_t* name, std::vector<host::Var> args = {});
-
-// Connects a sink to the control's events for the sink's lifetime.
-fw::unique_advise_cookie AdviseEvents(IUnknown* control, IDispatch* sink);
-
-// A property bag in memory.
-class MemoryPropertyBag : public IPropertyBag {
- public:
-  std::map<std::wstring, host::Var> values;
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog* log) override;
-  STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) override;
-};
-
 // A container window with a client site, an in-place site, a frame and a control site.
-class TestContainer : public IOleClientSite,
+class TestContainer : public host::ClientSite,
                       public IOleInPlaceSite,
                       public IOleInPlaceFrame,
                       public IOleControlSite {
@@ -77,7 +54,7 @@ class TestContainer : public IOleClientSite,
 
   // What the control did to its container.
   int inPlaceActivations = 0, inPlaceDeactivations = 0, uiActivations = 0, uiDeactivations = 0;
-  int showObjectCalls = 0, propertyFrameRequests = 0;
+  int propertyFrameRequests = 0;                    // and showObjectCalls, from the client site
   IOleInPlaceActiveObject* activeObject = nullptr;  // as last set, not held
   bool offersPropertyFrame = false;
   RECT position = {10, 20, 42, 52};
@@ -86,14 +63,6 @@ class TestContainer : public IOleClientSite,
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
-
-  // IOleClientSite
-  STDMETHODIMP SaveObject() override { return S_OK; }
-  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override;
-  STDMETHODIMP GetContainer(IOleContainer** c) override;
-  STDMETHODIMP ShowObject() override;
-  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
 
   // IOleWindow
   STDMETHODIMP GetWindow(HWND* w) override;

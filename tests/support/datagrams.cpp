@@ -4,27 +4,37 @@
 
 namespace host {
 
-u_short BoundPort(Host& h) {
-  const SOCKET s = static_cast<SOCKET>(static_cast<ULONG>(h.MustGet(L"Socket").i4()));
+namespace {
+[[noreturn]] void Fail(const char* what, const Where& where) {
+  throw std::runtime_error(std::string(where.file_name()) + ":" + std::to_string(where.line()) +
+                           ": " + what);
+}
+}  // namespace
+
+SOCKET SocketOf(Host& h) {
+  return static_cast<SOCKET>(static_cast<ULONG>(h.MustGet(L"Socket").i4()));
+}
+
+u_short BoundPort(Host& h, const Where& where) {
   sockaddr_in a = {};
   int len = sizeof a;
-  if (::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-    throw std::runtime_error("getsockname on the control's socket failed");
+  if (::getsockname(SocketOf(h), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    Fail("getsockname on the control's socket failed", where);
   return ::ntohs(a.sin_port);
 }
 
-u_short OpenAndWaitReady(Host& h, int timeoutMs) {
+u_short OpenAndWaitReady(Host& h, const std::wstring& localPort, const Where& where) {
   const int readyBefore = h.sink().Count(kReady);
-  h.MustCall(L"Open", {L"0"});
-  if (!h.WaitForEvents(kReady, readyBefore + 1, timeoutMs))
-    throw std::runtime_error("Ready did not arrive");
-  return BoundPort(h);
+  h.MustCall(L"Open", {localPort}, where);
+  if (!WaitForReady(h, readyBefore + 1)) Fail("Ready did not arrive", where);
+  return BoundPort(h, where);
 }
 
 void PostSocketNotify(Host& h, WORD event, WORD error) {
-  const SOCKET s = static_cast<SOCKET>(static_cast<ULONG>(h.MustGet(L"Socket").i4()));
-  ::PostMessageW(h.Window(), WM_USER + 1, static_cast<WPARAM>(s), MAKELONG(event, error));
+  ::PostMessageW(h.Window(), WM_USER + 1, static_cast<WPARAM>(SocketOf(h)), MAKELONG(event, error));
 }
+
+std::wstring PortText(u_short port) { return std::to_wstring(port); }
 
 std::wstring SignedPortText(u_short port) { return std::to_wstring(static_cast<short>(port)); }
 
@@ -34,13 +44,6 @@ int ExpectedMaxDatagram() {
   ::WSACleanup();
   const unsigned raw = data.iMaxUdpDg;
   return raw == 0 ? 65467 : raw < 512 ? 512 : static_cast<int>(raw);
-}
-
-std::vector<Event> EventsOf(const EventSink& sink, DISPID id) {
-  std::vector<Event> out;
-  for (auto& e : sink.events)
-    if (e.id == id) out.push_back(e);
-  return out;
 }
 
 std::vector<std::vector<unsigned char>> ReceivedData(const EventSink& sink) {

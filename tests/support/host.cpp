@@ -2,6 +2,8 @@
 
 #include <winsock.h>
 
+#include <cstdio>
+#include <cwchar>
 #include <stdexcept>
 
 #include "control/udp_ctrl.h"
@@ -72,6 +74,18 @@ Var Var::Bytes(const std::vector<unsigned char>& bytes, LONG lowerBound) {
   V_ARRAY(&v.v_) = a;
   return v;
 }
+Var Var::Ref(Var& target) {
+  Var v;
+  V_VT(&v.v_) = VT_VARIANT | VT_BYREF;
+  V_VARIANTREF(&v.v_) = &target.v_;
+  return v;
+}
+Var Var::Object(IDispatch* object) {
+  VARIANT v;
+  V_VT(&v) = VT_DISPATCH;
+  V_DISPATCH(&v) = object;
+  return Var(v);
+}
 
 std::wstring Var::text() const {
   if (V_VT(&v_) != VT_BSTR) throw std::runtime_error("not a BSTR");
@@ -124,17 +138,25 @@ STDMETHODIMP EventSink::QueryInterface(REFIID iid, void** out) {
   return E_NOINTERFACE;
 }
 
+std::vector<Var> ArgumentsOf(const DISPPARAMS* params) {
+  std::vector<Var> args;
+  for (UINT i = params->cArgs; i-- > 0;) {
+    const VARIANT& a = params->rgvarg[i];
+    if (V_VT(&a) == (VT_BOOL | VT_BYREF))
+      args.emplace_back(*V_BOOLREF(&a) != VARIANT_FALSE);
+    else
+      args.emplace_back(a);
+  }
+  return args;
+}
+
 STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
                                EXCEPINFO*, UINT*) {
-  Event e{id, {}};
-  for (UINT i = params->cArgs; i-- > 0;) {
-    VARIANT& a = params->rgvarg[i];
-    if (V_VT(&a) == (VT_BOOL | VT_BYREF))
-      e.args.emplace_back(*V_BOOLREF(&a) != VARIANT_FALSE);
-    else
-      e.args.emplace_back(a);
+  if (onRaw) {
+    onRaw(id, params);
+    return S_OK;
   }
-  events.push_back(e);
+  events.push_back(Event{id, ArgumentsOf(params)});
   if (handler) handler(events.back(), params);
   return S_OK;
 }
@@ -151,37 +173,42 @@ std::vector<DISPID> EventSink::Order() const {
   return out;
 }
 
+std::vector<Event> EventSink::Of(DISPID id) const {
+  std::vector<Event> out;
+  for (auto& e : events)
+    if (e.id == id) out.push_back(e);
+  return out;
+}
+
 void SetCancelClose(DISPPARAMS* params) { *V_BOOLREF(&params->rgvarg[0]) = VARIANT_TRUE; }
 
-// A client site that answers what a control asks of its container.
-class ClientSite : public IOleClientSite {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
-      *out = static_cast<IOleClientSite*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP SaveObject() override { return S_OK; }
-  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override {
-    *m = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetContainer(IOleContainer** c) override {
-    *c = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP ShowObject() override { return S_OK; }
-  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-};
+// ClientSite
 
-static ClientSite g_site;
-IOleClientSite* TestClientSite() { return &g_site; }
+STDMETHODIMP ClientSite::QueryInterface(REFIID iid, void** out) {
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
+    *out = static_cast<IOleClientSite*>(this);
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+STDMETHODIMP ClientSite::GetMoniker(DWORD, DWORD, IMoniker** m) {
+  *m = nullptr;
+  return E_NOTIMPL;
+}
+STDMETHODIMP ClientSite::GetContainer(IOleContainer** c) {
+  *c = nullptr;
+  return E_NOINTERFACE;
+}
+STDMETHODIMP ClientSite::ShowObject() {
+  ++showObjectCalls;
+  return S_OK;
+}
+
+IOleClientSite* TestClientSite() {
+  static ClientSite site;
+  return &site;
+}
 
 // Host
 
@@ -199,17 +226,13 @@ Host::Host(IUnknown* control, Init init) {
 
 void Host::Attach(IUnknown* control, Init init) {
   fw::com_ptr<IUnknown> unknown(control, true);
-  auto ole = unknown.query<IOleObject>(IID_IOleObject);
-  ole->SetClientSite(&g_site);
-  if (init == Init::New) unknown.query<IPersistStreamInit>(IID_IPersistStreamInit)->InitNew();
+  if (auto ole = unknown.query<IOleObject>(IID_IOleObject)) {
+    ole->SetClientSite(TestClientSite());
+    if (init == Init::New) unknown.query<IPersistStreamInit>(IID_IPersistStreamInit)->InitNew();
+  }
   dispatch_ = unknown.query<IDispatch>(IID_IDispatch);
-  auto container = unknown.query<IConnectionPointContainer>(IID_IConnectionPointContainer);
-  fw::com_ptr<IConnectionPoint> point;
-  container->FindConnectionPoint(udp::CUdpCtrl::ClassInfoOfUdp().eventsIid[0], point.put());
-  DWORD cookie = 0;
-  if (FAILED(point->Advise(static_cast<IDispatch*>(&sink_), &cookie)))
-    throw std::runtime_error("Advise failed");
-  cookie_ = fw::unique_advise_cookie(point.get(), cookie);
+  if (!dispatch_) throw std::runtime_error("no IDispatch");
+  cookie_ = AdviseEvents(unknown.get(), &sink_);
 }
 
 Host::~Host() { Release(); }
@@ -224,22 +247,20 @@ void Host::Release() {
   dispatch_.reset();
 }
 
-CallResult InvokeOn(IDispatch* object, DISPID id, WORD flags, std::vector<Var> args,
-                    bool wantResult) {
+namespace {
+
+CallResult Dispatch(IDispatch* object, DISPID id, REFIID iid, WORD flags,
+                    const std::vector<Var>& args, std::vector<DISPID> named, bool wantResult) {
   CallResult r;
   std::vector<VARIANT> raw;
   for (auto it = args.rbegin(); it != args.rend(); ++it) raw.push_back(*it->get());
-  DISPID put = DISPID_PROPERTYPUT;
-  DISPPARAMS dp = {raw.data(), nullptr, static_cast<UINT>(raw.size()), 0};
-  if (flags & DISPATCH_PROPERTYPUT) {
-    dp.rgdispidNamedArgs = &put;
-    dp.cNamedArgs = 1;
-  }
+  DISPPARAMS dp = {raw.data(), named.empty() ? nullptr : named.data(),
+                   static_cast<UINT>(raw.size()), static_cast<UINT>(named.size())};
   EXCEPINFO ei = {};
   VARIANT result;
   ::VariantInit(&result);
-  r.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &dp,
-                        wantResult ? &result : nullptr, &ei, &r.argErr);
+  r.hr = object->Invoke(id, iid, LOCALE_USER_DEFAULT, flags, &dp, wantResult ? &result : nullptr,
+                        &ei, &r.argErr);
   if (r.hr == DISP_E_EXCEPTION) {
     r.scode = ei.scode;
     if (ei.bstrDescription)
@@ -253,60 +274,125 @@ CallResult InvokeOn(IDispatch* object, DISPID id, WORD flags, std::vector<Var> a
   return r;
 }
 
+}  // namespace
+
+CallResult InvokeNamed(IDispatch* object, DISPID id, WORD flags, std::vector<Var> args,
+                       std::vector<DISPID> named, REFIID iid) {
+  return Dispatch(object, id, iid, flags, args, std::move(named), true);
+}
+
+CallResult InvokeOn(IDispatch* object, DISPID id, WORD flags, std::vector<Var> args,
+                    bool wantResult) {
+  std::vector<DISPID> named;
+  if (flags & DISPATCH_PROPERTYPUT) named.push_back(DISPID_PROPERTYPUT);
+  return Dispatch(object, id, IID_NULL, flags, args, std::move(named), wantResult);
+}
+
+namespace {
+
+bool IdOf(IDispatch* object, const wchar_t* name, DISPID& id, HRESULT* hr = nullptr) {
+  LPOLESTR n = const_cast<LPOLESTR>(name);
+  const HRESULT found = object->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_USER_DEFAULT, &id);
+  if (hr) *hr = found;
+  return SUCCEEDED(found);
+}
+
+DISPID MustIdOf(IDispatch* object, const wchar_t* name) {
+  DISPID id = DISPID_UNKNOWN;
+  if (!IdOf(object, name, id))
+    throw std::runtime_error("no member " + std::string(name, name + std::wcslen(name)));
+  return id;
+}
+
+const CallResult& Must(const CallResult& r, const wchar_t* name, const Where& where) {
+  if (FAILED(r.hr)) {
+    char msg[512];
+    std::snprintf(msg, sizeof msg, "%s:%u: %ls failed: hr 0x%08lx scode 0x%08lx", where.file_name(),
+                  static_cast<unsigned>(where.line()), name, static_cast<unsigned long>(r.hr),
+                  static_cast<unsigned long>(r.scode));
+    throw std::runtime_error(msg);
+  }
+  return r;
+}
+
+}  // namespace
+
+CallResult Invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<Var> args,
+                  bool wantResult) {
+  CallResult r;
+  DISPID id = DISPID_UNKNOWN;
+  if (!IdOf(object, name, id, &r.hr)) return r;
+  return InvokeOn(object, id, flags, std::move(args),
+                  wantResult && !(flags & DISPATCH_PROPERTYPUT));
+}
+
+Var MustGet(IDispatch* object, const wchar_t* name, const Where& where) {
+  return Must(Invoke(object, name, DISPATCH_PROPERTYGET), name, where).value;
+}
+void MustPut(IDispatch* object, const wchar_t* name, Var value, const Where& where) {
+  Must(Invoke(object, name, DISPATCH_PROPERTYPUT, {value}), name, where);
+}
+Var MustCall(IDispatch* object, const wchar_t* name, std::vector<Var> args, const Where& where) {
+  return Must(Invoke(object, name, DISPATCH_METHOD, std::move(args)), name, where).value;
+}
+
+fw::unique_advise_cookie AdviseEvents(IUnknown* object, IDispatch* sink) {
+  fw::com_ptr<IUnknown> unknown(object, true);
+  auto cpc = unknown.query<IConnectionPointContainer>(IID_IConnectionPointContainer);
+  if (!cpc) throw std::runtime_error("no IConnectionPointContainer");
+  auto info = unknown.query<IProvideClassInfo2>(IID_IProvideClassInfo2);
+  if (!info) throw std::runtime_error("no IProvideClassInfo2");
+  IID events = {};
+  if (FAILED(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events)))
+    throw std::runtime_error("no default source interface");
+  fw::com_ptr<IConnectionPoint> point;
+  if (FAILED(cpc->FindConnectionPoint(events, point.put())))
+    throw std::runtime_error("no connection point");
+  DWORD cookie = 0;
+  if (FAILED(point->Advise(sink, &cookie))) throw std::runtime_error("Advise failed");
+  return fw::unique_advise_cookie(point.get(), cookie);
+}
+
 CallResult Host::InvokeId(DISPID id, WORD flags, std::vector<Var> args, bool wantResult) {
   return InvokeOn(dispatch_.get(), id, flags, std::move(args), wantResult);
 }
 
-static DISPID IdOf(IDispatch* d, const wchar_t* name) {
-  DISPID id = DISPID_UNKNOWN;
-  LPOLESTR n = const_cast<LPOLESTR>(name);
-  if (FAILED(d->GetIDsOfNames(IID_NULL, &n, 1, 0, &id)))
-    throw std::runtime_error("unknown member name");
-  return id;
-}
-
 CallResult Host::Call(const wchar_t* name, std::vector<Var> args) {
-  return InvokeId(IdOf(dispatch_.get(), name), DISPATCH_METHOD, std::move(args));
+  return InvokeId(MustIdOf(dispatch_.get(), name), DISPATCH_METHOD, std::move(args));
 }
 CallResult Host::Get(const wchar_t* name) {
-  return InvokeId(IdOf(dispatch_.get(), name), DISPATCH_PROPERTYGET, {});
+  return InvokeId(MustIdOf(dispatch_.get(), name), DISPATCH_PROPERTYGET, {});
 }
 CallResult Host::Put(const wchar_t* name, Var value) {
-  return InvokeId(IdOf(dispatch_.get(), name), DISPATCH_PROPERTYPUT, {value}, false);
+  return InvokeId(MustIdOf(dispatch_.get(), name), DISPATCH_PROPERTYPUT, {value}, false);
 }
 
 bool Host::Has(const wchar_t* name) const {
   DISPID id = DISPID_UNKNOWN;
-  LPOLESTR n = const_cast<LPOLESTR>(name);
-  return SUCCEEDED(dispatch_->GetIDsOfNames(IID_NULL, &n, 1, 0, &id));
+  return IdOf(dispatch_.get(), name, id);
 }
 
-static void Must(const CallResult& r, const wchar_t* name) {
-  if (FAILED(r.hr)) {
-    char msg[256];
-    std::snprintf(msg, sizeof msg, "%ls failed: hr 0x%08lx scode 0x%08lx", name,
-                  static_cast<unsigned long>(r.hr), static_cast<unsigned long>(r.scode));
-    throw std::runtime_error(msg);
-  }
+Var Host::MustGet(const wchar_t* name, const Where& where) {
+  return Must(Get(name), name, where).value;
+}
+void Host::MustPut(const wchar_t* name, Var value, const Where& where) {
+  Must(Put(name, value), name, where);
+}
+Var Host::MustCall(const wchar_t* name, std::vector<Var> args, const Where& where) {
+  return Must(Call(name, std::move(args)), name, where).value;
 }
 
-Var Host::MustGet(const wchar_t* name) {
-  auto r = Get(name);
-  Must(r, name);
-  return r.value;
-}
-void Host::MustPut(const wchar_t* name, Var value) { Must(Put(name, value), name); }
-Var Host::MustCall(const wchar_t* name, std::vector<Var> args) {
-  auto r = Call(name, std::move(args));
-  Must(r, name);
-  return r.value;
-}
+namespace {
+// Messages this thread's pumps have dispatched, for PumpUntilIdle.
+thread_local size_t t_dispatched = 0;
+}  // namespace
 
 bool Pump(const std::function<bool()>& done, int timeoutMs) {
   const DWORD start = ::GetTickCount();
   for (;;) {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ++t_dispatched;
       ::TranslateMessage(&msg);
       ::DispatchMessageW(&msg);
       if (done && done()) return true;
@@ -319,6 +405,53 @@ bool Pump(const std::function<bool()>& done, int timeoutMs) {
   }
 }
 
+namespace {
+
+// Markers go to a window of their own, so that a nested pump (a handler's) that dispatches one
+// still records it.
+constexpr UINT kIdleMarker = WM_APP + 0x100;
+thread_local LPARAM t_markerSeen = 0;
+
+LRESULT CALLBACK IdleProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != kIdleMarker) return ::DefWindowProcW(window, message, wParam, lParam);
+  t_markerSeen = lParam;
+  return 0;
+}
+
+HWND IdleProbe() {
+  thread_local HWND probe = [] {
+    static const ATOM atom = [] {
+      WNDCLASSW wc = {};
+      wc.lpfnWndProc = IdleProbeProc;
+      wc.hInstance = ::GetModuleHandleW(nullptr);
+      wc.lpszClassName = L"UdpTestIdleProbe";
+      return ::RegisterClassW(&wc);
+    }();
+    (void)atom;
+    return ::CreateWindowExW(0, L"UdpTestIdleProbe", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                             ::GetModuleHandleW(nullptr), nullptr);
+  }();
+  return probe;
+}
+
+}  // namespace
+
+bool PumpUntilIdle(int timeoutMs) {
+  static LPARAM markers = 0;
+  const HWND probe = IdleProbe();
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    // Posted messages come out in the order they were posted: once the marker is through, so is
+    // everything posted before it. A round that dispatched nothing else leaves nothing behind.
+    const LPARAM marker = ++markers;
+    const size_t before = t_dispatched;
+    ::PostMessageW(probe, kIdleMarker, 0, marker);
+    const int left = timeoutMs - static_cast<int>(::GetTickCount() - start);
+    if (left <= 0 || !Pump([&] { return t_markerSeen == marker; }, left)) return false;
+    if (t_dispatched == before + 1) return true;
+  }
+}
+
 bool Host::PumpUntil(const std::function<bool()>& done, int timeoutMs) {
   return Pump(done, timeoutMs);
 }
@@ -327,9 +460,32 @@ bool Host::WaitForEvents(DISPID id, int count, int timeoutMs) {
   return Pump([&] { return sink_.Count(id) >= count; }, timeoutMs);
 }
 
-HWND Host::Window() const {
-  // The test shares the control's module, so it may look at the object itself.
-  return static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(dispatch_.get()))->GetSafeHwnd();
+HWND Host::Window() const { return ControlOf(*this).GetSafeHwnd(); }
+
+void Host::CancelCloseOnWsError(bool cancel) {
+  sink_.handler = [cancel](const Event& e, DISPPARAMS* params) {
+    if (e.id == kWsError && cancel) SetCancelClose(params);
+  };
+}
+
+bool Host::IsModified() const {
+  auto persist = dispatch_.query<IPersistStreamInit>(IID_IPersistStreamInit);
+  return persist && persist->IsDirty() == S_OK;
+}
+
+bool Host::SaveAndClearModified() {
+  auto persist = dispatch_.query<IPersistStreamInit>(IID_IPersistStreamInit);
+  fw::com_ptr<IStream> stream;
+  return persist && SUCCEEDED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put())) &&
+         SUCCEEDED(persist->Save(stream.get(), TRUE));
+}
+
+udp::CUdpCtrl& ControlOf(const Host& h) {
+  return *static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
+}
+
+bool WaitForReady(Host& h, int count, int timeoutMs) {
+  return h.WaitForEvents(kReady, count, timeoutMs);
 }
 
 // Message boxes
@@ -350,7 +506,7 @@ PeerSocket::PeerSocket(u_short port) {
   sockaddr_in a = {};
   a.sin_family = AF_INET;
   a.sin_port = ::htons(port);
-  a.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+  a.sin_addr.s_addr = ::inet_addr(kLoopback);
   if (::bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
   int len = sizeof a;
   ::getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len);
@@ -366,7 +522,7 @@ bool PeerSocket::SendTo(u_short port, const std::vector<unsigned char>& bytes) {
   sockaddr_in to = {};
   to.sin_family = AF_INET;
   to.sin_port = ::htons(port);
-  to.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+  to.sin_addr.s_addr = ::inet_addr(kLoopback);
   return ::sendto(s_, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()),
                   0, reinterpret_cast<sockaddr*>(&to), sizeof to) == static_cast<int>(bytes.size());
 }

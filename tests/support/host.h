@@ -1,5 +1,10 @@
 // A test host: creates the control, sites and initialises it, connects an event sink by Advise,
-// calls it through IDispatch by name and pumps messages, as a container would.
+// calls it through IDispatch by name and pumps messages, as a container would. Also the pieces
+// every host is made of, for tests that assemble their own: the one event sink, the one client
+// site, the one way to call IDispatch::Invoke, and the message pump.
+//
+// Helpers that can fail name the line that called them: they take the caller's location as a
+// defaulted last argument and put it in what they throw.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -7,12 +12,21 @@
 
 #include <functional>
 #include <initializer_list>
+#include <source_location>
 #include <string>
 #include <vector>
 
 #include "framework/unique_any.h"
+#include "support/udp_test.h"
+
+namespace udp {
+class CUdpCtrl;
+}
 
 namespace host {
+
+// The caller's file and line, for helpers that report failures.
+using Where = std::source_location;
 
 // An owned VARIANT that tests can copy and compare.
 class Var {
@@ -32,6 +46,10 @@ class Var {
   static Var NullBstr();
   static Var Bytes(std::initializer_list<unsigned char> bytes, LONG lowerBound = 0);
   static Var Bytes(const std::vector<unsigned char>& bytes, LONG lowerBound = 0);
+  // VT_VARIANT | VT_BYREF to target: a script's variable passed by reference.
+  static Var Ref(Var& target);
+  // VT_DISPATCH, without a reference of its own (the object outlives the Var).
+  static Var Object(IDispatch* object);
 
   VARIANT* get() { return &v_; }
   const VARIANT* get() const { return &v_; }
@@ -60,16 +78,24 @@ struct Event {
   std::vector<Var> args;  // in declared order; a by-reference flag is recorded by value
 };
 
-// The event sink the host connects with IConnectionPoint::Advise.
+// The arguments of a call as its DISPPARAMS hold them, in declared order; a VT_BOOL by reference
+// is recorded by its value.
+std::vector<Var> ArgumentsOf(const DISPPARAMS* params);
+
+// The event sink a host connects with IConnectionPoint::Advise. It lives on its owner's stack or
+// inside it: the reference count is only checked, never acted on.
 class EventSink : public IDispatch {
  public:
-  using Handler = std::function<void(const Event& event, DISPPARAMS* params)>;
   std::vector<Event> events;
-  // Runs inside the event, before it returns to the control.
+  // Runs inside the event, after it is recorded, before it returns to the control.
   std::function<void(const Event&, DISPPARAMS*)> handler;
+  // When set, the sink records nothing and runs only this: a benchmark's sink costs nothing more.
+  std::function<void(DISPID, DISPPARAMS*)> onRaw;
 
   int Count(DISPID id) const;
   std::vector<DISPID> Order() const;
+  // The recorded events of one kind, in order.
+  std::vector<Event> Of(DISPID id) const;
   void Clear() { events.clear(); }
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
@@ -91,11 +117,53 @@ class EventSink : public IDispatch {
 // Sets CancelClose inside a WsError handler.
 void SetCancelClose(DISPPARAMS* params);
 
+// A client site that answers what a control asks of any container; a container with more sites
+// builds on it (support/container.h). It lives on its owner's stack or in static storage.
+class ClientSite : public IOleClientSite {
+ public:
+  int showObjectCalls = 0;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP SaveObject() override { return S_OK; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override;
+  STDMETHODIMP GetContainer(IOleContainer** c) override;
+  STDMETHODIMP ShowObject() override;
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+};
+
+// The client site every Host gives its control.
+IOleClientSite* TestClientSite();
+
+// One IDispatch::Invoke as a host makes it (a put passes its value as DISPID_PROPERTYPUT).
+CallResult InvokeOn(IDispatch* object, DISPID id, WORD flags, std::vector<Var> args,
+                    bool wantResult = true);
+// The same with the named arguments and the interface identifier a C++ client chooses.
+CallResult InvokeNamed(IDispatch* object, DISPID id, WORD flags, std::vector<Var> args,
+                       std::vector<DISPID> named, REFIID iid = IID_NULL);
+// By name, as a script does: the name's look-up first, whose failure is then the result. A put
+// never asks for a result.
+CallResult Invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<Var> args = {},
+                  bool wantResult = true);
+// Calls that must succeed; a failure throws, naming the caller's line.
+Var MustGet(IDispatch* object, const wchar_t* name, const Where& where = Where::current());
+void MustPut(IDispatch* object, const wchar_t* name, Var value,
+             const Where& where = Where::current());
+Var MustCall(IDispatch* object, const wchar_t* name, std::vector<Var> args = {},
+             const Where& where = Where::current());
+
+// Connects a sink to the default source interface an object names (IProvideClassInfo2), for the
+// cookie's lifetime.
+fw::unique_advise_cookie AdviseEvents(IUnknown* object, IDispatch* sink);
+
 class Host {
  public:
   enum class Init { New, None };
   explicit Host(Init init = Init::New);
-  // Hosts a control created elsewhere (by a class factory, or by CoCreateInstance).
+  // Hosts a control created elsewhere (by a class factory, or by CoCreateInstance); an object
+  // that is no control (no IOleObject) is neither sited nor initialised, only connected.
   explicit Host(IUnknown* control, Init init = Init::New);
   ~Host();
   Host(const Host&) = delete;
@@ -110,20 +178,32 @@ class Host {
   CallResult Put(const wchar_t* name, Var value);
   CallResult InvokeId(DISPID id, WORD flags, std::vector<Var> args, bool wantResult = true);
 
-  // Calls that must succeed.
-  Var MustGet(const wchar_t* name);
-  void MustPut(const wchar_t* name, Var value);
-  Var MustCall(const wchar_t* name, std::vector<Var> args = {});
+  // Calls that must succeed; a failure throws, naming the caller's line.
+  Var MustGet(const wchar_t* name, const Where& where = Where::current());
+  void MustPut(const wchar_t* name, Var value, const Where& where = Where::current());
+  Var MustCall(const wchar_t* name, std::vector<Var> args = {},
+               const Where& where = Where::current());
   // Whether the control's dispatch interface has a member of that name.
   bool Has(const wchar_t* name) const;
 
   // Pumps this thread's messages until done() holds or timeoutMs passes; returns done().
-  bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+  bool PumpUntil(const std::function<bool()>& done, int timeoutMs = kEventTimeoutMs);
+  // Pumps for a while whatever comes: the window in which something that must not happen would.
   void PumpFor(int ms);
-  bool WaitForEvents(DISPID id, int count, int timeoutMs = 5000);
+  // Pumps until the sink has recorded `count` events of that kind in all.
+  bool WaitForEvents(DISPID id, int count, int timeoutMs = kEventTimeoutMs);
 
   HWND Window() const;
   void Release();  // drops the control (destruction) while the host lives on
+  // The sink's handler becomes one that cancels the close after every WsError (or, with false,
+  // one that does nothing).
+  void CancelCloseOnWsError(bool cancel = true);
+
+  // The container's view of the modified mark (IPersistStreamInit::IsDirty).
+  bool IsModified() const;
+  // Saves the control to a scratch stream and clears the mark, as a container does after saving;
+  // false when that failed.
+  bool SaveAndClearModified();
 
  private:
   void Attach(IUnknown* control, Init init);
@@ -133,15 +213,17 @@ class Host {
   fw::unique_advise_cookie cookie_;
 };
 
-// One IDispatch::Invoke as a host makes it (a put passes its value as DISPID_PROPERTYPUT).
-CallResult InvokeOn(IDispatch* object, DISPID id, WORD flags, std::vector<Var> args,
-                    bool wantResult = true);
+// The control object behind a host of a control created in this process (the tests share the
+// control's module).
+udp::CUdpCtrl& ControlOf(const Host& h);
 
-// The minimal client site every Host gives its control.
-IOleClientSite* TestClientSite();
-
-// Pumps messages for any thread-bound work.
+// Pumps this thread's messages until done() holds or timeoutMs passes; returns done() (true when
+// there is no condition).
 bool Pump(const std::function<bool()>& done, int timeoutMs);
+// Pumps until every message posted to this thread so far, and every message those posted in
+// turn, has been dispatched; false when that takes longer than timeoutMs. What other threads or
+// the sockets layer post later is not waited for.
+bool PumpUntilIdle(int timeoutMs = kEventTimeoutMs);
 
 // Message boxes shown by the control are recorded here instead of blocking.
 struct ShownMessageBox {
@@ -154,8 +236,8 @@ std::vector<ShownMessageBox>& MessageBoxes();
 // A plain loopback UDP socket for the far end of a scenario.
 class PeerSocket {
  public:
-  PeerSocket();                       // bound to 127.0.0.1, a port of the system's choice
-  explicit PeerSocket(u_short port);  // bound to 127.0.0.1:port; bound() tells whether it could
+  PeerSocket();                       // bound to loopback, a port of the system's choice
+  explicit PeerSocket(u_short port);  // bound to loopback:port; bound() tells whether it could
   ~PeerSocket();
   u_short port() const { return port_; }
   bool bound() const { return port_ != 0; }

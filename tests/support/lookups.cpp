@@ -62,13 +62,6 @@ bool MayComplete(HANDLE task) {
   return true;
 }
 
-int PASCAL RecordingSendTo(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
-                           int toLength) {
-  const auto* a = reinterpret_cast<const sockaddr_in*>(to);
-  g_recorder->sent.push_back({::inet_ntoa(a->sin_addr), ::ntohs(a->sin_port), length});
-  return udp::SystemWinsock().sendto(s, data, length, flags, to, toLength);
-}
-
 }  // namespace
 
 FakeLookups::FakeLookups() : saved_(udp::Winsock()) {
@@ -147,14 +140,38 @@ void FakeLookups::Fail(size_t index, int error) {
                  WSAMAKEASYNCREPLY(0, error));
 }
 
-SendRecorder::SendRecorder() : saved_(udp::Winsock()) {
+SendRecorder::SendRecorder() {
   g_recorder = this;
-  udp::Winsock().sendto = RecordingSendTo;
+  patch_->sendto = SendTo;
+  patch_->setsockopt = SetOption;
 }
 
-SendRecorder::~SendRecorder() {
-  udp::Winsock().sendto = saved_.sendto;
-  g_recorder = nullptr;
+SendRecorder::~SendRecorder() { g_recorder = nullptr; }
+
+int PASCAL SendRecorder::SendTo(SOCKET s, const char* data, int length, int flags,
+                                const sockaddr* to, int toLength) {
+  const auto& address = *reinterpret_cast<const sockaddr_in*>(to);
+  g_recorder->sent.push_back({::inet_ntoa(address.sin_addr), ::ntohs(address.sin_port), length});
+  g_recorder->calls.push_back({true, address, std::vector<char>(data, data + length), 0});
+  if (g_recorder->sendFailures > 0) {
+    --g_recorder->sendFailures;
+    ::WSASetLastError(g_recorder->sendError);
+    return SOCKET_ERROR;
+  }
+  // Never let a datagram leave for anything but loopback (127.0.0.0/8).
+  if ((::ntohl(address.sin_addr.s_addr) >> 24) != 127) return length;
+  return g_recorder->patch_.original().sendto(s, data, length, flags, to, toLength);
+}
+
+int PASCAL SendRecorder::SetOption(SOCKET s, int level, int option, const char* value, int length) {
+  if (level == SOL_SOCKET && option == SO_BROADCAST) {
+    g_recorder->calls.push_back({false, {}, {}, *reinterpret_cast<const int*>(value)});
+    if (g_recorder->setsockoptError) {
+      ::WSASetLastError(g_recorder->setsockoptError);
+      return SOCKET_ERROR;
+    }
+  }
+  return g_recorder->patch_.original().setsockopt(s, level, option, value, length);
 }
 
 u_short ServicePort(const char* name) {

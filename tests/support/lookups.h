@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "control/winsock_api.h"
+#include "support/winsock_fault.h"
 
 namespace host {
 
@@ -48,7 +49,9 @@ class FakeLookups {
   udp::WinsockApi saved_;
 };
 
-// Records every datagram the control sends (and lets it go out).
+// Records the sockets calls of sending: every sendto, and every SO_BROADCAST setsockopt. A datagram
+// for loopback goes out; one for any other address is only recorded. On request sendto or that
+// setsockopt fails with a chosen error.
 class SendRecorder {
  public:
   struct Sent {
@@ -56,14 +59,31 @@ class SendRecorder {
     u_short port;  // host order
     int length;
   };
+  // One record per sendto or SO_BROADCAST setsockopt, in order.
+  struct Call {
+    bool send;                // sendto (else setsockopt SO_BROADCAST)
+    sockaddr_in to;           // sendto
+    std::vector<char> bytes;  // sendto
+    int broadcast;            // setsockopt
+  };
+
   SendRecorder();
   ~SendRecorder();
   SendRecorder(const SendRecorder&) = delete;
   SendRecorder& operator=(const SendRecorder&) = delete;
+
   std::vector<Sent> sent;
+  std::vector<Call> calls;
+  int sendError = 0;     // the error the next sendFailures sends fail with
+  int sendFailures = 0;  // how many sends fail before they pass through again
+  int setsockoptError = 0;
 
  private:
-  udp::WinsockApi saved_;
+  static int PASCAL SendTo(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
+                           int toLength);
+  static int PASCAL SetOption(SOCKET s, int level, int option, const char* value, int length);
+
+  WinsockPatch patch_;
 };
 
 // The port of a service in the system's services database, or 0 when it is not listed.

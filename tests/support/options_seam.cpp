@@ -69,18 +69,4 @@ int DefaultSocketOption(int option) {
   return value;
 }
 
-bool IsModified(Host& h) {
-  fw::com_ptr<IPersistStreamInit> persist;
-  h.unknown()->QueryInterface(IID_IPersistStreamInit, persist.put_void());
-  return persist && persist->IsDirty() == S_OK;
-}
-
-void SaveAndClearModified(Host& h) {
-  fw::com_ptr<IPersistStreamInit> persist;
-  h.unknown()->QueryInterface(IID_IPersistStreamInit, persist.put_void());
-  fw::com_ptr<IStream> stream;
-  ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put());
-  if (persist && stream) persist->Save(stream.get(), TRUE);
-}
-
 }  // namespace host

@@ -52,9 +52,4 @@ int SystemSocketOption(SOCKET s, int option);
 // The same option of a fresh datagram socket: the system's default.
 int DefaultSocketOption(int option);
 
-// The container's view of the modified mark (IPersistStreamInit::IsDirty).
-bool IsModified(Host& h);
-// Saves the control to a scratch stream and clears the mark, as a container does after saving.
-void SaveAndClearModified(Host& h);
-
 }  // namespace host

@@ -13,7 +13,11 @@ trap wine_stop EXIT
 failed=()
 run_tree() {  # name dir
   echo "=== ctest: $1 ($2)"
-  (cd "$2" && ctest --output-on-failure --timeout 120 "${@:3}") || failed+=("$1")
+  # A test that fails is run once more: under load Wine now and then crashes a process while it
+  # exits, after its test has passed (seen on x86). Both outputs are printed; a test must fail
+  # twice to fail the run.
+  (cd "$2" && ctest --output-on-failure --timeout 120 --repeat until-pass:2 "${@:3}") \
+    || failed+=("$1")
 }
 case "${BITS:-both}" in
   64) run_tree x64 "$BUILD64" "$@" ;;

@@ -29,6 +29,7 @@ wine_stop() {
 # A Windows path of a Unix one; fails loudly instead of yielding an empty text.
 win_path() {
   local p
-  p="$("$WINE64" winepath -w "$1" 2>/dev/null)" && [ -n "$p" ] || fail "winepath -w $1"
+  p="$("$WINE64" winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r')" && [ -n "$p" ] \
+    || fail "winepath -w $1"
   printf '%s\n' "$p"
 }

@@ -25,7 +25,7 @@ run64() { "$WINE64" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 run32() { "$WINE32" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 has_key() { "$WINE64" reg query "$1" </dev/null >/dev/null 2>&1; }
 reg_value() { run64 reg query "$1" /v "$2" | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
-ocx_win="$(win_path "$ocx")"
+ocx_win="$(win_path "$ocx")" || exit 1
 declare -A client=([64]="$client64" [32]="$client32") arch=([64]=x64 [32]=x86) wine=([64]="$WINE64" [32]="$WINE32")
 failures=0
 check() { if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi; }

@@ -12,8 +12,7 @@ WINE="${UDP_WINE:-$WINE64}"
 wine() { "$WINE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 has_key() { "$WINE" reg query "$1" </dev/null >/dev/null 2>&1; }
 
-ocx_win="$(wine winepath -w "$ocx")"
-[ -n "$ocx_win" ] || fail "winepath"
+ocx_win="$(win_path "$ocx")" || exit 1
 user='HKCU\Software\Classes'
 machine='HKLM\Software\Classes'
 clsid='{796B4C64-E4E2-4C42-92ED-E89BF55CE626}'

@@ -9,10 +9,8 @@ source "$here/../../scripts/env.sh"
 # The loader of the DLL's bitness: the 32-bit one runs syswow64's regsvr32 and cscript.
 WINE="${UDP_WINE:-$WINE64}"
 
-winpath() { "$WINE" winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r'; }
-ocx_win="$(winpath "$ocx")"
-script_win="$(winpath "$script")"
-[ -n "$ocx_win" ] && [ -n "$script_win" ] || { echo "winepath failed"; exit 1; }
+ocx_win="$(win_path "$ocx")" || exit 1
+script_win="$(win_path "$script")" || exit 1
 
 "$WINE" regsvr32 /s "$ocx_win" </dev/null >/dev/null 2>&1 || { echo "regsvr32 failed"; exit 1; }
 trap '"$WINE" regsvr32 /s /u "$ocx_win" </dev/null >/dev/null 2>&1' EXIT

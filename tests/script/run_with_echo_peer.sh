@@ -11,10 +11,8 @@ source "$here/../../scripts/env.sh"
 # The loader of the DLL's bitness: the 32-bit one runs syswow64's regsvr32 and cscript.
 WINE="${UDP_WINE:-$WINE64}"
 
-winpath() { "$WINE" winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r'; }
-ocx_win="$(winpath "$ocx")"
-client_win="$(winpath "$client")"
-[ -n "$ocx_win" ] && [ -n "$client_win" ] || { echo "winepath failed"; exit 1; }
+ocx_win="$(win_path "$ocx")" || exit 1
+client_win="$(win_path "$client")" || exit 1
 
 port_file="$(mktemp)"
 python3 -c '

@@ -15,7 +15,8 @@ for tree in "$tree64" "$tree32"; do
   fi
 done
 
-ocx64="$(win_path "$tree64/udp.ocx")" ocx32="$(win_path "$tree32/udp.ocx")"
+ocx64="$(win_path "$tree64/udp.ocx")" || exit 1
+ocx32="$(win_path "$tree32/udp.ocx")" || exit 1
 libkey='HKLM\Software\Classes\TypeLib\{F898A5F0-DC31-4ED8-AB16-C58E72891C2B}\1.0\0'
 progid='HKLM\Software\Classes\UDP.UdpCtrl.1'
 has_key() { "$WINE64" reg query "$@" </dev/null >/dev/null 2>&1; }

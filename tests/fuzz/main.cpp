@@ -43,6 +43,7 @@ std::vector<DISPID> SurfaceIds() {
 constexpr DISPID kUnknownIds[] = {0, 23, 24, 25, 38, 39, 42, DISPID_UNKNOWN, DISPID_PROPERTYPUT,
                                   DISPID_NEWENUM, DISPID_EVALUATE, -551, -553, 0x7FFFFFFF,
                                   static_cast<DISPID>(0x80000000)};
+constexpr DISPID kAnyOtherId = 0x7FFFFFFE;
 
 LONG WINAPI OnCrash(EXCEPTION_POINTERS* info) {
   std::fprintf(stderr,
@@ -63,6 +64,15 @@ int CountMessageBox(HWND, const wchar_t*, const wchar_t*, UINT) {
 INT_PTR CountDialog(HINSTANCE, const wchar_t*, HWND, DLGPROC, LPARAM) {
   ++g_dialogs;
   return IDOK;
+}
+
+// The DISPID under which a result counts: random DISPIDs that name nothing share one.
+DISPID ResultId(DISPID id) {
+  for (const auto& e : udp::kUdpDispatch)
+    if (e.dispid == id) return id;
+  for (DISPID unknown : kUnknownIds)
+    if (unknown == id) return id;
+  return kAnyOtherId;
 }
 
 // Data the control hands out: a one-dimensional byte array with lower bound 0 (`size` elements
@@ -322,7 +332,7 @@ class Fuzzer {
     for (auto& a : call.args) ::VariantClear(&a);
     if (record) {
       ++stats.calls;
-      stats.results.insert({call.id, hr, hr == DISP_E_EXCEPTION ? excep.scode : 0});
+      stats.results.insert({ResultId(call.id), hr, hr == DISP_E_EXCEPTION ? excep.scode : 0});
     }
     return hr;
   }

@@ -6,7 +6,6 @@
 #include <cwchar>
 #include <stdexcept>
 
-#include "control/udp_ctrl.h"
 
 namespace host {
 
@@ -211,13 +210,6 @@ IOleClientSite* TestClientSite() {
 }
 
 // Host
-
-Host::Host(Init init) {
-  fw::com_ptr<IUnknown> unknown;
-  if (FAILED(udp::CreateUdpCtrl(IID_IUnknown, unknown.put_void())))
-    throw std::runtime_error("cannot create the control");
-  Attach(unknown.get(), init);
-}
 
 Host::Host(IUnknown* control, Init init) {
   if (!control) throw std::runtime_error("no control to host");
@@ -460,8 +452,6 @@ bool Host::WaitForEvents(DISPID id, int count, int timeoutMs) {
   return Pump([&] { return sink_.Count(id) >= count; }, timeoutMs);
 }
 
-HWND Host::Window() const { return ControlOf(*this).GetSafeHwnd(); }
-
 void Host::CancelCloseOnWsError(bool cancel) {
   sink_.handler = [cancel](const Event& e, DISPPARAMS* params) {
     if (e.id == kWsError && cancel) SetCancelClose(params);
@@ -478,10 +468,6 @@ bool Host::SaveAndClearModified() {
   fw::com_ptr<IStream> stream;
   return persist && SUCCEEDED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put())) &&
          SUCCEEDED(persist->Save(stream.get(), TRUE));
-}
-
-udp::CUdpCtrl& ControlOf(const Host& h) {
-  return *static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(h.dispatch()));
 }
 
 bool WaitForReady(Host& h, int count, int timeoutMs) {

@@ -161,6 +161,7 @@ fw::unique_advise_cookie AdviseEvents(IUnknown* object, IDispatch* sink);
 class Host {
  public:
   enum class Init { New, None };
+  // Creates the control from the module this process links (support/in_process.cpp).
   explicit Host(Init init = Init::New);
   // Hosts a control created elsewhere (by a class factory, or by CoCreateInstance); an object
   // that is no control (no IOleObject) is neither sited nor initialised, only connected.
@@ -193,7 +194,7 @@ class Host {
   // Pumps until the sink has recorded `count` events of that kind in all.
   bool WaitForEvents(DISPID id, int count, int timeoutMs = kEventTimeoutMs);
 
-  HWND Window() const;
+  HWND Window() const;  // the control's own window (in this process only)
   void Release();  // drops the control (destruction) while the host lives on
   // The sink's handler becomes one that cancels the close after every WsError (or, with false,
   // one that does nothing).
@@ -214,7 +215,7 @@ class Host {
 };
 
 // The control object behind a host of a control created in this process (the tests share the
-// control's module).
+// control's module; support/in_process.cpp).
 udp::CUdpCtrl& ControlOf(const Host& h);
 
 // Pumps this thread's messages until done() holds or timeoutMs passes; returns done() (true when

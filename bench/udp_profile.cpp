@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
   Step bareWrite{"bare loop: write notification dispatched"};
   Step bareRead{"bare loop: read notification dispatched"};
   Step post{"PostMessage alone (Wine)"};
+  Step postEmpty{"PostMessage into an empty queue (Wine)"};
   Step setopt{"setsockopt SO_BROADCAST alone (Wine)"};
   Step sendReal{"sendto alone (Wine)"};
   Step peekDispatch{"PeekMessage of a posted message (Wine)"};
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
   HWND window = nullptr;
   MSG msg;
   for (int b = 0; b < batches; ++b) {
-    double tCall = 0, tWrite = 0, tRead = 0;
+    double tCall = 0, tWrite = 0, tRead = 0, tPostEmpty = 0;
     long allocCall = 0, allocWrite = 0, allocRead = 0;
     for (int i = 0; i < perBatch; ++i) {
       long a0 = g_allocations;
@@ -134,11 +135,17 @@ int main(int argc, char** argv) {
       ::DispatchMessageW(&msg);
       double t5 = Now();
       allocRead += g_allocations - a0;
+      // What SendTo's own post costs in the same state of the queue: empty.
+      const double t6 = Now();
+      ::PostMessageW(window, WM_NULL, 0, 0);
+      tPostEmpty += Now() - t6;
+      if (!NextMessage(msg)) return std::puts("no posted message"), 1;
       tCall += t1 - t0;
       tWrite += t3 - t2;
       tRead += t5 - t4;
     }
     sendCall.us.push_back(tCall * 1e6 / perBatch);
+    postEmpty.us.push_back(tPostEmpty * 1e6 / perBatch);
     writeNotify.us.push_back(tWrite * 1e6 / perBatch);
     readNotify.us.push_back(tRead * 1e6 / perBatch);
     sendCall.allocations = static_cast<double>(allocCall) / perBatch;
@@ -243,7 +250,7 @@ int main(int argc, char** argv) {
   std::printf("%-48s %10s %8s\n", "step", "us", "allocs");
   for (const Step* s : {&sendCall, &writeNotify, &readNotify})
     std::printf("%-48s %10.2f %8.1f\n", s->name, Median(s->us), s->allocations);
-  for (const Step* s : {&bareWrite, &bareRead, &post, &peekDispatch, &setopt, &sendReal})
+  for (const Step* s : {&bareWrite, &bareRead, &postEmpty, &post, &peekDispatch, &setopt, &sendReal})
     std::printf("%-48s %10.2f %8s\n", s->name, Median(s->us), "");
   for (const auto& [name, us] : pieceTimes) std::printf("%-48s %10.2f %8s\n", name, us, "");
   ::WSACleanup();

@@ -49,7 +49,7 @@ std::optional<u_short> LeadingNumberLow16(const std::string& text) {
   return static_cast<u_short>(negative ? (0x10000u - value) & 0xFFFFu : value);
 }
 
-bool IsBroadcastText(const std::wstring& address) {
+bool IsBroadcastText(std::wstring_view address) {
   return address == L"255.255.255.255" || address == L"-1";
 }
 

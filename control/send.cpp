@@ -8,7 +8,7 @@
 
 namespace udp {
 
-void CUdpCtrl::SendTo(const std::wstring& remoteIp, const std::wstring& remotePort, VARIANT* data) {
+void CUdpCtrl::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, VARIANT* data) {
   if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
   if (m_pendingData) ThrowUdpError(kErrNotWritable);
   if (remoteIp.empty() || remotePort.empty()) ThrowUdpError(kErrBadArgument);

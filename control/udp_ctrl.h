@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <deque>
 
 #include "control/lookup_channel.h"
@@ -63,7 +64,7 @@ class CUdpCtrl : public fw::COleControl {
   bool IsOpen() const { return m_socket != INVALID_SOCKET; }
 
   // --- sending and receiving (send.cpp, receive.cpp) ---
-  void SendTo(const std::wstring& remoteIp, const std::wstring& remotePort, VARIANT* data);
+  void SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, VARIANT* data);
   BOOL GetSendable() const;
   void GetAnyData(VARIANT* result) const;
   void SetAnyData(VARIANT* value);
@@ -236,7 +237,7 @@ extern const std::span<const fw::EventEntry> kUdpEvents;
 extern const std::span<const fw::MessageMapEntry> kUdpMessages;
 
 // "255.255.255.255" and "-1": the broadcast address as a destination, any address as the local one.
-bool IsBroadcastText(const std::wstring& address);
+bool IsBroadcastText(std::wstring_view address);
 
 // The low 16 bits of the decimal number a port text begins with (white space, a sign, digits),
 // whatever its size; nothing when the text does not begin with a number.

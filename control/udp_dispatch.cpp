@@ -79,7 +79,7 @@ const DispEntry CUdpCtrlAccess::kDispatch[] = {
               [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetSocket()); }),
     Method(
         L"Open", 31, VT_EMPTY,
-        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) { Ctrl(s)->Open(a.Text(0)); },
+        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) { Ctrl(s)->Open(std::wstring(a.Text(0))); },
         kOpenParams),
     Method(L"Close", 32, VT_EMPTY,
            [](fw::COleControl* s, const fw::DispArgs&, VARIANT*) { Ctrl(s)->Close(); }),
@@ -105,13 +105,13 @@ const DispEntry CUdpCtrlAccess::kDispatch[] = {
     Accessors(
         L"LocalAddress", 29, VT_BSTR,
         [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetLocalAddress()); },
-        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetLocalAddress(a.Text(0)); }),
+        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetLocalAddress(std::wstring(a.Text(0))); }),
     Accessors(L"LocalHost", 30, VT_BSTR,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetLocalHost()); }),
     Method(
         L"HostIp", 40, VT_BSTR,
         [](fw::COleControl* s, const fw::DispArgs& a,
-           VARIANT* r) { fw::ResultText(r, Ctrl(s)->HostIp(a.Text(0))); },
+           VARIANT* r) { fw::ResultText(r, Ctrl(s)->HostIp(std::wstring(a.Text(0)))); },
         kHostIpParams),
 
     // byte order

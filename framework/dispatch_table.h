@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "framework/unique_any.h"
 
@@ -32,7 +33,8 @@ class DispArgs {
   LONG I4(size_t i) const { return V_I4(&slots_[i].value); }
   double R8(size_t i) const { return V_R8(&slots_[i].value); }
   BOOL Bool(size_t i) const { return V_BOOL(&slots_[i].value) ? 1 : 0; }
-  const std::wstring& Text(size_t i) const { return slots_[i].text; }
+  // Text is read where it stands (the caller's string, or the converted copy): valid for the call.
+  std::wstring_view Text(size_t i) const { return slots_[i].text; }
   // The caller's own VARIANT (references included), or the missing-value VARIANT.
   VARIANT* Variant(size_t i) const { return slots_[i].raw; }
 
@@ -40,7 +42,7 @@ class DispArgs {
   friend class Dispatcher;
   struct Slot {
     unique_variant value;
-    std::wstring text;
+    std::wstring_view text;
     VARIANT* raw = nullptr;
   };
   mutable std::array<Slot, kMaxDispParams> slots_;

@@ -1,5 +1,6 @@
 #include "framework/dispatcher.h"
 
+#include <climits>
 #include <cwchar>
 #include <new>
 
@@ -61,7 +62,20 @@ bool IsPut(WORD flags) { return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPER
 
 }  // namespace
 
+Dispatcher::Dispatcher(std::span<const DispEntry> entries) : entries_(entries) {
+  for (size_t i = 0; i < entries_.size() && i + 1 <= UCHAR_MAX; ++i) {
+    const DISPID id = entries_[i].dispid;
+    // The first entry of an identifier is the one a walk would find.
+    if (id >= 0 && id < kIndexedIds && positionById_[static_cast<size_t>(id)] == 0)
+      positionById_[static_cast<size_t>(id)] = static_cast<unsigned char>(i + 1);
+  }
+}
+
 const DispEntry* Dispatcher::Find(DISPID id) const {
+  if (id >= 0 && id < kIndexedIds && entries_.size() < UCHAR_MAX) {
+    const unsigned position = positionById_[static_cast<size_t>(id)];
+    return position ? &entries_[position - 1] : nullptr;
+  }
   for (const auto& e : entries_)
     if (e.dispid == id) return &e;
   return nullptr;
@@ -182,7 +196,7 @@ HRESULT Dispatcher::ConvertArgs(std::span<const DispParam> declared, const DISPP
     }
     // Text that already is text is read in place; everything else takes the standard conversion.
     if (type == VT_BSTR && V_VT(ValueOf(arg)) == VT_BSTR) {
-      slot.text = WideFromBstr(V_BSTR(ValueOf(arg)));
+      slot.text = ViewOfBstr(V_BSTR(ValueOf(arg)));
       continue;
     }
     HRESULT hr = ConvertValue(&slot.value, arg, type);
@@ -190,7 +204,7 @@ HRESULT Dispatcher::ConvertArgs(std::span<const DispParam> declared, const DISPP
       if (argErr) *argErr = position;
       return hr;
     }
-    if (type == VT_BSTR) slot.text = WideFromBstr(V_BSTR(&slot.value));
+    if (type == VT_BSTR) slot.text = ViewOfBstr(V_BSTR(&slot.value));
   }
   return S_OK;
 }

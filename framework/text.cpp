@@ -35,8 +35,7 @@ std::wstring WideFromAnsi(std::string_view text) {
 }
 
 std::wstring WideFromBstr(BSTR text) {
-  if (!text) return {};
-  return std::wstring(text, ::SysStringLen(text));
+  return std::wstring(ViewOfBstr(text));
 }
 
 BSTR AllocBstr(std::wstring_view text) {

@@ -128,7 +128,7 @@ const DispEntry kEntries[] = {
               [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Self(s)->FromPort()); }),
     Method(L"TextToBytes", 105, VT_VARIANT,
            [](fw::COleControl*, const fw::DispArgs& a, VARIANT* r) {
-             TextToBytes(a.Text(0), CodePage(a.Variant(1)), r);
+             TextToBytes(std::wstring(a.Text(0)), CodePage(a.Variant(1)), r);
            },
            kTextToBytesParams),
     Method(L"BytesToText", 106, VT_BSTR,

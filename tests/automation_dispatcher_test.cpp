@@ -85,7 +85,7 @@ const DispEntry kProbe[] = {
         L"TakeText", 10, VT_EMPTY,
         [](fw::COleControl*, const DispArgs& a, VARIANT*) {
           ++g.calls;
-          g.texts.push_back(a.Text(0));
+          g.texts.push_back(std::wstring(a.Text(0)));
         },
         kText),
     MethodEntry(
@@ -113,7 +113,7 @@ const DispEntry kProbe[] = {
         L"TakeThree", 14, VT_EMPTY,
         [](fw::COleControl*, const DispArgs& a, VARIANT*) {
           ++g.calls;
-          g.texts = {a.Text(0), a.Text(1)};
+          g.texts = {std::wstring(a.Text(0)), std::wstring(a.Text(1))};
           g.variantSeen = a.Variant(2);
           g.variantType = V_VT(a.Variant(2));
           if (V_VT(a.Variant(2)) == VT_ERROR) g.variantError = V_ERROR(a.Variant(2));

@@ -13,18 +13,14 @@ void VariantFromBytes(BSTR bytes, VARIANT* out) {
 }
 
 void VariantFromBytes(const void* data, UINT length, VARIANT* out) {
-  // The same array VectorFromBstr makes, without a byte string in between.
-  fw::unique_safearray array(::SafeArrayCreateVector(VT_UI1, 0, length));
+  // The same array VectorFromBstr makes, without a byte string in between. A vector's elements
+  // follow its descriptor and nobody else holds it yet: they are written in place.
+  SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, length);
   if (!array) throw std::bad_alloc();
-  if (length) {
-    void* elements = nullptr;
-    if (FAILED(::SafeArrayAccessData(array.get(), &elements))) throw std::bad_alloc();
-    ::CopyMemory(elements, data, length);
-    ::SafeArrayUnaccessData(array.get());
-  }
+  if (length) ::CopyMemory(array->pvData, data, length);
   ::VariantInit(out);
   V_VT(out) = VT_ARRAY | VT_UI1;
-  V_ARRAY(out) = array.release();
+  V_ARRAY(out) = array;
 }
 
 namespace {
@@ -42,10 +38,30 @@ DataError Flatten(SAFEARRAY* array, fw::unique_bstr& bytes) {
   bytes.reset(flat);
   return DataError::None;
 }
-}  // namespace
 
-DataError BytesFromVariant(const VARIANT* value, fw::unique_bstr& bytes) {
-  bytes.reset();
+DataError Flatten(SAFEARRAY* array, std::vector<char>& bytes) {
+  try {
+    // A one-dimensional array of bytes is read in place, as BstrFromVector reads it; anything
+    // else takes BstrFromVector's own verdict.
+    if (array && array->cDims == 1 && array->cbElements == 1 &&
+        (array->pvData || array->rgsabound[0].cElements == 0)) {
+      const char* first = static_cast<const char*>(array->pvData);
+      bytes.assign(first, first + array->rgsabound[0].cElements);
+      return DataError::None;
+    }
+    fw::unique_bstr flat;
+    if (const DataError error = Flatten(array, flat); error != DataError::None) return error;
+    const char* first = reinterpret_cast<const char*>(flat.get());
+    bytes.assign(first, first + ::SysStringByteLen(flat.get()));
+    return DataError::None;
+  } catch (const std::bad_alloc&) {
+    return DataError::CannotFlatten;  // as when the byte string cannot be allocated
+  }
+}
+
+// The bytes of a byte array handed in by value or by reference, or of the coercion's array.
+template <typename Bytes>
+DataError BytesOf(const VARIANT* value, Bytes& bytes) {
   // The common case, a byte array handed in by value or by reference, is flattened in place:
   // copying it first only to flatten the copy costs an allocation and a copy per datagram.
   if (SAFEARRAY* direct = ByteArrayOf(value)) return Flatten(direct, bytes);
@@ -54,6 +70,16 @@ DataError BytesFromVariant(const VARIANT* value, fw::unique_bstr& bytes) {
       V_VT(&array) != (VT_ARRAY | VT_UI1))
     return DataError::NotConvertible;
   return Flatten(V_ARRAY(&array), bytes);
+}
+}  // namespace
+
+DataError BytesFromVariant(const VARIANT* value, fw::unique_bstr& bytes) {
+  bytes.reset();
+  return BytesOf(value, bytes);
+}
+
+DataError BytesFromVariant(const VARIANT* value, std::vector<char>& bytes) {
+  return BytesOf(value, bytes);
 }
 
 }  // namespace udp

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <vector>
+
 #include "framework/unique_any.h"
 
 namespace udp {
@@ -15,5 +17,34 @@ void VariantFromBytes(BSTR bytes, VARIANT* out);
 void VariantFromBytes(const void* data, UINT length, VARIANT* out);
 // The bytes of a byte array (any bounds), a string's stored bytes, or a reference to either.
 DataError BytesFromVariant(const VARIANT* value, fw::unique_bstr& bytes);
+// The same into a buffer the caller reuses; on failure the buffer's content is unspecified.
+DataError BytesFromVariant(const VARIANT* value, std::vector<char>& bytes);
+
+// The one datagram SendTo keeps until its write notification sends it. The buffer stays with the
+// endpoint between datagrams, so that a host sending datagram after datagram does not allocate
+// and free one for each.
+class PendingDatagram {
+ public:
+  // Takes the bytes of a data value; on failure nothing is pending.
+  DataError Take(const VARIANT* data) {
+    const DataError error = BytesFromVariant(data, bytes_);
+    pending_ = error == DataError::None;
+    return error;
+  }
+  explicit operator bool() const { return pending_; }
+  const char* data() const { return bytes_.data(); }
+  size_t size() const { return bytes_.size(); }
+  // Nothing pending; the buffer is kept for the next datagram.
+  void reset() { pending_ = false; }
+  // Nothing pending and the buffer freed (the endpoint closes).
+  void Release() {
+    pending_ = false;
+    std::vector<char>().swap(bytes_);
+  }
+
+ private:
+  std::vector<char> bytes_;
+  bool pending_ = false;
+};
 
 }  // namespace udp

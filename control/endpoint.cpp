@@ -68,7 +68,7 @@ int CUdpCtrl::ReleaseEndpoint(SOCKET socket) {
   CancelLookup(m_hostLookup);
   CancelLookup(m_servLookup);
   CancelLookup(m_localServLookup);
-  m_pendingData.reset();
+  m_pendingData.Release();
   m_receiveBuffer.reset();
   m_socketBroadcast = -1;
   return 0;

@@ -42,8 +42,7 @@ void CUdpCtrl::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
     own.host = hostLookup != 0;
   }
 
-  fw::unique_bstr bytes;
-  switch (BytesFromVariant(data, bytes)) {
+  switch (m_pendingData.Take(data)) {
     case DataError::NotConvertible:
       m_state = kStateFailed;
       ThrowUdpError(kErrBadArgument);
@@ -53,7 +52,6 @@ void CUdpCtrl::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
     case DataError::None:
       break;
   }
-  m_pendingData = std::move(bytes);
 
   if (portLookup == 0 && hostLookup == 0 && !PostSocketNotify(FD_WRITE)) {
     // Nothing would ever send it: the call fails and leaves nothing pending.
@@ -85,11 +83,10 @@ void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
     }
     m_socketBroadcast = broadcast;
   }
-  const UINT length = ::SysStringByteLen(m_pendingData.get());
+  const size_t length = m_pendingData.size();
   if (length > 0 &&
-      udp_send(m_socket, reinterpret_cast<const char*>(m_pendingData.get()),
-               static_cast<int>(length), 0, reinterpret_cast<const sockaddr*>(&m_sockAddr),
-               sizeof m_sockAddr) == SOCKET_ERROR) {
+      udp_send(m_socket, m_pendingData.data(), static_cast<int>(length), 0,
+               reinterpret_cast<const sockaddr*>(&m_sockAddr), sizeof m_sockAddr) == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     if (error == WSAEWOULDBLOCK) return;  // the sockets layer posts FD_WRITE again when it can
     ReportWinsockFailure(error, where::kSend);

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <deque>
 
+#include "control/data_variant.h"
 #include "control/lookup_channel.h"
 #include "control/sender_texts.h"
 #include "control/winsock_api.h"
@@ -192,7 +193,7 @@ class CUdpCtrl : public fw::COleControl {
   std::wstring m_banner;
   SOCKET m_socket = INVALID_SOCKET;
   LONG m_openCount = 0;
-  fw::unique_bstr m_pendingData;
+  PendingDatagram m_pendingData;
   BOOL m_bindPending = FALSE;
   LONG m_rcvbuf = 0, m_sndbuf = 0;
   // The destination of the pending datagram.

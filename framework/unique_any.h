@@ -86,12 +86,16 @@ inline unique_select_object SelectObject(HDC dc, HGDIOBJ object) {
 // A VARIANT that is cleared when it goes out of scope. It starts wholly zero (VariantInit sets
 // only the type), so that whoever fills it, or clears it before filling it, never sees stale
 // pointers.
+// Starts empty (VT_EMPTY, all zero, as VariantInit leaves it); an empty value is cleared without a
+// call, since calls run for every argument slot of every automation call.
 struct unique_variant : VARIANT {
-  unique_variant() : VARIANT{} { ::VariantInit(this); }
-  ~unique_variant() { ::VariantClear(this); }
+  unique_variant() : VARIANT{} {}
+  ~unique_variant() { reset(); }
   unique_variant(const unique_variant&) = delete;
   unique_variant& operator=(const unique_variant&) = delete;
-  void reset() { ::VariantClear(this); }
+  void reset() {
+    if (V_VT(this) != VT_EMPTY) ::VariantClear(this);
+  }
   VARIANT* addressof() { return this; }
 };
 

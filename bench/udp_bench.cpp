@@ -251,19 +251,36 @@ struct Row {
   bool counted = true;  // part of the min ratio
 };
 
-size_t PeakWorkingSet() {
+PROCESS_MEMORY_COUNTERS MemoryCounters() {
   PROCESS_MEMORY_COUNTERS pmc = {};
   pmc.cb = sizeof pmc;
   ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc);
-  return pmc.PeakWorkingSetSize;
+  return pmc;
+}
+size_t PeakWorkingSet() { return MemoryCounters().PeakWorkingSetSize; }
+
+// Pushes datagrams through two controls in ping-pong until `datagrams` have been received, in
+// tenths; returns the working set and the committed bytes after the first tenth and after the last.
+struct MemoryTenths {
+  PROCESS_MEMORY_COUNTERS first, last;
+};
+MemoryTenths MemoryRun(int datagrams) {
+  const int roundTrips = std::max(10, datagrams / 2);
+  const int tenth = roundTrips / 10;
+  MemoryTenths m{};
+  for (int i = 0; i < 10; ++i) {
+    ControlRoundTrip(tenth, 32);
+    (i == 0 ? m.first : m.last) = MemoryCounters();
+  }
+  return m;
 }
 
-// Pushes datagrams through two controls in ping-pong until `datagrams` have been received.
-void MemoryRun(int datagrams) {
-  const int roundTrips = datagrams / 2;
-  const int chunk = 50000;
-  for (int done = 0; done < roundTrips; done += chunk)
-    ControlRoundTrip(std::min(chunk, roundTrips - done), 32);
+size_t KiB(SIZE_T bytes) { return static_cast<size_t>(bytes / 1024); }
+
+double Growth(size_t first, size_t last) {
+  return first ? 100.0 * (static_cast<double>(last) - static_cast<double>(first)) /
+                     static_cast<double>(first)
+               : 0;
 }
 
 const char* TextArg(int argc, char** argv, const char* name) {
@@ -346,16 +363,18 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   if (memoryDatagrams > 0) {
-    const size_t before = PeakWorkingSet();
     const double start = Now();
-    MemoryRun(memoryDatagrams);
-    const size_t after = PeakWorkingSet();
+    const MemoryTenths m = MemoryRun(memoryDatagrams);
     std::printf(
-        "\npeak working set: %zu KiB at start, %zu KiB before %d datagrams through two "
-        "controls, %zu KiB after (%.0f s)\n",
-        peakBefore / 1024, before / 1024, memoryDatagrams, after / 1024, Now() - start);
+        "\n%d datagrams through two controls, in tenths (%.0f s): working set %zu KiB after the "
+        "first tenth, %zu KiB after the last (%+.2f %%); committed %zu KiB, %zu KiB (%+.2f %%); "
+        "peak working set %zu KiB before the rows, %zu KiB at the end\n",
+        memoryDatagrams, Now() - start, KiB(m.first.WorkingSetSize), KiB(m.last.WorkingSetSize),
+        Growth(m.first.WorkingSetSize, m.last.WorkingSetSize), KiB(m.first.PagefileUsage),
+        KiB(m.last.PagefileUsage), Growth(m.first.PagefileUsage, m.last.PagefileUsage),
+        KiB(peakBefore), KiB(m.last.PeakWorkingSetSize));
   }
-  std::printf("min ratio %.2f\n", minRatio);
+  if (minRatio < 1e9) std::printf("min ratio %.2f\n", minRatio);
   ::WSACleanup();
   ::OleUninitialize();
   return 0;

@@ -34,8 +34,12 @@ class PendingDatagram {
   explicit operator bool() const { return pending_; }
   const char* data() const { return bytes_.data(); }
   size_t size() const { return bytes_.size(); }
-  // Nothing pending; the buffer is kept for the next datagram.
-  void reset() { pending_ = false; }
+  // Nothing pending; the buffer is kept for the next datagram unless it is larger than any
+  // datagram can be (what a failed send of an oversized value left).
+  void reset() {
+    pending_ = false;
+    if (bytes_.capacity() > kLargestKept) Release();
+  }
   // Nothing pending and the buffer freed (the endpoint closes).
   void Release() {
     pending_ = false;
@@ -43,6 +47,7 @@ class PendingDatagram {
   }
 
  private:
+  static constexpr size_t kLargestKept = 65536;
   std::vector<char> bytes_;
   bool pending_ = false;
 };

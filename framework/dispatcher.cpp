@@ -63,7 +63,8 @@ bool IsPut(WORD flags) { return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPER
 }  // namespace
 
 Dispatcher::Dispatcher(std::span<const DispEntry> entries) : entries_(entries) {
-  for (size_t i = 0; i < entries_.size() && i + 1 <= UCHAR_MAX; ++i) {
+  if (entries_.size() >= UCHAR_MAX) return;  // positions would not fit: Find walks the table
+  for (size_t i = 0; i < entries_.size(); ++i) {
     const DISPID id = entries_[i].dispid;
     // The first entry of an identifier is the one a walk would find.
     if (id >= 0 && id < kIndexedIds && positionById_[static_cast<size_t>(id)] == 0)

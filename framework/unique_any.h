@@ -85,9 +85,8 @@ inline unique_select_object SelectObject(HDC dc, HGDIOBJ object) {
 
 // A VARIANT that is cleared when it goes out of scope. It starts wholly zero (VariantInit sets
 // only the type), so that whoever fills it, or clears it before filling it, never sees stale
-// pointers.
-// Starts empty (VT_EMPTY, all zero, as VariantInit leaves it); an empty value is cleared without a
-// call, since calls run for every argument slot of every automation call.
+// pointers. An empty value needs no VariantClear: the dispatcher holds one per argument slot of
+// every automation call, and most stay empty.
 struct unique_variant : VARIANT {
   unique_variant() : VARIANT{} {}
   ~unique_variant() { reset(); }

@@ -23,6 +23,17 @@ void CUdpCtrl::Open(const std::wstring& localPort) {
   ws.WSAIoctl(socket.get(), kSioUdpConnReset, &reportReset, sizeof reportReset, nullptr, 0,
               &returned, nullptr, nullptr);
 
+  // A look-up started here belongs to this Open: when the call fails it is cancelled, or its
+  // completion would bind, or close, whatever endpoint is open then.
+  struct OwnLookup {
+    CUdpCtrl& control;
+    bool started = false, kept = false;
+    ~OwnLookup() {
+      if (!started || kept) return;
+      control.CancelLookup(control.m_localServLookup);
+      control.m_bindPending = FALSE;
+    }
+  } own{*this};
   bool bindNow = true;
   if (!localPort.empty() && localPort != L"0") {
     // The text is taken whole: a long service name is looked up as it stands, never cut short.
@@ -32,6 +43,7 @@ void CUdpCtrl::Open(const std::wstring& localPort) {
       SetLocalSockAddr(m_localAddress, m_localPortNet);
     } else {
       m_bindPending = TRUE;
+      own.started = true;
       bindNow = false;
     }
   } else {
@@ -44,6 +56,7 @@ void CUdpCtrl::Open(const std::wstring& localPort) {
       SOCKET_ERROR)
     FailCall(ws.WSAGetLastError(), true);
 
+  own.kept = true;
   ++m_openCount;
   m_state = kStateOpened;
   m_readyFired = false;
@@ -69,6 +82,7 @@ int CUdpCtrl::ReleaseEndpoint(SOCKET socket) {
   CancelLookup(m_servLookup);
   CancelLookup(m_localServLookup);
   m_pendingData.Release();
+  m_pendingFailed = false;
   m_receiveBuffer.reset();
   m_socketBroadcast = -1;
   return 0;

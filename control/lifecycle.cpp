@@ -156,7 +156,7 @@ void CUdpCtrl::OnSetClientSite() {
 void CUdpCtrl::OnEventsThawed() { ResumeWaitingNotifications(); }
 
 void CUdpCtrl::ResumeWaitingNotifications() {
-  if (m_socket != INVALID_SOCKET && !m_inNotify && !AreEventsFrozen() && m_notifyIn != m_notifyOut)
+  if (m_socket != INVALID_SOCKET && !m_inNotify && !AreEventsHeld() && m_notifyIn != m_notifyOut)
     PostSocketNotify(0);
 }
 
@@ -192,29 +192,66 @@ void CUdpCtrl::FireReceived(BSTR ipAddress, BSTR port, VARIANT* data) {
   FireEvent(kEventReceived, raw);
 }
 
-void CUdpCtrl::FireClosed() { FireEvent(kEventClosed, {}); }
-void CUdpCtrl::FireReady() { FireEvent(kEventReady, {}); }
-void CUdpCtrl::FireSent() { FireEvent(kEventSent, {}); }
+void CUdpCtrl::FireClosed() {
+  if (m_listener)
+    m_listener->OnEndpointClosed();
+  else
+    FireEvent(kEventClosed, {});
+}
+void CUdpCtrl::FireReady() {
+  if (m_listener)
+    m_listener->OnEndpointReady();
+  else
+    FireEvent(kEventReady, {});
+}
+void CUdpCtrl::FireSent() {
+  if (m_listener)
+    m_listener->OnEndpointSent();
+  else
+    FireEvent(kEventSent, {});
+}
+
+void CUdpCtrl::OnMessageHandled() {
+  if (m_listener) m_listener->OnEndpointIdle();
+}
 
 // The failure convention
 
-void CUdpCtrl::ReportFailure(LONG ecode, const wchar_t* description, const wchar_t* where) {
-  if (AreEventsFrozen()) {
-    WhenEventsThawed([this, ecode, text = std::wstring(description), place = std::wstring(where)] {
-      ReportFailure(ecode, text.c_str(), place.c_str());
-    });
+void CUdpCtrl::ReportFailure(LONG ecode, const wchar_t* description, const wchar_t* where,
+                             bool failedDatagram) {
+  // The endpoint is taken now: when the report waits, the host may have opened another since.
+  const EndpointFailure failure{ecode, description, where, m_openCount, failedDatagram};
+  if (failedDatagram) m_pendingFailed = true;
+  if (m_listener) {
+    m_listener->OnEndpointFailure(failure);
     return;
   }
-  const LONG openCount = m_openCount;
-  BOOL cancelClose = FALSE;
-  FireWsError(ecode, description, where, &cancelClose);
-  if (!cancelClose && m_openCount == openCount) Close();
+  WhenEventsThawed([this, failure] { RaiseFailure(failure); });
 }
 
-void CUdpCtrl::ReportWinsockFailure(int wsaError, const wchar_t* where) {
+void CUdpCtrl::RaiseFailure(const EndpointFailure& failure) {
+  BOOL cancelClose = FALSE;
+  FireWsError(failure.ecode, failure.description, failure.where, &cancelClose);
+  SettleFailure(failure, cancelClose != FALSE);
+}
+
+void CUdpCtrl::SettleFailure(const EndpointFailure& failure, bool cancelClose) {
+  // A handler that reopened the port, or a host that opened another since, keeps it.
+  if (failure.endpoint != m_openCount) return;
+  if (!cancelClose) Close();
+  if (!failure.failedDatagram || m_socket == INVALID_SOCKET) return;
+  // The host keeps the port open so that it goes on working: the datagram whose failure it has
+  // just heard goes, with whatever look-up of its destination is still under way.
+  CancelLookup(m_hostLookup);
+  CancelLookup(m_servLookup);
+  m_pendingData.reset();
+  m_pendingFailed = false;
+}
+
+void CUdpCtrl::ReportWinsockFailure(int wsaError, const wchar_t* where, bool failedDatagram) {
   m_state = kStateFailed;
   m_lastError = wsaError;
-  ReportFailure(wsaError, ErrorMessage(kErrWinsock), where);
+  ReportFailure(wsaError, ErrorMessage(kErrWinsock), where, failedDatagram);
 }
 
 void CUdpCtrl::FailCall(int wsaError, bool setFailedState) {

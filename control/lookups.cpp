@@ -41,8 +41,10 @@ void CUdpCtrl::OnAsyncGetHostByName(const LookupCompletion& completion) {
   // An entry without an IPv4 address cannot give a destination: it fails like an unknown name.
   if (error == 0 && !FirstAddress(completion.host(), address)) error = WSANO_DATA;
   if (error != 0) {
-    // The request stays outstanding, so the other look-ups of this send do not resume it.
-    ReportWinsockFailure(error, where::kGetHost);
+    // The datagram failed: the other look-up of its destination does not resume it, and it goes
+    // once the failure is reported.
+    m_hostLookup.Finish(completion);
+    ReportWinsockFailure(error, where::kGetHost, true);
     return;
   }
   m_state = kStateLookedUp;
@@ -53,7 +55,8 @@ void CUdpCtrl::OnAsyncGetHostByName(const LookupCompletion& completion) {
 
 void CUdpCtrl::OnAsyncGetServByName(const LookupCompletion& completion) {
   if (const int error = completion.error()) {
-    ReportWinsockFailure(error, where::kGetServ);
+    m_servLookup.Finish(completion);
+    ReportWinsockFailure(error, where::kGetServ, true);
     return;
   }
   m_sockAddr.sin_port = static_cast<u_short>(completion.service()->s_port);
@@ -82,8 +85,8 @@ void CUdpCtrl::OnAsyncGetLocalServByName(const LookupCompletion& completion) {
 void CUdpCtrl::SendWhenResolved() {
   // While the bind is owed the datagram waits for it (it must not leave from a port the system
   // chose for it, which the bind would then find taken): the bind, or its failure, sends it on.
-  if (m_socket == INVALID_SOCKET || !m_pendingData || m_hostLookup.IsOutstanding() ||
-      m_servLookup.IsOutstanding() || m_bindPending)
+  if (m_socket == INVALID_SOCKET || !m_pendingData || m_pendingFailed ||
+      m_hostLookup.IsOutstanding() || m_servLookup.IsOutstanding() || m_bindPending)
     return;
   PostPendingWrite();
 }
@@ -111,7 +114,13 @@ void CUdpCtrl::MakeDeferredBind() {
     const int error = ws.WSAGetLastError();
     // The port will not be bound now: a datagram held back for it goes out as any other.
     SendWhenResolved();
-    FailCall(error, true);  // no call takes it: the window's barrier shows it
+    // An owner without a form hears of it as of any failure outside a call; a sited control's
+    // user sees it in a message box (no call takes it: the window's barrier shows it).
+    if (m_listener) {
+      ReportWinsockFailure(error, where::kGetLocalServ);
+      return;
+    }
+    FailCall(error, true);
   }
   SendWhenResolved();
 }

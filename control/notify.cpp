@@ -24,9 +24,10 @@ LRESULT CUdpCtrl::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
       m_notifyIn = RingNext(m_notifyIn);
     }
   }
-  // A dispatch running further up the stack, or events frozen by the container: the entry waits
-  // in the ring (the thaw resumes the dispatch).
-  if (m_inNotify || AreEventsFrozen()) return 0;
+  // A dispatch running further up the stack, or events held by the container (frozen, or thawed
+  // with held events not yet raised): the entry waits in the ring, so that the host sees what
+  // happened in its order; the thaw resumes the dispatch once the held events are out.
+  if (m_inNotify || AreEventsHeld()) return 0;
 
   m_inNotify = true;
   // Even when a handler fails with an exception, the flag must drop and the waiting entries must
@@ -61,7 +62,7 @@ LRESULT CUdpCtrl::OnSocketEvent2(WPARAM socket, LPARAM eventWord) {
     const wchar_t* place = event == FD_READ    ? where::kReadEvent
                            : event == FD_WRITE ? where::kWriteEvent
                                                : where::kOtherEvent;
-    if (event != FD_READ && event != FD_WRITE)
+    if (event != FD_READ && event != FD_WRITE && !m_listener)
       fw::ShowMessageBox(GetSafeHwnd(), kInvalidEvent, ClassInfo().userTypeName, MB_OK);
     ReportWinsockFailure(error, place);
     return 0;
@@ -82,7 +83,11 @@ LRESULT CUdpCtrl::OnSocketEvent2(WPARAM socket, LPARAM eventWord) {
       Close();
       break;
     default:
-      fw::ShowMessageBox(GetSafeHwnd(), kInvalidEvent, ClassInfo().userTypeName, MB_OK);
+      // An owner without a form has nobody to click a box: it hears of it as of any failure.
+      if (m_listener)
+        ReportWinsockFailure(WSAEINVAL, where::kOtherEvent);
+      else
+        fw::ShowMessageBox(GetSafeHwnd(), kInvalidEvent, ClassInfo().userTypeName, MB_OK);
       break;
   }
   SetModifiedFlag();

@@ -39,8 +39,14 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
   // The datagram is copied out before the event so that a handler may close or reopen.
   fw::unique_variant data;
   try {
-    VariantFromBytes(m_receiveBuffer.get(), static_cast<UINT>(n), &data);
     m_senderTexts.Update(m_fromAddr);
+    // A listener takes the bytes as they are: it keeps them in a form of its own.
+    if (m_listener) {
+      m_listener->OnEndpointReceived(m_fromAddr, m_senderTexts.address(), m_senderTexts.port(),
+                                     m_receiveBuffer.get(), static_cast<size_t>(n));
+      return;
+    }
+    VariantFromBytes(m_receiveBuffer.get(), static_cast<UINT>(n), &data);
   } catch (const std::bad_alloc&) {
     // The datagram has been taken from the socket and cannot be delivered: say so.
     ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), where::kReadMemory);

@@ -63,7 +63,8 @@ void CUdpCtrl::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
 }
 
 void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
-  if (m_socket == INVALID_SOCKET || !m_pendingData) return;
+  // A datagram that failed is not tried again: once its failure is reported it goes.
+  if (m_socket == INVALID_SOCKET || !m_pendingData || m_pendingFailed) return;
   // Not before Open's deferred bind: the datagram would leave from a port the system chose, and
   // the bind would then fail. The bind sends the held datagram on.
   if (m_bindPending) return;
@@ -78,7 +79,7 @@ void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
   if (broadcast != m_socketBroadcast) {
     if (ws.setsockopt(m_socket, SOL_SOCKET, SO_BROADCAST,
                       reinterpret_cast<const char*>(&broadcast), sizeof broadcast) == SOCKET_ERROR) {
-      ReportWinsockFailure(ws.WSAGetLastError(), where::kBroadcastOption);
+      ReportWinsockFailure(ws.WSAGetLastError(), where::kBroadcastOption, true);
       return;
     }
     m_socketBroadcast = broadcast;
@@ -89,7 +90,7 @@ void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
                reinterpret_cast<const sockaddr*>(&m_sockAddr), sizeof m_sockAddr) == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     if (error == WSAEWOULDBLOCK) return;  // the sockets layer posts FD_WRITE again when it can
-    ReportWinsockFailure(error, where::kSend);
+    ReportWinsockFailure(error, where::kSend, true);
     return;
   }
   m_pendingData.reset();

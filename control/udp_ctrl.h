@@ -12,6 +12,7 @@
 #include <deque>
 
 #include "control/data_variant.h"
+#include "control/endpoint_listener.h"
 #include "control/lookup_channel.h"
 #include "control/sender_texts.h"
 #include "control/winsock_api.h"
@@ -64,6 +65,14 @@ class CUdpCtrl : public fw::COleControl {
   LONG GetSocket() const;
   bool IsOpen() const { return m_socket != INVALID_SOCKET; }
 
+  // --- an owner without a form (lifecycle.cpp) ---
+  // The listener hears the endpoint's events instead of the connection point; nullptr detaches
+  // it. The control does not hold it.
+  void SetListener(EndpointListener* listener) { m_listener = listener; }
+  // A failure the listener has raised: the automatic close of its endpoint unless cancelClose,
+  // and the drop of a failed datagram.
+  void SettleFailure(const EndpointFailure& failure, bool cancelClose);
+
   // --- sending and receiving (send.cpp, receive.cpp) ---
   void SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, VARIANT* data);
   BOOL GetSendable() const;
@@ -112,6 +121,7 @@ class CUdpCtrl : public fw::COleControl {
   bool OnSetExtent(const SIZEL& size) override;
   void OnDraw(HDC dc, const RECT& bounds) override;
   void OnEventsThawed() override;
+  void OnMessageHandled() override;
   void FireWsError(LONG ecode, const std::wstring& description, const wchar_t* where,
                    BOOL* cancelClose);
   void FireReceived(BSTR ipAddress, BSTR port, VARIANT* data);
@@ -119,10 +129,13 @@ class CUdpCtrl : public fw::COleControl {
   void FireReady();
   void FireSent();
   // Raises WsError, then closes unless the handler cancelled the close or reopened the port.
-  // While events are frozen all of it waits for the thaw, so that the handler still decides.
-  void ReportFailure(LONG ecode, const wchar_t* description, const wchar_t* where);
+  // While events are held all of it waits its turn, so that the handler still decides; a
+  // listener raises it itself. A failed datagram is not tried again meanwhile.
+  void ReportFailure(LONG ecode, const wchar_t* description, const wchar_t* where,
+                     bool failedDatagram = false);
+  void RaiseFailure(const EndpointFailure& failure);
   // A Windows Sockets failure outside a call: State 9, LastError, then ReportFailure.
-  void ReportWinsockFailure(int wsaError, const wchar_t* where);
+  void ReportWinsockFailure(int wsaError, const wchar_t* where, bool failedDatagram = false);
   // A Windows Sockets failure inside a call: LastError (and State 9 when asked), then the throw.
   [[noreturn]] void FailCall(int wsaError, bool setFailedState);
   // Thin wrappers that record m_wsaError.
@@ -194,6 +207,9 @@ class CUdpCtrl : public fw::COleControl {
   SOCKET m_socket = INVALID_SOCKET;
   LONG m_openCount = 0;
   PendingDatagram m_pendingData;
+  // The pending datagram failed and waits for its failure to be reported: it is not sent again.
+  bool m_pendingFailed = false;
+  EndpointListener* m_listener = nullptr;
   BOOL m_bindPending = FALSE;
   LONG m_rcvbuf = 0, m_sndbuf = 0;
   // The destination of the pending datagram.

@@ -20,6 +20,7 @@ class EventConnectionPoint : public implements<EventConnectionPoint, owned_lifet
   // Calls every connected sink synchronously; args are in declared order.
   void Fire(DISPID id, std::span<VARIANT> args);
   void DisconnectAll();
+  bool HasConnections() const { return !connections_.empty(); }
 
   IUnknown* Owner() const { return owner_; }
 

@@ -58,7 +58,9 @@ class HeldArgs {
 }  // namespace
 
 void COleControl::FireEvent(DISPID id, std::span<VARIANT> args) {
-  if (!AreEventsFrozen()) {
+  // An event raised after the thaw but before the held ones would overtake them; the held event
+  // being raised now raises its own follow-ups in place.
+  if (!AreEventsFrozen() && (heldEvents_.empty() || raisingHeldEvents_)) {
     events_.Fire(id, args);
     return;
   }
@@ -67,7 +69,7 @@ void COleControl::FireEvent(DISPID id, std::span<VARIANT> args) {
 }
 
 void COleControl::WhenEventsThawed(std::function<void()> work) {
-  if (AreEventsFrozen())
+  if (AreEventsFrozen() || (!heldEvents_.empty() && !raisingHeldEvents_))
     heldEvents_.push_back(std::move(work));
   else
     work();
@@ -92,17 +94,19 @@ void COleControl::RaiseHeldEvents() {
   heldEventsScheduled_ = false;
   // A handler that pumps messages must not start the next held event inside its own.
   if (raisingHeldEvents_) return;
-  raisingHeldEvents_ = true;
-  struct Done {
-    bool& flag;
-    ~Done() { flag = false; }
-  } done{raisingHeldEvents_};
-  while (!AreEventsFrozen() && !heldEvents_.empty()) {
-    auto next = std::move(heldEvents_.front());
-    heldEvents_.pop_front();
-    next();
+  {
+    raisingHeldEvents_ = true;
+    struct Done {
+      bool& flag;
+      ~Done() { flag = false; }
+    } done{raisingHeldEvents_};
+    while (!AreEventsFrozen() && !heldEvents_.empty()) {
+      auto next = std::move(heldEvents_.front());
+      heldEvents_.pop_front();
+      next();
+    }
   }
-  if (!AreEventsFrozen()) OnEventsThawed();
+  if (!AreEventsHeld()) OnEventsThawed();
 }
 
 }  // namespace fw

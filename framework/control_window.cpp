@@ -128,6 +128,7 @@ bool COleControl::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam
                        MB_OK | MB_ICONSTOP);
         return e.scode;
       });
+  ComBarrier([&] { OnMessageHandled(); });
   return true;
 }
 

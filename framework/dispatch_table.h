@@ -22,6 +22,9 @@ enum class DispBinding : unsigned char { Member, Accessors, Method };
 struct DispParam {
   const wchar_t* name;
   VARTYPE type;
+  // A VT_I4 parameter the caller may leave out (or pass as missing): it receives defaultValue.
+  bool optional = false;
+  LONG defaultValue = 0;
 };
 
 inline constexpr size_t kMaxDispParams = 4;

@@ -177,6 +177,12 @@ HRESULT Dispatcher::ConvertArgs(std::span<const DispParam> declared, const DISPP
   for (size_t i = 0; i < declared.size(); ++i) {
     auto& slot = args.slots_[i];
     const VARTYPE type = declared[i].type;
+    if (declared[i].optional &&
+        (i >= count || IsMissing(&params.rgvarg[count - 1 - static_cast<UINT>(i)]))) {
+      V_VT(&slot.value) = VT_I4;
+      V_I4(&slot.value) = declared[i].defaultValue;
+      continue;
+    }
     if (i >= count) {
       if (type != VT_VARIANT) return DISP_E_PARAMNOTOPTIONAL;
       V_VT(&slot.value) = VT_ERROR;

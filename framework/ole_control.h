@@ -166,6 +166,10 @@ class COleControl
   // Events raised while the container has frozen them are held, with copies of their
   // arguments, and raised in order from the control's window after the last thaw.
   bool AreEventsFrozen() const { return freezeEvents_ > 0; }
+  // Frozen, or thawed with held events still to raise: what happens now must wait its turn.
+  bool AreEventsHeld() const {
+    return AreEventsFrozen() || raisingHeldEvents_ || !heldEvents_.empty();
+  }
   // Runs work now, or, while events are frozen, in its turn among the held events: for work whose
   // event decides what follows it.
   void WhenEventsThawed(std::function<void()> work);
@@ -184,6 +188,9 @@ class COleControl
   virtual bool OnSetExtent(const SIZEL& size);
   // After the last thaw, once the held events have been raised.
   virtual void OnEventsThawed() {}
+  // After each message the control's window handled for it: nothing of that message runs
+  // further up the stack any more.
+  virtual void OnMessageHandled() {}
   // Drawing into a metafile; the base draws as on any other device.
   virtual void OnDrawMetafile(HDC dc, const RECT& bounds);
   // The Properties verb: the container's property frame when it offers one, else the

@@ -92,8 +92,23 @@ struct unique_variant : VARIANT {
   ~unique_variant() { reset(); }
   unique_variant(const unique_variant&) = delete;
   unique_variant& operator=(const unique_variant&) = delete;
+  // Moving hands the value over and leaves the source empty.
+  unique_variant(unique_variant&& other) noexcept : VARIANT(other) { V_VT(&other) = VT_EMPTY; }
+  unique_variant& operator=(unique_variant&& other) noexcept {
+    if (this != &other) {
+      reset();
+      static_cast<VARIANT&>(*this) = other;
+      V_VT(&other) = VT_EMPTY;
+    }
+    return *this;
+  }
   void reset() {
     if (V_VT(this) != VT_EMPTY) ::VariantClear(this);
+  }
+  // Gives the value to a slot of the caller's (which holds nothing of ours) and leaves this empty.
+  void release_to(VARIANT* slot) noexcept {
+    *slot = *this;
+    V_VT(this) = VT_EMPTY;
   }
   VARIANT* addressof() { return this; }
 };

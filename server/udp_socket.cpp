@@ -41,91 +41,28 @@ HRESULT TypeInfoOf(REFGUID guid, LCID lcid, ITypeInfo** out) {
 
 }  // namespace
 
-// The socket's side of its control: the client site it gives the control, and the sink that the
-// control's events reach. It refers to the socket without holding it; the socket detaches it
-// before it goes, and the control may hold it a little longer.
-class ControlSite final : public fw::implements<ControlSite, IOleClientSite, _DUdpEvents> {
- public:
-  explicit ControlSite(CUdpSocket* socket) : socket_(socket) {}
-  void Detach() { socket_ = nullptr; }
-
-  // IOleClientSite: no container, no document, nothing to save.
-  STDMETHODIMP SaveObject() override { return S_OK; }
-  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
-    if (moniker) *moniker = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetContainer(IOleContainer** container) override {
-    if (container) *container = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP ShowObject() override { return S_OK; }
-  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-
-  // IDispatch: the control's events. The site has no ambient properties.
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*,
-                      EXCEPINFO*, UINT*) override {
-    if (!(flags & DISPATCH_METHOD) || id < udp::kEventWsError || id > udp::kEventSent)
-      return DISP_E_MEMBERNOTFOUND;
-    if (!socket_ || !params) return S_OK;
-    return fw::ComBarrier([&] {
-      socket_->OnControlEvent(id, *params);
-      return S_OK;
-    });
-  }
-
- private:
-  ~ControlSite() override = default;
-  CUdpSocket* socket_;
-};
-
-CUdpSocket::CUdpSocket() : events_(static_cast<IDispatch*>(this), this, DIID__DUdpEvents) {}
+CUdpSocket::CUdpSocket()
+    : events_(static_cast<IDispatch*>(this), this, DIID__DUdpEvents),
+      queueLimit_(kDefaultQueueLimit),
+      queueByteLimit_(kDefaultQueueByteLimit) {}
 
 CUdpSocket::~CUdpSocket() {
-  // The control may outlive this object for a moment (it keeps itself alive while it raises an
-  // event): it must find nothing of this object any more.
-  if (site_) site_->Detach();
-  controlEvents_.reset();
-  if (auto object = control_.query<IOleObject>()) {
-    object->Close(OLECLOSE_NOSAVE);
-    object->SetClientSite(nullptr);
-  }
-  control_.reset();
+  // The control goes with this object: it must call nothing of it any more. Its destruction
+  // closes the socket without an event.
+  if (endpoint_) endpoint_->SetListener(nullptr);
+  endpoint_.reset();
   events_.DisconnectAll();
 }
 
 HRESULT CUdpSocket::Initialise() {
-  site_ = fw::com_ptr<ControlSite>(new ControlSite(this), false);
-  HRESULT hr = udp::CreateUdpCtrl(IID_IDispatch, control_.put_void());
+  endpoint_ = fw::com_ptr<udp::CUdpCtrl>(new udp::CUdpCtrl(), false);
+  // What a container would do, without one: the control's window, which receives its socket's
+  // notifications, then a new control's defaults.
+  endpoint_->RecreateControlWindow();
+  if (!endpoint_->GetSafeHwnd()) return E_OUTOFMEMORY;
+  const HRESULT hr = endpoint_->InitNew();
   if (FAILED(hr)) return hr;
-  ctrl_ = static_cast<udp::CUdpCtrl*>(static_cast<fw::COleControl*>(control_.get()));
-
-  // As a container does it: the site first (the control makes its window then), then a new
-  // control's defaults, then the events.
-  auto object = control_.query<IOleObject>();
-  auto persist = control_.query<IPersistStreamInit>();
-  auto points = control_.query<IConnectionPointContainer>();
-  if (!object || !persist || !points) return E_NOINTERFACE;
-  if (FAILED(hr = object->SetClientSite(site_.get()))) return hr;
-  if (FAILED(hr = persist->InitNew())) return hr;
-  fw::com_ptr<IConnectionPoint> point;
-  if (FAILED(hr = points->FindConnectionPoint(DIID__DUdpEvents, point.put()))) return hr;
-  DWORD cookie = 0;
-  if (FAILED(hr = point->Advise(static_cast<IDispatch*>(site_.get()), &cookie))) return hr;
-  controlEvents_ = fw::unique_advise_cookie(point.get(), cookie);
+  endpoint_->SetListener(this);
   return S_OK;
 }
 
@@ -163,12 +100,23 @@ STDMETHODIMP CUdpSocket::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, 
 STDMETHODIMP CUdpSocket::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
                                 VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
   fw::com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
-  if (id != DISPID_ABOUTBOX && !OwnMembers().Find(id))
-    return control_->Invoke(id, iid, lcid, flags, params, result, excepInfo, argErr);
-  // The dispatcher hands its `self` to the entries untouched: the socket's own entries take back
-  // the socket they were given.
-  return OwnMembers().Invoke(reinterpret_cast<fw::COleControl*>(this), true, id, iid, flags,
+  HRESULT hr;
+  if (id != DISPID_ABOUTBOX && !OwnMembers().Find(id)) {
+    hr = endpoint_->Invoke(id, iid, lcid, flags, params, result, excepInfo, argErr);
+    // Every error of this object names it as its source, the control's members' too.
+    if (hr == DISP_E_EXCEPTION && excepInfo) {
+      ::SysFreeString(excepInfo->bstrSource);
+      excepInfo->bstrSource = ::SysAllocString(kUserTypeName);
+    }
+  } else {
+    // The dispatcher hands its `self` to the entries untouched: the socket's own entries take back
+    // the socket they were given.
+    hr = OwnMembers().Invoke(reinterpret_cast<fw::COleControl*>(this), true, id, iid, flags,
                              params, result, excepInfo, argErr, kUserTypeName);
+  }
+  // What the call made happen (Closed after Close, say) is raised before it returns to the host.
+  fw::ComBarrier([&] { RaiseHeldEvents(); });
+  return hr;
 }
 
 // IConnectionPointContainer
@@ -201,89 +149,6 @@ STDMETHODIMP CUdpSocket::GetGUID(DWORD kind, GUID* guid) {
   }
   *guid = DIID__DUdpEvents;
   return S_OK;
-}
-
-// Events
-
-void CUdpSocket::OnControlEvent(DISPID id, DISPPARAMS& params) {
-  // A sink or a callback may let go of the last reference to this object.
-  fw::com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
-  ++eventsRaised_;
-  ++handlerDepth_;
-  struct Leave {
-    int& depth;
-    ~Leave() { --depth; }
-  } leave{handlerDepth_};
-
-  constexpr UINT kMaxArgs = 4;
-  const UINT count = std::min(params.cArgs, kMaxArgs);
-  if (id == udp::kEventReceived && count == 3) {
-    ++datagramsReceived_;
-    // Arguments come last first: IpAddress, Port, Data are elements 2, 1, 0.
-    const VARIANT& address = params.rgvarg[2];
-    const VARIANT& port = params.rgvarg[1];
-    fromAddress_ = V_VT(&address) == VT_BSTR ? fw::WideFromBstr(V_BSTR(&address)) : L"";
-    fromPort_ = V_VT(&port) == VT_BSTR ? fw::WideFromBstr(V_BSTR(&port)) : L"";
-    // The control's data lives only while the event runs.
-    if (receiving_ > 0) {
-      receivedData_.reset();
-      ::VariantCopyInd(&receivedData_, &params.rgvarg[0]);
-    }
-  }
-
-  // The connection point takes the arguments in declared order.
-  VARIANT declared[kMaxArgs];
-  for (UINT i = 0; i < count; ++i) declared[i] = params.rgvarg[count - 1 - i];
-  events_.Fire(id, std::span<VARIANT>(declared, count));
-  RunCallback(id, params);
-}
-
-void CUdpSocket::RunCallback(DISPID id, DISPPARAMS& params) {
-  const size_t slot = static_cast<size_t>(id - udp::kEventWsError);
-  if (slot >= std::size(callbacks_)) return;
-  // A copy: the callback may replace or remove itself.
-  fw::com_ptr<IDispatch> callback = callbacks_[slot];
-  if (!callback) return;
-  fw::unique_variant result;
-  EXCEPINFO excepInfo = {};
-  UINT argErr = 0;
-  const HRESULT hr = callback->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                      &params, &result, &excepInfo, &argErr);
-  ::SysFreeString(excepInfo.bstrSource);
-  ::SysFreeString(excepInfo.bstrDescription);
-  ::SysFreeString(excepInfo.bstrHelpFile);
-  // A callback that fails is ignored; the events that follow still reach the next ones.
-  if (FAILED(hr) || id != udp::kEventWsError || params.cArgs < 4) return;
-  // A script function cannot set CancelClose: a True result stands for it.
-  VARIANT& cancelClose = params.rgvarg[0];
-  fw::unique_variant truth;
-  if (V_VT(&cancelClose) == (VT_BOOL | VT_BYREF) && V_BOOLREF(&cancelClose) &&
-      SUCCEEDED(::VariantChangeType(&truth, &result, 0, VT_BOOL)) && V_BOOL(&truth))
-    *V_BOOLREF(&cancelClose) = VARIANT_TRUE;
-}
-
-// Pumping
-
-bool CUdpSocket::Pump(const std::function<bool()>& done, LONG milliseconds) {
-  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
-  for (;;) {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        // The host's own loop must still see it.
-        ::PostQuitMessage(static_cast<int>(msg.wParam));
-        return done();
-      }
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-      if (done()) return true;
-    }
-    if (done()) return true;
-    const ULONGLONG now = ::GetTickCount64();
-    if (now >= deadline) return false;
-    ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
-                                  MWMO_INPUTAVAILABLE);
-  }
 }
 
 // Class object and registration

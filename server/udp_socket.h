@@ -1,15 +1,32 @@
 // UdpSocket: a UDP endpoint ready the moment it is created, for hosts that have no form to site a
-// control on (VBA class modules, WSH scripts, services). It owns one control, sites and
-// initialises it itself, offers the control's members (all but AboutBox) through its own
-// dispatch interface, and passes the control's events on to its own sinks and callbacks.
+// control on and nobody watching (VBA, WSH scripts, scheduled tasks, services). It owns one
+// control, drives it through C++ and hears it through the control's endpoint listener: no
+// container, no message box. It offers the control's members (all but AboutBox) through its own
+// dispatch interface, passes the endpoint's events on to its sinks and callbacks, and keeps every
+// datagram no handler took for Receive.
+//
+// The three rules (docs/reference.md tells them to hosts):
+// - Queue: a datagram that arrives while a Receive waits is that Receive's; otherwise it is raised
+//   as Received to the sinks and OnReceived when any is connected, which take it; else it is kept,
+//   oldest first, for the next Receive, within QueueLimit datagrams and QueueByteLimit bytes (an
+//   arrival beyond them is dropped and counted in Dropped). Kept datagrams outlive Close.
+// - Handlers: while one of this object's handlers runs, its further events wait and are raised,
+//   in order, after it returns; datagrams keep arriving meanwhile, so Wait and Receive inside a
+//   handler wait for real.
+// - Cycles: the callbacks are released when the port closes (once OnClosed has run and the port
+//   is still closed), so a callback that refers to the object keeps it no longer than its port.
 #pragma once
 #include <windows.h>
 #include <ocidl.h>
 
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 
+#include "control/endpoint_listener.h"
 #include "framework/connection_point.h"
 #include "framework/dispatch_table.h"
 #include "framework/implements.h"
@@ -23,15 +40,13 @@ class CUdpCtrl;
 
 namespace server {
 
-class ControlSite;
-
 class CUdpSocket final
-    : public fw::implements<CUdpSocket, _DUdpSocket, IConnectionPointContainer, IProvideClassInfo2> {
+    : public fw::implements<CUdpSocket, _DUdpSocket, IConnectionPointContainer, IProvideClassInfo2>,
+      private udp::EndpointListener {
  public:
   CUdpSocket();
 
-  // Creates the control, gives it its client site, initialises it as new and connects to its
-  // events.
+  // Creates the control, gives it its window and a new control's defaults, and listens to it.
   HRESULT Initialise();
 
   // IDispatch
@@ -53,41 +68,88 @@ class CUdpSocket final
   // The members _DUdpSocket adds to the control's (udp_socket_members.cpp).
   bool Wait(LONG milliseconds);
   void Receive(LONG milliseconds, VARIANT* result);
-  const std::wstring& FromAddress() const { return fromAddress_; }
-  const std::wstring& FromPort() const { return fromPort_; }
+  std::wstring FromAddress() const;
+  std::wstring FromPort() const;
   void GetCallback(DISPID event, VARIANT* result) const;
   void SetCallback(DISPID event, VARIANT* value);
-
-  // One event of the control, as its sink receives it (arguments last first).
-  void OnControlEvent(DISPID id, DISPPARAMS& params);
+  LONG Queued() const { return static_cast<LONG>(queue_.size()); }
+  LONG Dropped() const { return dropped_; }
+  LONG GetQueueLimit() const { return queueLimit_; }
+  void SetQueueLimit(LONG datagrams);
+  LONG GetQueueByteLimit() const { return queueByteLimit_; }
+  void SetQueueByteLimit(LONG bytes);
 
  private:
   ~CUdpSocket() override;
-  // Processes this thread's messages until done() holds or the time is up; 0 processes what
-  // is waiting and returns. True when done() held.
-  bool Pump(const std::function<bool()>& done, LONG milliseconds);
-  void RunCallback(DISPID id, DISPPARAMS& params);
 
-  fw::com_ptr<IDispatch> control_;
-  udp::CUdpCtrl* ctrl_ = nullptr;  // the same object as control_
-  fw::com_ptr<ControlSite> site_;
-  fw::unique_advise_cookie controlEvents_;
+  // The sender of a datagram, its texts made once per peer and shared by its datagrams.
+  struct Sender {
+    sockaddr_in address;
+    fw::unique_bstr addressText, portText;
+  };
+  struct Datagram {
+    uint64_t id;
+    std::shared_ptr<const Sender> from;
+    fw::unique_variant data;
+    size_t size;
+  };
+  // An event heard from the endpoint that waits for no handler of this object to be running.
+  struct HeldEvent {
+    DISPID id;
+    uint64_t datagram;             // Received: the datagram it announces
+    udp::EndpointFailure failure;  // WsError
+  };
+
+  // udp::EndpointListener (udp_socket_events.cpp)
+  void OnEndpointReady() override;
+  void OnEndpointReceived(const sockaddr_in& from, BSTR address, BSTR port, const char* data,
+                          size_t length) override;
+  void OnEndpointSent() override;
+  void OnEndpointClosed() override;
+  void OnEndpointFailure(const udp::EndpointFailure& failure) override;
+  void OnEndpointIdle() override;
+
+  void Hold(DISPID id, uint64_t datagram = 0, const udp::EndpointFailure& failure = {});
+  // Raises the held events in order while none of this object's handlers runs.
+  void RaiseHeldEvents();
+  void RaiseReceived(uint64_t datagram);
+  void RaiseWsError(const udp::EndpointFailure& failure);
+  // To the sinks (arguments in declared order), then to the event's callback; the callback's
+  // result, Empty when there is none or it failed.
+  fw::unique_variant Raise(DISPID id, std::span<VARIANT> args);
+  bool HasReceivedTakers() const;
+  Datagram* FindQueued(uint64_t datagram);
+  void TakeFromQueue(std::deque<Datagram>::iterator datagram);
+
+  // Processes this thread's window messages until done() holds or the time is up, checking both
+  // between messages; messages for the thread itself are left for the host. True when done().
+  bool Pump(const std::function<bool()>& done, LONG milliseconds);
+
+  fw::com_ptr<udp::CUdpCtrl> endpoint_;
   fw::EventConnectionPoint events_;
   // One per event of _DUdpEvents, by DISPID - 1.
   fw::com_ptr<IDispatch> callbacks_[5];
-  std::wstring fromAddress_, fromPort_;
-  // Counts of the events raised, and of the datagrams among them.
-  unsigned long eventsRaised_ = 0, datagramsReceived_ = 0;
-  // The events of this object running further up the stack.
+  std::shared_ptr<const Sender> lastSender_, from_;
+  std::deque<Datagram> queue_;
+  size_t queuedBytes_ = 0;
+  LONG queueLimit_;
+  LONG queueByteLimit_;
+  LONG dropped_ = 0;
+  uint64_t nextDatagram_ = 1;
+  std::deque<HeldEvent> held_;
+  // Events heard from the endpoint so far: Wait watches it.
+  unsigned long eventsHeard_ = 0;
+  // This object's handlers running further up the stack, and its Receive calls waiting.
   int handlerDepth_ = 0;
-  // The Receive calls waiting (another object's handler may call Receive while one waits): the
-  // next datagram's data is kept for them.
   int receiving_ = 0;
-  fw::unique_variant receivedData_;
 };
 
 // The members of _DUdpSocket that are the socket's own (the others are the control's).
 extern const std::span<const fw::DispEntry> kUdpSocketDispatch;
+
+// The default limits of the receive queue.
+inline constexpr LONG kDefaultQueueLimit = 1024;
+inline constexpr LONG kDefaultQueueByteLimit = 1 << 20;
 
 HRESULT CreateUdpSocket(REFIID iid, void** out);
 

@@ -1,5 +1,5 @@
 // The members that UdpSocket adds to the control's: waiting, receiving, the last sender, the
-// text helpers and the callbacks, as a plain table.
+// text helpers, the receive queue's limits and the callbacks, as a plain table.
 #include <string>
 
 #include "control/data_variant.h"
@@ -24,25 +24,12 @@ constexpr LONG kUtf16 = 1200;
 // The dispatcher hands the socket's entries the socket itself (see CUdpSocket::Invoke).
 CUdpSocket* Self(fw::COleControl* self) { return reinterpret_cast<CUdpSocket*>(self); }
 
-// An optional number: the default when the caller left it out.
-LONG OptionalLong(const VARIANT* value, LONG fallback) {
-  fw::unique_variant plain, number;
-  if (FAILED(::VariantCopyInd(&plain, const_cast<VARIANT*>(value))))
-    udp::ThrowUdpError(udp::kErrBadArgument);
-  if (V_VT(&plain) == VT_ERROR && V_ERROR(&plain) == DISP_E_PARAMNOTFOUND) return fallback;
-  if (FAILED(::VariantChangeType(&number, &plain, 0, VT_I4)))
-    udp::ThrowUdpError(udp::kErrBadArgument);
-  return V_I4(&number);
-}
-
-LONG Milliseconds(const VARIANT* value) {
-  const LONG ms = OptionalLong(value, 0);
+LONG Milliseconds(LONG ms) {
   if (ms < 0) udp::ThrowUdpError(udp::kErrBadArgument);
   return ms;
 }
 
-LONG CodePage(const VARIANT* value) {
-  const LONG codePage = OptionalLong(value, kUtf8);
+LONG CodePage(LONG codePage) {
   if (codePage != kUtf8 && codePage != kAnsi && codePage != kUtf16)
     udp::ThrowUdpError(udp::kErrBadArgument);
   return codePage;
@@ -106,20 +93,21 @@ constexpr DispEntry Callback(const wchar_t* name, DISPID id) {
       [](fw::COleControl* s, const fw::DispArgs& a) { Self(s)->SetCallback(kEvent, a.Variant(0)); });
 }
 
-// Optional parameters are VARIANTs: the entries put in the defaults themselves.
-constexpr DispParam kTimeParams[] = {{L"Milliseconds", VT_VARIANT}};
-constexpr DispParam kTextToBytesParams[] = {{L"Text", VT_BSTR}, {L"CodePage", VT_VARIANT}};
-constexpr DispParam kBytesToTextParams[] = {{L"Data", VT_VARIANT}, {L"CodePage", VT_VARIANT}};
+// Optional numbers take their defaults from the dispatcher, which converts them as any number.
+constexpr DispParam kTimeParams[] = {{L"Milliseconds", VT_I4, true, 0}};
+constexpr DispParam kTextToBytesParams[] = {{L"Text", VT_BSTR}, {L"CodePage", VT_I4, true, kUtf8}};
+constexpr DispParam kBytesToTextParams[] = {{L"Data", VT_VARIANT},
+                                            {L"CodePage", VT_I4, true, kUtf8}};
 
 const DispEntry kEntries[] = {
     Method(L"Wait", 101, VT_BOOL,
            [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
-             fw::ResultBool(r, Self(s)->Wait(Milliseconds(a.Variant(0))));
+             fw::ResultBool(r, Self(s)->Wait(Milliseconds(a.I4(0))));
            },
            kTimeParams),
     Method(L"Receive", 102, VT_VARIANT,
            [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
-             Self(s)->Receive(Milliseconds(a.Variant(0)), r);
+             Self(s)->Receive(Milliseconds(a.I4(0)), r);
            },
            kTimeParams),
     Accessors(L"FromAddress", 103, VT_BSTR,
@@ -128,15 +116,27 @@ const DispEntry kEntries[] = {
               [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Self(s)->FromPort()); }),
     Method(L"TextToBytes", 105, VT_VARIANT,
            [](fw::COleControl*, const fw::DispArgs& a, VARIANT* r) {
-             TextToBytes(std::wstring(a.Text(0)), CodePage(a.Variant(1)), r);
+             TextToBytes(std::wstring(a.Text(0)), CodePage(a.I4(1)), r);
            },
            kTextToBytesParams),
     Method(L"BytesToText", 106, VT_BSTR,
            [](fw::COleControl*, const fw::DispArgs& a, VARIANT* r) {
-             const LONG codePage = CodePage(a.Variant(1));
+             const LONG codePage = CodePage(a.I4(1));
              fw::ResultText(r, BytesToText(a.Variant(0), codePage));
            },
            kBytesToTextParams),
+    Accessors(L"Queued", 107, VT_I4,
+              [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->Queued()); }),
+    Accessors(
+        L"QueueLimit", 108, VT_I4,
+        [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->GetQueueLimit()); },
+        [](fw::COleControl* s, const fw::DispArgs& a) { Self(s)->SetQueueLimit(a.I4(0)); }),
+    Accessors(
+        L"QueueByteLimit", 109, VT_I4,
+        [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->GetQueueByteLimit()); },
+        [](fw::COleControl* s, const fw::DispArgs& a) { Self(s)->SetQueueByteLimit(a.I4(0)); }),
+    Accessors(L"Dropped", 115, VT_I4,
+              [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->Dropped()); }),
     Callback<udp::kEventReady>(L"OnReady", 110),
     Callback<udp::kEventReceived>(L"OnReceived", 111),
     Callback<udp::kEventSent>(L"OnSent", 112),
@@ -149,25 +149,46 @@ const DispEntry kEntries[] = {
 const std::span<const fw::DispEntry> kUdpSocketDispatch = kEntries;
 
 bool CUdpSocket::Wait(LONG milliseconds) {
-  // Inside its own handler the object's notifications wait until the handler returns anyway.
-  if (handlerDepth_ > 0) return false;
-  const unsigned long before = eventsRaised_;
-  return Pump([&] { return eventsRaised_ != before; }, milliseconds);
+  // Inside one of this object's handlers too: its events wait for the handler, but what arrives
+  // meanwhile counts, so a loop of Waits there waits rather than spins.
+  const unsigned long before = eventsHeard_;
+  return Pump([&] { return eventsHeard_ != before; }, milliseconds);
 }
 
 void CUdpSocket::Receive(LONG milliseconds, VARIANT* result) {
-  if (!ctrl_->IsOpen()) udp::ThrowUdpError(udp::kErrNotOpen);
-  if (handlerDepth_ > 0) return;
-  const unsigned long before = datagramsReceived_;
-  ++receiving_;
-  receivedData_.reset();
-  // A port that closes while Receive waits brings no datagram any more.
-  Pump([&] { return datagramsReceived_ != before || !ctrl_->IsOpen(); },
-       milliseconds);
-  --receiving_;
-  if (datagramsReceived_ == before) return;
-  *result = receivedData_;
-  V_VT(&receivedData_) = VT_EMPTY;
+  if (queue_.empty()) {
+    if (!endpoint_->IsOpen()) udp::ThrowUdpError(udp::kErrNotOpen);
+    ++receiving_;
+    struct Done {
+      int& receiving;
+      ~Done() { --receiving; }
+    } done{receiving_};
+    // A port that closes while Receive waits brings no datagram any more.
+    Pump([&] { return !queue_.empty() || !endpoint_->IsOpen(); }, milliseconds);
+    if (queue_.empty()) return;
+  }
+  Datagram& oldest = queue_.front();
+  from_ = oldest.from;
+  oldest.data.release_to(result);
+  TakeFromQueue(queue_.begin());
+}
+
+std::wstring CUdpSocket::FromAddress() const {
+  return from_ ? fw::WideFromBstr(from_->addressText.get()) : std::wstring();
+}
+
+std::wstring CUdpSocket::FromPort() const {
+  return from_ ? fw::WideFromBstr(from_->portText.get()) : std::wstring();
+}
+
+void CUdpSocket::SetQueueLimit(LONG datagrams) {
+  if (datagrams < 0) udp::ThrowUdpError(udp::kErrBadArgument);
+  queueLimit_ = datagrams;
+}
+
+void CUdpSocket::SetQueueByteLimit(LONG bytes) {
+  if (bytes < 0) udp::ThrowUdpError(udp::kErrBadArgument);
+  queueByteLimit_ = bytes;
 }
 
 void CUdpSocket::GetCallback(DISPID event, VARIANT* result) const {

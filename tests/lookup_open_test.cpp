@@ -6,6 +6,7 @@
 
 #include "support/host.h"
 #include "support/lookups.h"
+#include "support/winsock_fault.h"
 
 using host::Host;
 using host::Var;
@@ -55,6 +56,11 @@ bool FreeService(Service& out) {
     return true;
   }
   return false;
+}
+
+int PASCAL RefusingSelect(SOCKET, HWND, u_int, long) {
+  ::WSASetLastError(WSAENOBUFS);
+  return SOCKET_ERROR;
 }
 
 short NetworkOrderPort(u_short port) {
@@ -194,4 +200,23 @@ TEST(LookupOpen, LocalServiceLookUpThatCannotStartFailsOpen) {
   EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENOBUFS);
   EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
   EXPECT_EQ(h.Call(L"Open", {Var(L"")}).hr, S_OK);  // a second Open may be tried at once
+}
+
+// An Open that fails after starting its service look-up cancels it: the look-up must not bind,
+// nor close, the endpoint a later Open makes.
+TEST(LookupOpen, OpenThatFailsLaterCancelsItsLookUp) {
+  host::FakeLookups fake;
+  Host h;
+  {
+    host::WinsockPatch patch;
+    patch->WSAAsyncSelect = RefusingSelect;
+    EXPECT_EQ(h.Call(L"Open", {Var(L"some-service")}).scode, host::WinsockScode(WSAENOBUFS));
+  }
+  ASSERT_EQ(fake.requests.size(), 1u);
+  EXPECT_EQ(fake.cancelled, std::vector<HANDLE>{fake.requests[0].task});
+  h.MustCall(L"Open", {Var(L"")});
+  fake.Fail(0, WSANO_DATA);
+  h.PumpFor(100);
+  EXPECT_EQ(h.sink().Count(host::kWsError), 0);
+  EXPECT_NE(h.MustGet(L"Socket").i4(), -1);
 }

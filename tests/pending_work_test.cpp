@@ -150,3 +150,28 @@ TEST(Resite, KeepsTheWritesPostedToTheOldWindow) {
   ASSERT_TRUE(peer.Receive(got));
   EXPECT_EQ(got, Bytes{6});
 }
+
+// A failure held while events are frozen belongs to its endpoint: its automatic close does not
+// close the endpoint the host opened since, whose own events follow the held ones.
+TEST(FrozenEvents, HeldFailureClosesOnlyItsOwnEndpoint) {
+  host::FakeLookups fake;
+  host::PeerSocket peer;
+  Host h;
+  fw::com_ptr<IOleControl> control;
+  ASSERT_EQ(h.dispatch()->QueryInterface(IID_IOleControl, control.put_void()), S_OK);
+  host::OpenAndWaitReady(h, L"");
+  control->FreezeEvents(TRUE);
+  h.MustCall(L"SendTo", {Var(L"host-a"), Var(L"5000"), Var::Bytes({1})});
+  fake.Fail(0, WSAHOST_NOT_FOUND);
+  h.PumpFor(100);
+  h.MustCall(L"Close");
+  h.MustCall(L"Open", {Var(L"0")});
+  h.PumpFor(100);
+  control->FreezeEvents(FALSE);
+  ASSERT_TRUE(h.WaitForEvents(host::kReady, 2));
+  ASSERT_TRUE(peer.SendTo(host::BoundPort(h), {7}));
+  ASSERT_TRUE(h.WaitForEvents(host::kReceived, 1));
+  EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{host::kReady, host::kWsError, host::kClosed,
+                                                   host::kReady, host::kReceived}));
+  EXPECT_NE(h.MustGet(L"Socket").i4(), -1);
+}

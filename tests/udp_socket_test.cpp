@@ -12,6 +12,7 @@
 
 #include "support/container.h"
 #include "support/datagrams.h"
+#include "support/lookups.h"
 #include "support/trace.h"
 #include "support/typelib.h"
 #include "typelib/udp_guids.h"
@@ -99,7 +100,11 @@ class UdpSocketTest : public testing::Test {
     MustCall(L"Open", {L"0"}, where);
     EXPECT_TRUE(Wait(3000, where));
     EXPECT_EQ(sink_.Order(), std::vector<DISPID>{kReady});
-    const SOCKET s = static_cast<SOCKET>(static_cast<ULONG>(Get(L"Socket", where).i4()));
+    return BoundPortOf(socket_.get(), where);
+  }
+  // The port an object's socket is bound to (LocalPort reads 0 for a port the system chose).
+  static u_short BoundPortOf(IDispatch* object, const Where& where = Where::current()) {
+    const auto s = static_cast<SOCKET>(static_cast<ULONG>(host::MustGet(object, L"Socket", where).i4()));
     sockaddr_in a = {};
     int len = sizeof a;
     ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
@@ -155,7 +160,7 @@ TEST_F(UdpSocketTest, NamesAndDispatchIdsAreThoseOfItsTypeInfoWithoutAboutBox) {
     info->ReleaseFuncDesc(func);
   }
   info->ReleaseTypeAttr(attr);
-  EXPECT_EQ(ids.size(), 47u);
+  EXPECT_EQ(ids.size(), 51u);
   // Locale 0: the object's own tables answer, not the type library.
   for (MEMBERID id : ids) {
     std::wstring name = NameOf(info.get(), id);
@@ -191,7 +196,8 @@ TEST_F(UdpSocketTest, ExchangesDatagramsWithEventsAndRemembersTheSender) {
   Bytes echoed;
   ASSERT_TRUE(peer.Receive(echoed));
   EXPECT_EQ(echoed, (Bytes{0x42, 0x43}));
-  // Nothing more happens: the time runs out.
+  // A host that takes its datagrams as events keeps none; nothing more happens.
+  EXPECT_EQ(Get(L"Queued").i4(), 0);
   EXPECT_FALSE(Wait(0));
   EXPECT_FALSE(Wait(50));
 }
@@ -203,8 +209,68 @@ TEST_F(UdpSocketTest, ReceiveGivesTheNextDatagramOrEmptyWhenTheTimeRunsOut) {
   ASSERT_TRUE(peer.SendTo(port, {0x09, 0x08}));
   EXPECT_EQ(MustCall(L"Receive", {3000}).bytes(), (Bytes{0x09, 0x08}));
   EXPECT_EQ(Get(L"FromPort").text(), SignedPortText(peer.port()));
-  // Still raised to the sinks.
-  EXPECT_EQ(ReceivedData(sink_), (std::vector<Bytes>{{0x09, 0x08}}));
+  // A datagram a Receive waits for is that Receive's alone.
+  EXPECT_EQ(sink_.Count(kReceived), 0);
+}
+
+// Nothing is lost to Receive: what arrives while anything pumps the thread (here another
+// object's Wait) is kept, oldest first with its sender, within the limits; beyond them it is
+// dropped and counted; it outlives Close. A host that takes events keeps nothing.
+TEST_F(UdpSocketTest, DatagramsNoHandlerTookAreKeptInOrderWithinTheLimits) {
+  OpenAndWaitReady();
+  auto quiet = Create(L"UDP.UdpSocket");  // no sink, no callback
+  ASSERT_TRUE(quiet);
+  host::MustPut(quiet.get(), L"QueueLimit", 3);
+  host::MustCall(quiet.get(), L"Open", {L"0"});
+  const u_short quietPort = BoundPortOf(quiet.get());
+  PeerSocket a, b;
+  for (unsigned char i = 1; i <= 4; ++i) ASSERT_TRUE((i % 2 ? a : b).SendTo(quietPort, {i}));
+  // This object's Wait pumps the thread: the quiet one's notifications with its own.
+  EXPECT_FALSE(Wait(300));
+  EXPECT_EQ(host::MustGet(quiet.get(), L"Queued").i4(), 3);
+  EXPECT_EQ(host::MustGet(quiet.get(), L"Dropped").i4(), 1);
+  host::MustCall(quiet.get(), L"Close");
+  for (unsigned char i = 1; i <= 3; ++i) {
+    EXPECT_EQ(host::MustCall(quiet.get(), L"Receive", {0}).bytes(), Bytes{i});
+    EXPECT_EQ(host::MustGet(quiet.get(), L"FromPort").text(),
+              SignedPortText((i % 2 ? a : b).port()));
+  }
+  EXPECT_EQ(host::Invoke(quiet.get(), L"Receive", DISPATCH_METHOD, {0}).scode, kScodeNotOpen);
+  for (const wchar_t* limit : {L"QueueLimit", L"QueueByteLimit"})
+    EXPECT_EQ(host::Invoke(quiet.get(), limit, DISPATCH_PROPERTYPUT, {-1}).scode,
+              kScodeBadArgument);
+  EXPECT_EQ(host::MustGet(quiet.get(), L"QueueByteLimit").i4(), 1 << 20);
+}
+
+// Wait and Receive keep their time whatever else the thread receives, and leave the messages
+// posted to the thread itself for the host's own loop.
+TEST_F(UdpSocketTest, DeadlinesHoldAndThreadMessagesAreLeftForTheHost) {
+  OpenAndWaitReady();
+  constexpr UINT kMarker = WM_APP + 7;
+  // A window that is never idle: each message it handles posts the next.
+  const HWND busy = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      nullptr, nullptr);
+  ASSERT_NE(busy, nullptr);
+  const auto proc = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(busy, GWLP_WNDPROC));
+  static WNDPROC original;
+  original = proc;
+  ::SetWindowLongPtrW(busy, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND w, UINT m, WPARAM wp,
+                                                                          LPARAM lp) -> LRESULT {
+    if (m == WM_APP) ::PostMessageW(w, WM_APP, 0, 0);
+    return ::CallWindowProcW(original, w, m, wp, lp);
+  }));
+  for (const wchar_t* member : {L"Wait", L"Receive"}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(member)));
+    ::PostThreadMessageW(::GetCurrentThreadId(), kMarker, 42, 0);
+    ::PostMessageW(busy, WM_APP, 0, 0);
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_EQ(Call(member, {200}).hr, S_OK);
+    EXPECT_LT(::GetTickCount64() - start, 2000u);
+    MSG msg;
+    EXPECT_TRUE(::PeekMessageW(&msg, nullptr, kMarker, kMarker, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 42u);
+  }
+  ::DestroyWindow(busy);
 }
 
 TEST_F(UdpSocketTest, TextHelpersConvertInEachCodePageAndBack) {
@@ -287,8 +353,8 @@ TEST_F(UdpSocketTest, ATrueResultOfOnWsErrorCancelsTheClose) {
     sink_.Clear();
     Callback& onError = callbacks_.emplace_back();
     onError.result = c.result;
+    MustCall(L"Close");  // which releases the callbacks
     Put(L"OnWsError", onError.AsVar());
-    MustCall(L"Close");
     sink_.Clear();
     OpenAndWaitReady();
     // An unknown service fails in its look-up's completion: a failure outside any call.
@@ -302,32 +368,87 @@ TEST_F(UdpSocketTest, ATrueResultOfOnWsErrorCancelsTheClose) {
   }
 }
 
-TEST_F(UdpSocketTest, WaitAndReceiveInsideItsOwnHandlerReturnAtOnce) {
+// Inside one of its own handlers Wait and Receive wait for real: the datagrams keep arriving, a
+// Receive takes the next one, and the object's other events wait until the handler returns.
+TEST_F(UdpSocketTest, InsideItsOwnHandlerWaitAndReceiveWaitWhileItsEventsWait) {
   const u_short port = OpenAndWaitReady();
-  constexpr UINT kMarker = WM_APP + 7;
-  CallResult waited, received;
-  bool markerLeft = false;
-  sink_.handler = [&](const Event& e, DISPPARAMS*) {
-    if (e.id != kReceived) return;
-    // A Wait or Receive that pumped would take this message away.
-    ::PostThreadMessageW(::GetCurrentThreadId(), kMarker, 0, 0);
-    waited = Call(L"Wait", {2000});
-    received = Call(L"Receive", {2000});
-    MSG msg;
-    markerLeft = ::PeekMessageW(&msg, nullptr, kMarker, kMarker, PM_REMOVE);
-  };
   PeerSocket peer;
+  CallResult received;
+  bool waited = true;
+  ULONGLONG waitedMs = 0;
+  int depth = 0, deepest = 0;
+  sink_.handler = [&](const Event& e, DISPPARAMS*) {
+    deepest = std::max(deepest, ++depth);
+    if (e.id == kReceived && sink_.Count(kReceived) == 1) {
+      ASSERT_TRUE(peer.SendTo(port, {0x02}));
+      received = Call(L"Receive", {3000});
+      MustCall(L"SendTo", {host::kLoopbackText, std::to_wstring(peer.port()), Var::Bytes({5})});
+      const ULONGLONG start = ::GetTickCount64();
+      waited = Wait(100);  // Sent is held for this handler: nothing new comes to it
+      waitedMs = ::GetTickCount64() - start;
+    }
+    --depth;
+  };
   ASSERT_TRUE(peer.SendTo(port, {0x01}));
-  ASSERT_TRUE(peer.SendTo(port, {0x02}));
-  ASSERT_TRUE(Wait(3000));
-  EXPECT_EQ(waited.hr, S_OK);
-  EXPECT_FALSE(waited.value.boolean());
+  ASSERT_TRUE(host::Pump([&] { return sink_.Count(kSent) == 1; }, 3000));
   EXPECT_EQ(received.hr, S_OK);
-  EXPECT_EQ(received.value.vt(), VT_EMPTY);
-  EXPECT_TRUE(markerLeft);
-  // The second datagram waited for the handler and comes next.
-  EXPECT_TRUE(Wait(3000));
-  EXPECT_EQ(ReceivedData(sink_), (std::vector<Bytes>{{0x01}, {0x02}}));
+  EXPECT_EQ(received.value.bytes(), Bytes{0x02});
+  EXPECT_TRUE(waited) << "the sent datagram is news even while its event waits";
+  EXPECT_LT(waitedMs, 100u);
+  EXPECT_EQ(deepest, 1);
+  EXPECT_EQ(sink_.Order(), (std::vector<DISPID>{kReady, kReceived, kSent}));
+}
+
+// Failures outside a call never show a box: they reach WsError with their place and close the
+// port. Here the deferred bind of a service whose port is taken, and a notification the sockets
+// layer does not define.
+TEST_F(UdpSocketTest, FailuresOutsideACallReachWsErrorWithoutAMessageBox) {
+  const u_short servicePort = host::ServicePort("remote-winsock");
+  ASSERT_NE(servicePort, 0);
+  PeerSocket taken(servicePort);
+  MustCall(L"Open", {L"remote-winsock"});
+  ASSERT_TRUE(host::Pump([&] { return sink_.Count(kClosed) == 1; }, 3000));
+  auto errors = sink_.Of(kWsError);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].args[0].i4(), WSAEADDRINUSE);
+  EXPECT_EQ(errors[0].args[2].text(), L"OnAsyncGetLocalServByName()");
+
+  sink_.Clear();
+  OpenAndWaitReady();
+  const HWND window = host::ControlWindowOfThisThread();
+  ASSERT_NE(window, nullptr);
+  ::PostMessageW(window, WM_USER + 1, static_cast<WPARAM>(Get(L"Socket").i4()), 0x40);
+  ASSERT_TRUE(host::Pump([&] { return sink_.Count(kClosed) == 1; }, 3000));
+  errors = sink_.Of(kWsError);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].args[2].text(), L"OnSocketEvent2()");
+}
+
+// A callback that refers to the object makes a cycle no script collector sees: the port's close
+// breaks it, once OnClosed has run.
+TEST_F(UdpSocketTest, CallbacksAreReleasedWhenThePortCloses) {
+  struct SelfReferring final : Callback {
+    fw::com_ptr<IDispatch> object;
+    ULONG refs = 1;
+    bool* gone;
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override {
+      if (--refs) return refs;
+      *gone = true;
+      delete this;
+      return 0;
+    }
+  };
+  bool gone = false;
+  auto* closed = new SelfReferring;
+  closed->gone = &gone;
+  closed->object = socket_;
+  Put(L"OnClosed", Var::Object(closed));
+  closed->Release();
+  OpenAndWaitReady();
+  MustCall(L"Close");
+  EXPECT_TRUE(gone);
+  EXPECT_EQ(V_DISPATCH(Get(L"OnClosed").get()), nullptr);
 }
 
 TEST_F(UdpSocketTest, BadInputsAreRefusedWithTheControlsCodes) {

@@ -252,6 +252,10 @@ class PeerSocket {
   u_short port_ = 0;
 };
 
+// The first control window of this thread (the window a UdpSocket's control receives its
+// notifications on), or nullptr.
+HWND ControlWindowOfThisThread();
+
 // A free loopback UDP port (bound and released at once).
 u_short FreeUdpPort();
 

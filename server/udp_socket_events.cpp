@@ -1,0 +1,218 @@
+// UdpSocket's events: what it hears from its endpoint, the events it holds while one of its
+// handlers runs, raising them to the sinks and callbacks, the receive queue, and the message pump
+// of Wait and Receive.
+//
+// Implementation details. The endpoint reports everything to the listener, which only records it
+// (a held event, a queued datagram). The events are raised when the control has finished the
+// window message that produced them (OnEndpointIdle) or the host's call that did (Invoke), and
+// only while none of this object's handlers runs; so a handler never runs inside the control's
+// notification dispatch, whose next notifications (the datagrams a Receive inside the handler
+// waits for) therefore keep coming.
+#include <algorithm>
+
+#include "control/data_variant.h"
+#include "control/udp_ctrl.h"
+#include "framework/automation_error.h"
+#include "server/udp_socket.h"
+
+namespace server {
+
+namespace {
+struct DepthGuard {
+  int& depth;
+  explicit DepthGuard(int& d) : depth(d) { ++depth; }
+  ~DepthGuard() { --depth; }
+};
+}  // namespace
+
+// What the endpoint reports
+
+void CUdpSocket::OnEndpointReady() { Hold(udp::kEventReady); }
+void CUdpSocket::OnEndpointSent() { Hold(udp::kEventSent); }
+void CUdpSocket::OnEndpointClosed() { Hold(udp::kEventClosed); }
+void CUdpSocket::OnEndpointFailure(const udp::EndpointFailure& failure) {
+  Hold(udp::kEventWsError, 0, failure);
+}
+
+void CUdpSocket::OnEndpointReceived(const sockaddr_in& from, BSTR address, BSTR port,
+                                    const char* data, size_t length) {
+  ++eventsHeard_;
+  if (queue_.size() >= static_cast<size_t>(queueLimit_) ||
+      queuedBytes_ + length > static_cast<size_t>(queueByteLimit_)) {
+    ++dropped_;
+    return;
+  }
+  // A datagram that cannot be kept is dropped like one beyond the limits; the endpoint goes on.
+  const HRESULT kept = fw::ComBarrier([&] {
+    if (!lastSender_ || lastSender_->address.sin_addr.s_addr != from.sin_addr.s_addr ||
+        lastSender_->address.sin_port != from.sin_port) {
+      auto sender = std::make_shared<Sender>();
+      sender->address = from;
+      sender->addressText.reset(::SysAllocStringLen(address, ::SysStringLen(address)));
+      sender->portText.reset(::SysAllocStringLen(port, ::SysStringLen(port)));
+      if (!sender->addressText || !sender->portText) throw std::bad_alloc();
+      lastSender_ = std::move(sender);
+    }
+    Datagram datagram{nextDatagram_++, lastSender_, {}, length};
+    udp::VariantFromBytes(data, static_cast<UINT>(length), &datagram.data);
+    held_.push_back({udp::kEventReceived, datagram.id, {}});
+    queue_.push_back(std::move(datagram));
+    queuedBytes_ += length;
+  });
+  if (FAILED(kept)) ++dropped_;
+}
+
+void CUdpSocket::OnEndpointIdle() { RaiseHeldEvents(); }
+
+void CUdpSocket::Hold(DISPID id, uint64_t datagram, const udp::EndpointFailure& failure) {
+  ++eventsHeard_;
+  held_.push_back({id, datagram, failure});
+}
+
+// Raising
+
+void CUdpSocket::RaiseHeldEvents() {
+  if (handlerDepth_ > 0 || held_.empty()) return;
+  // A sink or a callback may let go of the last reference to this object.
+  fw::com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
+  while (!held_.empty() && handlerDepth_ == 0) {
+    const HeldEvent next = held_.front();
+    held_.pop_front();
+    switch (next.id) {
+      case udp::kEventReceived:
+        RaiseReceived(next.datagram);
+        break;
+      case udp::kEventWsError:
+        RaiseWsError(next.failure);
+        break;
+      case udp::kEventClosed:
+        Raise(udp::kEventClosed, {});
+        // The port is closed and stays so: the callbacks go, and with them any reference they
+        // hold to this object, which a script's collector cannot see.
+        if (!endpoint_->IsOpen())
+          for (auto& callback : callbacks_) callback.reset();
+        break;
+      default:
+        Raise(next.id, {});
+        break;
+    }
+  }
+}
+
+void CUdpSocket::RaiseReceived(uint64_t id) {
+  // A Receive took it already, or waits for it; or nobody would take it: it stays queued.
+  if (receiving_ > 0 || !HasReceivedTakers()) return;
+  auto datagram = std::find_if(queue_.begin(), queue_.end(),
+                               [&](const Datagram& d) { return d.id == id; });
+  if (datagram == queue_.end()) return;
+  std::shared_ptr<const Sender> from = datagram->from;
+  fw::unique_variant data = std::move(datagram->data);
+  TakeFromQueue(datagram);
+  from_ = from;
+  VARIANT args[3] = {};
+  V_VT(&args[0]) = VT_BSTR;
+  V_BSTR(&args[0]) = from->addressText.get();
+  V_VT(&args[1]) = VT_BSTR;
+  V_BSTR(&args[1]) = from->portText.get();
+  args[2] = data;
+  Raise(udp::kEventReceived, args);
+}
+
+void CUdpSocket::RaiseWsError(const udp::EndpointFailure& failure) {
+  VARIANT_BOOL cancel = VARIANT_FALSE;
+  fw::unique_bstr description(::SysAllocString(failure.description));
+  fw::unique_bstr where(::SysAllocString(failure.where));
+  VARIANT args[4] = {};
+  V_VT(&args[0]) = VT_I4;
+  V_I4(&args[0]) = failure.ecode;
+  V_VT(&args[1]) = VT_BSTR;
+  V_BSTR(&args[1]) = description.get();
+  V_VT(&args[2]) = VT_BSTR;
+  V_BSTR(&args[2]) = where.get();
+  V_VT(&args[3]) = VT_BOOL | VT_BYREF;
+  V_BOOLREF(&args[3]) = &cancel;
+  fw::unique_variant result = Raise(udp::kEventWsError, args);
+  // A script function cannot set CancelClose: a True result stands for it.
+  fw::unique_variant truth;
+  if (V_VT(&result) != VT_EMPTY && SUCCEEDED(::VariantChangeType(&truth, &result, 0, VT_BOOL)) &&
+      V_BOOL(&truth))
+    cancel = VARIANT_TRUE;
+  endpoint_->SettleFailure(failure, cancel != VARIANT_FALSE);
+}
+
+fw::unique_variant CUdpSocket::Raise(DISPID id, std::span<VARIANT> args) {
+  const DepthGuard depth(handlerDepth_);
+  events_.Fire(id, args);
+  fw::unique_variant result;
+  const size_t slot = static_cast<size_t>(id - udp::kEventWsError);
+  // A copy: the callback may replace or remove itself.
+  fw::com_ptr<IDispatch> callback = callbacks_[slot];
+  if (!callback) return result;
+  // A callback takes the arguments as Invoke does, last first.
+  VARIANT reversed[4];
+  const size_t count = std::min<size_t>(args.size(), 4);
+  for (size_t i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
+  DISPPARAMS params = {reversed, nullptr, static_cast<UINT>(count), 0};
+  EXCEPINFO excepInfo = {};
+  UINT argErr = 0;
+  const HRESULT hr = callback->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                      &params, &result, &excepInfo, &argErr);
+  ::SysFreeString(excepInfo.bstrSource);
+  ::SysFreeString(excepInfo.bstrDescription);
+  ::SysFreeString(excepInfo.bstrHelpFile);
+  // A callback that fails is ignored; the events that follow still reach the next ones.
+  if (FAILED(hr)) result.reset();
+  return result;
+}
+
+bool CUdpSocket::HasReceivedTakers() const {
+  return events_.HasConnections() || callbacks_[udp::kEventReceived - udp::kEventWsError];
+}
+
+void CUdpSocket::TakeFromQueue(std::deque<Datagram>::iterator datagram) {
+  queuedBytes_ -= datagram->size;
+  queue_.erase(datagram);
+}
+
+// Pumping
+
+bool CUdpSocket::Pump(const std::function<bool()>& done, LONG milliseconds) {
+  fw::com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
+  // Messages for the thread itself belong to the host's own loop, which may act on them before
+  // it dispatches: they are taken out of the way and posted again, in order, on return.
+  std::vector<MSG> forHost;
+  struct Repost {
+    std::vector<MSG>& messages;
+    ~Repost() {
+      for (const MSG& m : messages)
+        ::PostThreadMessageW(::GetCurrentThreadId(), m.message, m.wParam, m.lParam);
+    }
+  } repost{forHost};
+  for (;;) {
+    if (done()) return true;
+    const ULONGLONG now = ::GetTickCount64();
+    if (now > deadline) return false;
+    MSG msg;
+    if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (now == deadline) return false;
+      ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
+      continue;
+    }
+    if (msg.message == WM_QUIT) {
+      // The host's own loop must still see it, and end.
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return done();
+    }
+    // A thread timer with a procedure is run as the host's loop would run it.
+    if (msg.hwnd == nullptr && !(msg.message == WM_TIMER && msg.lParam != 0)) {
+      forHost.push_back(msg);
+      continue;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+}  // namespace server

@@ -80,6 +80,8 @@ struct PlainSocket {
 class Control {
  public:
   Control() : sendTo_(Id(L"SendTo")) { Idle(); }
+  // Drives another object with the control's members (a UdpSocket), connected to its events.
+  explicit Control(IUnknown* object) : host_(object), sendTo_(Id(L"SendTo")) { Idle(); }
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
 
@@ -134,7 +136,20 @@ class Control {
     if (FAILED(Invoke(sendTo_, DISPATCH_METHOD, a.args, 3)))
       throw std::runtime_error("SendTo failed");
   }
+  // UdpSocket's Receive with a time: whether a datagram came.
+  bool Receive(DISPID receive, LONG milliseconds) {
+    VARIANT time, data;
+    V_VT(&time) = VT_I4;
+    V_I4(&time) = milliseconds;
+    ::VariantInit(&data);
+    const HRESULT hr = Invoke(receive, DISPATCH_METHOD, &time, 1, &data);
+    const bool got = SUCCEEDED(hr) && V_VT(&data) == (VT_ARRAY | VT_UI1);
+    ::VariantClear(&data);
+    return got;
+  }
 
+  // No sink any more: a UdpSocket then keeps its datagrams for Receive.
+  void Disconnect() { host_.Disconnect(); }
   // Between rows the events run nothing, and are not recorded either.
   void Idle() {
     sink().onRaw = [](DISPID, DISPPARAMS*) {};

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench_host.h"
+#include "server/udp_socket.h"
 
 namespace {
 
@@ -103,6 +104,44 @@ Round ControlReceive(int n, size_t size) {
   const double start = Now();
   while (sent < std::min(n, kReceiveWindow)) sendOne();
   RunUntil([&] { return received >= n; });
+  const double elapsed = Now() - start;
+  return {received / elapsed, n - received};
+}
+
+// UdpSocket receiving in a C++ host: through its connected sink, or through Receive calls.
+Round SocketReceive(int n, size_t size, bool throughReceive) {
+  fw::com_ptr<IUnknown> object;
+  if (FAILED(server::CreateUdpSocket(IID_IUnknown, object.put_void())))
+    throw std::runtime_error("no UdpSocket");
+  Control c(object.get());
+  const u_short port = c.Open();
+  PlainSocket sender;
+  const sockaddr_in to = Loopback(port);
+  std::vector<char> data(size, 0x5A);
+  int sent = 0, received = 0;
+  auto sendOne = [&] {
+    ::sendto(sender.s, data.data(), static_cast<int>(size), 0,
+             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    ++sent;
+  };
+  const DISPID receive = c.Id(L"Receive");
+  const double start = Now();
+  while (sent < std::min(n, kReceiveWindow)) sendOne();
+  if (throughReceive) {
+    c.sink().onRaw = nullptr;  // no sink: every datagram is Receive's
+    c.Disconnect();
+    while (received < n && c.Receive(receive, 1000)) {
+      ++received;
+      if (sent < n) sendOne();
+    }
+  } else {
+    c.sink().onRaw = [&](DISPID id, DISPPARAMS*) {
+      if (id != host::kReceived) return;
+      ++received;
+      if (sent < n) sendOne();
+    };
+    RunUntil([&] { return received >= n; });
+  }
   const double elapsed = Now() - start;
   return {received / elapsed, n - received};
 }
@@ -316,6 +355,10 @@ int main(int argc, char** argv) {
                     [=] { return BareRoundTrip(n, size); }, true});
     rows.push_back({"post shape " + s, [=] { return BareSend(n, size, true); },
                     [=] { return BareSend(n, size, false); }, false, false});
+    rows.push_back({"socket sink " + s, [=] { return SocketReceive(n, size, false); },
+                    [=] { return BareReceive(n, size); }});
+    rows.push_back({"socket Receive " + s, [=] { return SocketReceive(n, size, true); },
+                    [=] { return BareReceive(n, size); }, false, false});
   }
 
   if (const char* only = TextArg(argc, argv, "--only")) {

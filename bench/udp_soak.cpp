@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "control/udp_ctrl.h"
+#include "server/udp_socket.h"
 #include "support/host.h"
 
 namespace {
@@ -214,6 +215,43 @@ void ReceiveSoak(long datagrams) {
   });
 }
 
+// UdpSocket without sinks, taking every datagram through Receive, with a second object's Wait
+// pumping the thread between Receive calls: every datagram arrives, in order.
+void SocketReceiveSoak(long datagrams) {
+  constexpr long kInFlight = 32;
+  auto make = [] {
+    fw::com_ptr<IUnknown> object;
+    if (FAILED(server::CreateUdpSocket(IID_IUnknown, object.put_void())))
+      throw std::runtime_error("no UdpSocket");
+    auto h = std::make_unique<Host>(object.get());
+    h->Disconnect();
+    return h;
+  };
+  auto socket = make(), other = make();
+  socket->MustCall(L"Open", {Var(L"0")});
+  const u_short port = BoundPort(*socket);
+  host::PeerSocket sender;
+  std::vector<unsigned char> data(32, 0x5A);
+  long sent = 0, received = 0;
+  auto sendOne = [&] {
+    std::memcpy(data.data(), &sent, sizeof sent);
+    sent += sender.SendTo(port, data);
+  };
+  const Var waitTime(1000), noTime(0);
+  Soak("UdpSocket Receive", datagrams, [&](long target) {
+    while (received < target) {
+      while (sent < std::min(target, received + kInFlight)) sendOne();
+      const Var got = socket->MustCall(L"Receive", {waitTime});
+      if (got.vt() == VT_EMPTY) throw std::runtime_error("a datagram was lost to Receive");
+      long number = -1;
+      std::memcpy(&number, got.bytes().data(), sizeof number);
+      if (number != received) throw std::runtime_error("Receive gave a datagram out of order");
+      ++received;
+      other->MustCall(L"Wait", {noTime});
+    }
+  });
+}
+
 void OpenCloseSoak(long cycles) {
   Host h;
   long done = 0;
@@ -274,6 +312,7 @@ int main(int argc, char** argv) {
   try {
     SendSoak(datagrams);
     ReceiveSoak(datagrams);
+    SocketReceiveSoak(datagrams);
     OpenCloseSoak(cycles);
     ControlsSoak(controls);
   } catch (const std::exception& e) {

@@ -37,8 +37,11 @@ void CUdpSocket::OnEndpointFailure(const udp::EndpointFailure& failure) {
 void CUdpSocket::OnEndpointReceived(const sockaddr_in& from, BSTR address, BSTR port,
                                     const char* data, size_t length) {
   ++eventsHeard_;
-  if (queue_.size() >= static_cast<size_t>(queueLimit_) ||
-      queuedBytes_ + length > static_cast<size_t>(queueByteLimit_)) {
+  // One that a handler takes as soon as the control's message is done passes through the queue
+  // whatever its limits; any other waits there, and only within them.
+  const bool takenAtOnce = handlerDepth_ == 0 && receiving_ == 0 && HasReceivedTakers();
+  if (!takenAtOnce && (queue_.size() >= static_cast<size_t>(queueLimit_) ||
+                       queuedBytes_ + length > static_cast<size_t>(queueByteLimit_))) {
     ++dropped_;
     return;
   }

@@ -326,3 +326,23 @@ TEST_F(VbExamples, UseOnlyMembersTheLibraryHas) {
 }
 
 }  // namespace
+
+namespace {
+
+// examples/README.md names every example: a file under examples/ that its table lacks fails.
+TEST(ExamplesReadme, ListsEveryExample) {
+  const std::filesystem::path root(host::SourcePath(L"examples"));
+  const std::string readme = host::ReadFileBytes((root / "README.md").wstring());
+  ASSERT_FALSE(readme.empty());
+  int files = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file() || name == "README.md" || name == "CMakeLists.txt") continue;
+    const std::string path = std::filesystem::relative(entry.path(), root).generic_string();
+    EXPECT_NE(readme.find("`" + path + "`"), std::string::npos) << path << " is not listed";
+    ++files;
+  }
+  EXPECT_GT(files, 0);
+}
+
+}  // namespace

@@ -282,6 +282,10 @@ Surface ExpectedSocketTypeLib() {
   method(L"Receive", 102, VT_VARIANT, {{L"Milliseconds", VT_I4}});
   prop(L"FromAddress", 103, VT_BSTR);
   prop(L"FromPort", 104, VT_BSTR);
+  prop(L"Queued", 107, VT_I4);
+  prop(L"QueueLimit", 108, VT_I4);
+  prop(L"QueueByteLimit", 109, VT_I4);
+  prop(L"Dropped", 115, VT_I4);
   method(L"TextToBytes", 105, VT_VARIANT, {{L"Text", VT_BSTR}, {L"CodePage", VT_I4}});
   method(L"BytesToText", 106, VT_BSTR, {{L"Data", VT_VARIANT}, {L"CodePage", VT_I4}});
   prop(L"OnReady", 110, VT_DISPATCH);

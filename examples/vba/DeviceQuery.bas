@@ -1,7 +1,8 @@
 Attribute VB_Name = "DeviceQuery"
 ' Request and response to a device that answers each UDP datagram with one datagram, without
 ' events: Receive waits for the answer (and lets the host's messages run meanwhile).
-' Tools > References: "UDPLib" (udp.ocx registered with regsvr32).
+' Tools > References: "Karvo Dgramix 1.10", the library UDPLib (udp.ocx registered with
+' regsvr32).
 '
 '   ? Ask("192.168.1.50", "4000", "STATUS?")        in the Immediate window
 '   =Ask("192.168.1.50", "4000", "TEMP?")           in an Excel cell

@@ -17,6 +17,7 @@
 
 #include "control/udp_ctrl.h"
 #include "framework/ui_hooks.h"
+#include "server/udp_socket.h"
 #include "fuzz/fuzz.h"
 #include "support/host.h"
 
@@ -33,17 +34,29 @@ constexpr int kPoolSize = 4;
 uint64_t g_seed = 0;
 long g_messageBoxes = 0, g_dialogs = 0;
 
-// Every DISPID of the surface but AboutBox (a modal dialog), and some that name nothing.
+// The entry of a DISPID in the control's table or UdpSocket's own, or nullptr.
+const fw::DispEntry* EntryOf(DISPID id) {
+  for (const auto table : {udp::kUdpDispatch, server::kUdpSocketDispatch})
+    for (const auto& e : table)
+      if (e.dispid == id) return &e;
+  return nullptr;
+}
+
+// Every DISPID of both surfaces but AboutBox (a modal dialog), and some that name nothing.
 std::vector<DISPID> SurfaceIds() {
   std::vector<DISPID> ids;
-  for (const auto& e : udp::kUdpDispatch)
-    if (e.dispid != DISPID_ABOUTBOX) ids.push_back(e.dispid);
+  for (const auto table : {udp::kUdpDispatch, server::kUdpSocketDispatch})
+    for (const auto& e : table)
+      if (e.dispid != DISPID_ABOUTBOX) ids.push_back(e.dispid);
   return ids;
 }
 constexpr DISPID kUnknownIds[] = {0, 23, 24, 25, 38, 39, 42, DISPID_UNKNOWN, DISPID_PROPERTYPUT,
                                   DISPID_NEWENUM, DISPID_EVALUATE, -551, -553, 0x7FFFFFFF,
                                   static_cast<DISPID>(0x80000000)};
 constexpr DISPID kAnyOtherId = 0x7FFFFFFE;
+// UdpSocket's callback properties, by event DISPID - 1.
+constexpr const wchar_t* kCallbacks[] = {L"OnWsError", L"OnReceived", L"OnClosed", L"OnReady",
+                                         L"OnSent"};
 
 LONG WINAPI OnCrash(EXCEPTION_POINTERS* info) {
   std::fprintf(stderr,
@@ -68,8 +81,7 @@ INT_PTR CountDialog(HINSTANCE, const wchar_t*, HWND, DLGPROC, LPARAM) {
 
 // The DISPID under which a result counts: random DISPIDs that name nothing share one.
 DISPID ResultId(DISPID id) {
-  for (const auto& e : udp::kUdpDispatch)
-    if (e.dispid == id) return id;
+  if (EntryOf(id)) return id;
   for (DISPID unknown : kUnknownIds)
     if (unknown == id) return id;
   return kAnyOtherId;
@@ -88,15 +100,15 @@ bool IsDataArray(const VARIANT& v, long size = -1) {
 
 // What the dispatcher promises about a call that succeeded; the broken promise, or nullptr.
 const char* BrokenPromise(DISPID id, WORD flags, UINT count, const VARIANT& result) {
-  const fw::DispEntry* entry = nullptr;
-  for (const auto& e : udp::kUdpDispatch)
-    if (e.dispid == id) entry = &e;
+  const fw::DispEntry* entry = EntryOf(id);
   if (!entry) return "a DISPID that names nothing succeeded";
   const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ||
                    ((flags & DISPATCH_METHOD) && count > 0);
   VARTYPE expected = entry->type;
   if (entry->binding != fw::DispBinding::Method && put) expected = VT_EMPTY;
   if (expected == VT_VARIANT) {
+    if (id == 102 && V_VT(&result) != VT_EMPTY && !IsDataArray(result))
+      return "Receive gave neither Empty nor a byte array from 0";
     if (id == 33 && !IsDataArray(result, 4)) return "htonl gave no 4-byte array";
     if (id == 34 && !IsDataArray(result, 2)) return "htons gave no 2-byte array";
     return nullptr;
@@ -137,7 +149,12 @@ struct Call {
 class Fuzzer {
  public:
   Fuzzer(uint64_t seed)
-      : rng_(seed), sinkRng_(seed ^ 0x5A5A5A5A5A5A5A5Aull), trafficRng_(seed + 0x9E3779B9ull) {}
+      : rng_(seed), sinkRng_(seed ^ 0x5A5A5A5A5A5A5A5Aull), trafficRng_(seed + 0x9E3779B9ull) {
+    for (DISPID id = 1; id <= 5; ++id) {
+      reentrant_[id - 1].fuzzer = this;
+      reentrant_[id - 1].event = id;
+    }
+  }
 
   Safety safety;
   Stats stats;
@@ -180,6 +197,9 @@ class Fuzzer {
     }
     host::Host& h = *pool_[worn];
     h.sink().handler = nullptr;
+    // A UdpSocket's callbacks re-enter too.
+    for (const wchar_t* callback : kCallbacks)
+      if (h.Has(callback)) h.Put(callback, host::Var());
     for (int i = 0; i < kPoolSize; ++i)
       if (i != worn) Destroy(i, false);
     h.Call(L"Close");
@@ -229,9 +249,7 @@ class Fuzzer {
                                  : rng_.Pick(kUnknownIds);
     if (rng_.OneIn(50)) call.id = static_cast<DISPID>(rng_.Bits());
     if (call.id == DISPID_ABOUTBOX) call.id = 0;
-    const fw::DispEntry* entry = nullptr;
-    for (const auto& e : udp::kUdpDispatch)
-      if (e.dispid == call.id) entry = &e;
+    const fw::DispEntry* entry = EntryOf(call.id);
     // Half the calls have the member's own shape, so that they get past the argument checks and
     // reach the control with hostile values; the other half have any shape at all.
     if (entry && rng_.OneIn(2)) {
@@ -342,9 +360,15 @@ class Fuzzer {
     Arena arena;
     ValueContext c{sinkRng_, arena, {}, true};
     Call call;
-    switch (sinkRng_.Below(5)) {
+    switch (sinkRng_.Below(7)) {
       case 0:
         call.id = 32;  // Close
+        break;
+      case 5:
+      case 6:
+        call.id = sinkRng_.OneIn(2) ? 101 : 102;  // Wait, Receive: nested pumping
+        call.args.resize(1);
+        safety.SafeValue(c, Sensitive::WaitTime, &call.args[0]);
         break;
       case 1:
         call.id = 31;  // Open
@@ -362,6 +386,7 @@ class Fuzzer {
       default: {
         const auto ids = SurfaceIds();
         call.id = sinkRng_.Pick(ids);
+        if (call.id == 101 || call.id == 102) call.id = 32;
         call.flags = static_cast<WORD>(1 + sinkRng_.Below(4));
         call.args.resize(sinkRng_.Below(2));
         for (auto& a : call.args) RandomValue(c, &a);
@@ -421,15 +446,52 @@ class Fuzzer {
 
   void Replace(int slot, bool lookUps) {
     Destroy(slot, lookUps);
-    // Now and then a control that nobody initialised: every call must answer E_UNEXPECTED.
-    const bool initialise = !rng_.OneIn(8);
     auto& h = pool_[slot];
-    h = std::make_unique<host::Host>(initialise ? host::Host::Init::New : host::Host::Init::None);
+    if (rng_.OneIn(3)) {
+      // A UdpSocket, whose callbacks re-enter as its sinks do.
+      fw::com_ptr<IUnknown> socket;
+      if (FAILED(server::CreateUdpSocket(IID_IUnknown, socket.put_void()))) return;
+      h = std::make_unique<host::Host>(socket.get());
+      for (DISPID id = 1; id <= 5; ++id)
+        if (rng_.OneIn(2)) h->Put(kCallbacks[id - 1], host::Var::Object(&reentrant_[id - 1]));
+    } else {
+      // Now and then a control that nobody initialised: every call must answer E_UNEXPECTED.
+      const bool initialise = !rng_.OneIn(8);
+      h = std::make_unique<host::Host>(initialise ? host::Host::Init::New : host::Host::Init::None);
+    }
     h->sink().handler = [this](const host::Event& e, DISPPARAMS* params) {
       const DISPID id = e.id;  // the event list may grow while the handler re-enters
       OnEvent(id, params);
     };
   }
+
+  // A callback of one event that re-enters as a sink does. It lives as long as the fuzzer.
+  class Reentrant : public IDispatch {
+   public:
+    Fuzzer* fuzzer = nullptr;
+    DISPID event = 0;
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+      *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ? this : nullptr;
+      return *out ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+      *n = 0;
+      return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+      return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+      if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
+      fuzzer->OnEvent(event, params);
+      return S_OK;
+    }
+  };
+  Reentrant reentrant_[5];
 
   // Datagrams from the peer to every owned port and to the pool's open sockets, of any size;
   // what the controls sent is drained.

@@ -18,7 +18,9 @@ namespace fuzz {
 namespace {
 
 constexpr DISPID kInetAddress = 10, kInetIp = 11, kInetName = 12, kLocalAddress = 29,
-                 kOpen = 31, kSendTo = 37, kHostIp = 40;
+                 kOpen = 31, kSendTo = 37, kHostIp = 40, kWait = 101, kReceive = 102;
+// The longest Wait or Receive a call may ask for: a batch must not sit out a random time.
+constexpr LONG kLongestWaitMs = 20;
 constexpr u_short kEcho = 7, kDiscard = 9;  // nobody on this machine listens there
 constexpr unsigned long kLoopback = 0x7F000001;  // host order
 
@@ -175,6 +177,8 @@ Sensitive Safety::ParameterOf(DISPID dispid, UINT position, UINT count) {
     case kLocalAddress: return Sensitive::LocalAddress;
     case kHostIp: return Sensitive::HostIp;
     case kOpen: return Sensitive::OpenPort;
+    case kWait:
+    case kReceive: return parameter == 0 ? Sensitive::WaitTime : Sensitive::None;
     case kSendTo:
       return parameter == 0 ? Sensitive::RemoteIp
              : parameter == 1 ? Sensitive::SendPort
@@ -202,6 +206,8 @@ bool Safety::IsSafe(Sensitive kind, const VARIANT* value) const {
       return true;
     case Sensitive::InetIp:
       return !I4Of(value, number) || static_cast<unsigned long>(number) == kLoopback;
+    case Sensitive::WaitTime:
+      return !I4Of(value, number) || number <= kLongestWaitMs;
     default:
       break;
   }
@@ -249,6 +255,10 @@ void Safety::SafeValue(ValueContext& c, Sensitive kind, VARIANT* out) {
     case Sensitive::InetName:
     case Sensitive::HostIp:
       text(rng.OneIn(2) ? L"localhost" : L"127.0.0.1");
+      break;
+    case Sensitive::WaitTime:
+      V_VT(&plain) = VT_I4;
+      V_I4(&plain) = static_cast<LONG>(rng.Below(kLongestWaitMs + 1));
       break;
     case Sensitive::LocalAddress:
       text(rng.OneIn(2) ? L"" : L"127.0.0.1");

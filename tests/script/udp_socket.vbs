@@ -16,7 +16,26 @@ reply = udp.Receive(2000)
 WScript.Echo "echoed from " & udp.FromAddress & ", as sent: " & _
              (udp.BytesToText(reply, 1200) = "caf" & accent)
 
+' Nothing is lost to Receive: three answers that come while another object waits are kept, in
+' order, for the next three Receive calls, and outlive Close.
+Dim other, i, kept
+Set other = CreateObject("UDP.UdpSocket")
+For i = 1 To 3
+  udp.SendTo "127.0.0.1", port, udp.TextToBytes("n" & i)
+  other.Wait 300
+Next
+kept = udp.Queued & " kept:"
+udp.Close
+For i = 1 To 3
+  kept = kept & " " & udp.BytesToText(udp.Receive(0))
+Next
+WScript.Echo kept & ", dropped " & udp.Dropped
+udp.Open "0"
+
 On Error Resume Next
+udp.Wait "soon"
+WScript.Echo "Wait ""soon"": " & Err.Number
+Err.Clear
 udp.Wait -1
 WScript.Echo "Wait -1: " & Err.Number
 Err.Clear

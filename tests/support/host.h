@@ -196,6 +196,7 @@ class Host {
 
   HWND Window() const;  // the control's own window (in this process only)
   void Release();  // drops the control (destruction) while the host lives on
+  void Disconnect() { cookie_.reset(); }  // the sink no longer hears the events
   // The sink's handler becomes one that cancels the close after every WsError (or, with false,
   // one that does nothing).
   void CancelCloseOnWsError(bool cancel = true);

@@ -242,6 +242,12 @@ TEST_F(UdpSocketTest, DatagramsNoHandlerTookAreKeptInOrderWithinTheLimits) {
   EXPECT_EQ(host::MustGet(quiet.get(), L"QueueByteLimit").i4(), 1 << 20);
 }
 
+WNDPROC g_staticProc = nullptr;
+LRESULT CALLBACK NeverIdleProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_APP) ::PostMessageW(w, WM_APP, 0, 0);
+  return ::CallWindowProcW(g_staticProc, w, m, wp, lp);
+}
+
 // Wait and Receive keep their time whatever else the thread receives, and leave the messages
 // posted to the thread itself for the host's own loop.
 TEST_F(UdpSocketTest, DeadlinesHoldAndThreadMessagesAreLeftForTheHost) {
@@ -251,14 +257,8 @@ TEST_F(UdpSocketTest, DeadlinesHoldAndThreadMessagesAreLeftForTheHost) {
   const HWND busy = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                       nullptr, nullptr);
   ASSERT_NE(busy, nullptr);
-  const auto proc = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(busy, GWLP_WNDPROC));
-  static WNDPROC original;
-  original = proc;
-  ::SetWindowLongPtrW(busy, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND w, UINT m, WPARAM wp,
-                                                                          LPARAM lp) -> LRESULT {
-    if (m == WM_APP) ::PostMessageW(w, WM_APP, 0, 0);
-    return ::CallWindowProcW(original, w, m, wp, lp);
-  }));
+  g_staticProc = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(busy, GWLP_WNDPROC));
+  ::SetWindowLongPtrW(busy, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NeverIdleProc));
   for (const wchar_t* member : {L"Wait", L"Receive"}) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(member)));
     ::PostThreadMessageW(::GetCurrentThreadId(), kMarker, 42, 0);

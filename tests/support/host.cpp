@@ -535,16 +535,17 @@ u_short FreeUdpPort() {
   return probe.port();
 }
 
+namespace {
+BOOL CALLBACK FindControlWindow(HWND parking, LPARAM out) {
+  HWND control = ::FindWindowExW(parking, nullptr, L"KarvoDgramixControl", nullptr);
+  if (control) *reinterpret_cast<HWND*>(out) = control;
+  return control == nullptr;
+}
+}  // namespace
+
 HWND ControlWindowOfThisThread() {
   HWND found = nullptr;
-  ::EnumThreadWindows(
-      ::GetCurrentThreadId(),
-      [](HWND parking, LPARAM out) -> BOOL {
-        HWND control = ::FindWindowExW(parking, nullptr, L"KarvoDgramixControl", nullptr);
-        if (control) *reinterpret_cast<HWND*>(out) = control;
-        return control == nullptr;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  ::EnumThreadWindows(::GetCurrentThreadId(), FindControlWindow, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 

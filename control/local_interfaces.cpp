@@ -31,11 +31,14 @@ MulticastInterfaces SystemMulticastInterfaces() {
   }
   for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()); adapter;
        adapter = adapter->Next) {
-    if (adapter->OperStatus != IfOperStatusUp || (adapter->Flags & IP_ADAPTER_NO_MULTICAST))
+    // Loopback stays even where it is flagged as not carrying multicast: a group joined there
+    // still reaches the members on this machine.
+    const bool loopback = adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
+    if (adapter->OperStatus != IfOperStatusUp ||
+        (!loopback && (adapter->Flags & IP_ADAPTER_NO_MULTICAST)))
       continue;
-    // Loopback stays: a group joined there reaches the members on this machine. One address
-    // per interface: a join names the interface by an address, and a second join on the same
-    // interface by another of its addresses would be a duplicate the system refuses.
+    // One address per interface: a join names the interface by an address, and a second join on
+    // the same interface by another of its addresses would be a duplicate the system refuses.
     for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
       const SOCKADDR* address = unicast->Address.lpSockaddr;
       if (address && address->sa_family == AF_INET) {

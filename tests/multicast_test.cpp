@@ -73,13 +73,6 @@ int Ws2IntOption(SOCKET s, int level, int option) {
              : -1;
 }
 
-// What the sink got: each Received's data as text.
-std::vector<std::string> ReceivedTexts(const EventSink& sink) {
-  std::vector<std::string> texts;
-  for (const Bytes& b : ReceivedData(sink)) texts.emplace_back(b.begin(), b.end());
-  return texts;
-}
-
 class MulticastTest : public testing::Test {
  protected:
   // A UdpSocket of the built DLL, created by its ProgID as a script would.
@@ -309,7 +302,9 @@ TEST(MulticastNativePeer, APython3MemberReceivesWhatTheControlSendsAndAnswers) {
     return false;
   }));
   for (const Event& e : h.sink().Of(kReceived))
-    if (e.args[2].bytes() == answer) EXPECT_EQ(e.args[0].text(), kLoopbackText);
+    if (e.args[2].bytes() == answer) {
+      EXPECT_EQ(e.args[0].text(), kLoopbackText);
+    }
 }
 
 }  // namespace

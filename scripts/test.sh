@@ -32,7 +32,7 @@ for tree in "${trees[@]}"; do
   set -- ${tree} "$@"
   echo "=== multicast, in a private network: $1 ($2)"
   "$ROOT/scripts/private_network.sh" bash -c \
-    'cd "$1" && ctest --output-on-failure --timeout 120 --repeat until-pass:2 -L multicast "${@:3}"' \
+    'cd "$2" && ctest --output-on-failure --timeout 120 --repeat until-pass:2 -L multicast "${@:3}"' \
     _ "$@" || failed+=("$1 multicast")
   shift 2
 done

@@ -1,7 +1,6 @@
 // Multicast and port sharing, driven as a host drives them. Group traffic flows only inside the
-// private network namespace that scripts/test.sh makes for the tests labelled "multicast" (its
-// only interface is loopback, with a route for 224.0.0.0/4): every join names 127.0.0.1 or finds
-// loopback as the only interface there.
+// private network namespace that scripts/private_network.sh makes for the tests labelled
+// "multicast": loopback (with a route for 224.0.0.0/4) and a veth pair with both ends inside.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -22,6 +21,8 @@ namespace {
 
 constexpr wchar_t kGroup[] = L"239.255.10.11";
 constexpr char kGroupAnsi[] = "239.255.10.11";
+// One end of the veth pair scripts/private_network.sh makes: an interface other than loopback.
+constexpr wchar_t kVethAddress[] = L"192.0.2.1";
 constexpr int kSilenceMs = 400;  // the window in which a datagram that must not come would
 
 using Bytes = std::vector<unsigned char>;
@@ -139,13 +140,15 @@ TEST_F(MulticastTest, AControlAndAUdpSocketSharingAPortBothReceiveWhileAMemberIs
   }
 }
 
+// On the veth interface: a datagram sent out of lo would come back through lo whatever the option.
 TEST_F(MulticastTest, MulticastLoopbackDecidesWhetherTheSenderHearsItself) {
   for (const bool loopback : {true, false}) {
     SCOPED_TRACE(loopback);
     Host h;
     h.MustPut(L"MulticastLoopback", Var(loopback));
+    h.MustPut(L"MulticastInterface", Var(kVethAddress));
     const u_short port = OpenAndWaitReady(h);
-    h.MustCall(L"JoinGroup", {Var(kGroup), Var(kLoopbackText)});
+    h.MustCall(L"JoinGroup", {Var(kGroup), Var(kVethAddress)});
     h.MustCall(L"SendTo", {Var(kGroup), Var(PortText(port)), Var::Bytes({1, 2, 3})});
     ASSERT_TRUE(h.WaitForEvents(kSent, 1));
     h.PumpUntil([&] { return h.sink().Count(kReceived) > 0; }, 2 * kSilenceMs);
@@ -228,7 +231,7 @@ TEST_F(MulticastTest, BadInputIsRefusedAndChangesNothing) {
 TEST_F(MulticastTest, AnInterfaceThatIsNotLocalFailsWithTheWinsockError) {
   Host h;
   OpenAndWaitReady(h);
-  const CallResult r = h.Call(L"JoinGroup", {Var(kGroup), Var(L"192.0.2.1")});
+  const CallResult r = h.Call(L"JoinGroup", {Var(kGroup), Var(L"192.0.2.99")});
   const LONG error = h.MustGet(L"LastError").i4();
   EXPECT_NE(error, 0);
   EXPECT_EQ(r.scode, WinsockScode(error));

@@ -15,6 +15,8 @@ void CUdpCtrl::Open(const std::wstring& localPort) {
   auto& ws = Winsock();
   unique_socket socket(ws.socket(AF_INET, SOCK_DGRAM, 0));
   if (!socket) FailCall(ws.WSAGetLastError(), true);
+  // Before any bind: SO_REUSEADDR counts only there.
+  if (!ApplyMulticastOptions(socket.get())) FailCall(ws.WSAGetLastError(), true);
   // Windows fails the next read with WSAECONNRESET after a datagram meets a port where nobody
   // listens; switch that report off. A stack without the option reports nothing of the kind, and
   // where it comes anyway the read handler skips it.
@@ -85,6 +87,7 @@ int CUdpCtrl::ReleaseEndpoint(SOCKET socket) {
   m_pendingFailed = false;
   m_receiveBuffer.reset();
   m_socketBroadcast = -1;
+  m_memberships.clear();
   return 0;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <deque>
+#include <vector>
 
 #include "control/data_variant.h"
 #include "control/endpoint_listener.h"
@@ -106,6 +107,18 @@ class CUdpCtrl : public fw::COleControl {
   std::wstring GetWinsockMaxSockets() const;
   std::wstring GetWinsockMaxDatagram() const;
 
+  // --- multicast and port sharing (multicast.cpp); not saved with the form ---
+  void JoinGroup(std::wstring_view group, VARIANT* iface);
+  void LeaveGroup(std::wstring_view group, VARIANT* iface);
+  LONG GetMulticastTtl() const { return m_multicastTtl; }
+  void SetMulticastTtl(LONG ttl);
+  BOOL GetMulticastLoopback() const { return m_multicastLoopback; }
+  void SetMulticastLoopback(BOOL loopback);
+  std::wstring GetMulticastInterface() const { return m_multicastInterface; }
+  void SetMulticastInterface(std::wstring_view address);
+  BOOL GetReuseAddress() const { return m_reuseAddress; }
+  void SetReuseAddress(BOOL reuse);
+
   // --- the About box (about.cpp) ---
   void AboutBox();
 
@@ -158,6 +171,11 @@ class CUdpCtrl : public fw::COleControl {
   void CancelLookup(LookupChannel& channel) noexcept;
   // On destruction: the buffers the sockets layer may still write go to the look-up relay.
   void HandOverLookups();
+
+  // --- multicast (multicast.cpp) ---
+  // Gives a new socket the stored options that differ from the system's defaults; false with the
+  // Windows Sockets error left for the caller.
+  bool ApplyMulticastOptions(SOCKET socket);
 
   // --- notification dispatch (notify.cpp) ---
   LRESULT OnSocketNotify(WPARAM socket, LPARAM eventWord);
@@ -246,6 +264,14 @@ class CUdpCtrl : public fw::COleControl {
   bool m_inNotify = false;
   // Notifications that arrived while the ring was full, oldest first.
   std::deque<SocketNotification> m_notifyOverflow;
+  // Multicast and port sharing: what the next Open applies, or the open socket has.
+  LONG m_multicastTtl = 1;
+  BOOL m_multicastLoopback = TRUE;
+  std::wstring m_multicastInterface;
+  unsigned long m_multicastInterfaceNet = INADDR_ANY;
+  BOOL m_reuseAddress = FALSE;
+  // The groups the open socket joined, with the interface of each; the socket's close ends them.
+  std::vector<ip_mreq> m_memberships;
 };
 
 // The control's automation surface and events, as plain tables.

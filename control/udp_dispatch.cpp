@@ -42,6 +42,9 @@ constexpr DispParam kOpenParams[] = {{L"LocalPort", VT_BSTR}};
 constexpr DispParam kHostIpParams[] = {{L"Remote", VT_BSTR}};
 constexpr DispParam kSendToParams[] = {
     {L"RemoteIp", VT_BSTR}, {L"RemotePort", VT_BSTR}, {L"Data", VT_VARIANT}};
+// Interface is an optional VARIANT: a script that leaves it out passes one argument, and the
+// dispatcher fills the missing one in as "not given".
+constexpr DispParam kGroupParams[] = {{L"Group", VT_BSTR}, {L"Interface", VT_VARIANT}};
 
 }  // namespace
 
@@ -153,6 +156,42 @@ const DispEntry CUdpCtrlAccess::kDispatch[] = {
               }),
     Accessors(L"Version", 20, VT_I2,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultI2(r, Ctrl(s)->GetVersion()); }),
+
+    // multicast and port sharing (extension members, 120 to 125)
+    Method(
+        L"JoinGroup", 120, VT_EMPTY,
+        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) {
+          Ctrl(s)->JoinGroup(a.Text(0), a.Variant(1));
+        },
+        kGroupParams),
+    Method(
+        L"LeaveGroup", 121, VT_EMPTY,
+        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) {
+          Ctrl(s)->LeaveGroup(a.Text(0), a.Variant(1));
+        },
+        kGroupParams),
+    Accessors(
+        L"MulticastTtl", 122, VT_I4,
+        [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetMulticastTtl()); },
+        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetMulticastTtl(a.I4(0)); }),
+    Accessors(
+        L"MulticastLoopback", 123, VT_BOOL,
+        [](fw::COleControl* s, VARIANT* r) { fw::ResultBool(r, Ctrl(s)->GetMulticastLoopback()); },
+        [](fw::COleControl* s, const fw::DispArgs& a) {
+          Ctrl(s)->SetMulticastLoopback(a.Bool(0));
+        }),
+    Accessors(
+        L"MulticastInterface", 124, VT_BSTR,
+        [](fw::COleControl* s, VARIANT* r) {
+          fw::ResultText(r, Ctrl(s)->GetMulticastInterface());
+        },
+        [](fw::COleControl* s, const fw::DispArgs& a) {
+          Ctrl(s)->SetMulticastInterface(a.Text(0));
+        }),
+    Accessors(
+        L"ReuseAddress", 125, VT_BOOL,
+        [](fw::COleControl* s, VARIANT* r) { fw::ResultBool(r, Ctrl(s)->GetReuseAddress()); },
+        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetReuseAddress(a.Bool(0)); }),
 
     // about
     Method(L"AboutBox", DISPID_ABOUTBOX, VT_EMPTY,

@@ -5,7 +5,8 @@ set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev
-          wine64 wine wine32:i386 cmake ninja-build googletest python3 nsis ${EXTRA_PACKAGES:-})
+          wine64 wine wine32:i386 cmake ninja-build googletest python3 nsis
+          iproute2 ${EXTRA_PACKAGES:-})  # iproute2: ip, for the multicast tests' own network
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 apt() { "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive "$@"; }

@@ -72,8 +72,8 @@ TEST_F(AutomationTypeInfo, DescribesTheDispatchInterfaceForTheCallersLocale) {
     ASSERT_HRESULT_SUCCEEDED(info->GetTypeAttr(&attr));
     EXPECT_TRUE(IsEqualGUID(attr->guid, DIID_DUdp));
     EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
-    EXPECT_EQ(attr->cVars, 28);
-    EXPECT_EQ(attr->cFuncs, 9);
+    EXPECT_EQ(attr->cVars, 32);
+    EXPECT_EQ(attr->cFuncs, 11);
     info->ReleaseTypeAttr(attr);
     fw::com_ptr<ITypeLib> lib;
     UINT index = 99;

@@ -89,6 +89,14 @@ Surface ExpectedDispatch() {
          {{L"RemoteIp", VT_BSTR}, {L"RemotePort", VT_BSTR}, {L"Data", VT_VARIANT}});
   method(L"HostIp", dispid::kHostIp, VT_BSTR, {{L"Remote", VT_BSTR}});
   method(L"AboutBox", dispid::kAboutBox, VT_EMPTY, {});
+  prop(L"MulticastTtl", dispid::kMulticastTtl, VT_I4, false);
+  prop(L"MulticastLoopback", dispid::kMulticastLoopback, VT_BOOL, false);
+  prop(L"MulticastInterface", dispid::kMulticastInterface, VT_BSTR, false);
+  prop(L"ReuseAddress", dispid::kReuseAddress, VT_BOOL, false);
+  method(L"JoinGroup", dispid::kJoinGroup, VT_EMPTY,
+         {{L"Group", VT_BSTR}, {L"Interface", VT_VARIANT}});
+  method(L"LeaveGroup", dispid::kLeaveGroup, VT_EMPTY,
+         {{L"Group", VT_BSTR}, {L"Interface", VT_VARIANT}});
   return s;
 }
 
@@ -227,10 +235,10 @@ fw::com_ptr<ITypeInfo> TypeInfoOf(ITypeLib* lib, REFGUID guid) {
   return info;
 }
 
-TEST(TypeLibDrift, DispatchTableHoldsAll28PropertiesAnd9Methods) {
+TEST(TypeLibDrift, DispatchTableHoldsAll32PropertiesAnd11Methods) {
   const Surface table = FromDispatchTable();
   ExpectSameSurface(ExpectedDispatch(), table, "dispatch table");
-  EXPECT_EQ(table.size(), 37u);
+  EXPECT_EQ(table.size(), 43u);
 }
 
 TEST(TypeLibDrift, TypeLibraryDeclaresTheSameSurfaceWithItsOwnTypes) {

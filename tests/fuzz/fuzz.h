@@ -74,7 +74,7 @@ void Disguise(ValueContext& c, const VARIANT& value, VARIANT* out);
 
 // Safety: what may reach the sockets layer.
 enum class Sensitive { None, RemoteIp, SendPort, OpenPort, InetAddress, InetIp, InetName, HostIp,
-                       LocalAddress, WaitTime };
+                       LocalAddress, WaitTime, GroupInterface };
 class Safety {
  public:
   // Ports the fuzzer itself owns; datagrams and binds may use only these, echo and discard.

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "control/local_interfaces.h"
 #include "control/udp_ctrl.h"
 #include "control/winsock_api.h"
 #include "framework/text.h"
@@ -18,7 +19,8 @@ namespace fuzz {
 namespace {
 
 constexpr DISPID kInetAddress = 10, kInetIp = 11, kInetName = 12, kLocalAddress = 29,
-                 kOpen = 31, kSendTo = 37, kHostIp = 40, kWait = 101, kReceive = 102;
+                 kOpen = 31, kSendTo = 37, kHostIp = 40, kWait = 101, kReceive = 102,
+                 kJoinGroup = 120;
 // The longest Wait or Receive a call may ask for: a batch must not sit out a random time.
 constexpr LONG kLongestWaitMs = 20;
 constexpr u_short kEcho = 7, kDiscard = 9;  // nobody on this machine listens there
@@ -146,6 +148,24 @@ HANDLE PASCAL GuardedAsyncGetHostByAddr(HWND w, u_int m, const char* address, in
   return g_real.WSAAsyncGetHostByAddr(w, m, address, addressLength, type, buffer, length);
 }
 
+// A group joined anywhere but on loopback would announce the membership on that network.
+int PASCAL GuardedSetSockOpt(SOCKET s, int level, int option, const char* value, int length) {
+  if (level == IPPROTO_IP && option == IP_ADD_MEMBERSHIP && value &&
+      length >= static_cast<int>(sizeof(ip_mreq))) {
+    ip_mreq m;
+    std::memcpy(&m, value, sizeof m);
+    if (::ntohl(m.imr_interface.s_addr) != kLoopback) {
+      Refuse("IP_ADD_MEMBERSHIP on", ::inet_ntoa(m.imr_interface));
+      ::WSASetLastError(WSAEACCES);
+      return SOCKET_ERROR;
+    }
+  }
+  return g_real.setsockopt(s, level, option, value, length);
+}
+
+// JoinGroup without an interface joins on these.
+udp::MulticastInterfaces LoopbackInterfaceOnly() { return {0, {::htonl(kLoopback)}}; }
+
 }  // namespace
 
 bool Safety::AllowsPort(u_short port) const {
@@ -160,6 +180,8 @@ void Safety::InstallGuard() {
   auto& table = udp::Winsock();
   g_real = table;
   table.sendto = GuardedSendTo;
+  table.setsockopt = GuardedSetSockOpt;
+  udp::MulticastInterfaceSource() = LoopbackInterfaceOnly;
   table.connect = GuardedConnect;
   table.bind = GuardedBind;
   table.gethostbyname = GuardedGetHostByName;
@@ -179,6 +201,7 @@ Sensitive Safety::ParameterOf(DISPID dispid, UINT position, UINT count) {
     case kOpen: return Sensitive::OpenPort;
     case kWait:
     case kReceive: return parameter == 0 ? Sensitive::WaitTime : Sensitive::None;
+    case kJoinGroup: return parameter == 1 ? Sensitive::GroupInterface : Sensitive::None;
     case kSendTo:
       return parameter == 0 ? Sensitive::RemoteIp
              : parameter == 1 ? Sensitive::SendPort
@@ -211,6 +234,13 @@ bool Safety::IsSafe(Sensitive kind, const VARIANT* value) const {
     default:
       break;
   }
+  if (kind == Sensitive::GroupInterface) {
+    const VARIANT* v = ValueOf(value);
+    // Left out, empty or Null: every interface, which the guard's list makes loopback only.
+    if (V_VT(v) == VT_EMPTY || V_VT(v) == VT_NULL ||
+        (V_VT(v) == VT_ERROR && V_ERROR(v) == DISP_E_PARAMNOTFOUND))
+      return true;
+  }
   if (!TextOf(value, text)) return true;  // the call fails before the member runs
   const std::string ansi = WinsockText(text);
   switch (kind) {
@@ -227,6 +257,10 @@ bool Safety::IsSafe(Sensitive kind, const VARIANT* value) const {
       return IsSafePort(ansi, true, text);
     case Sensitive::SendPort:
       return IsSafePort(ansi, false, text);
+    case Sensitive::GroupInterface:
+      // The control takes only digits and dots as an interface; anything else it refuses.
+      return text.empty() || text == L"127.0.0.1" ||
+             text.find_first_not_of(L"0123456789.") != std::wstring::npos;
     default:
       return false;
   }
@@ -261,6 +295,7 @@ void Safety::SafeValue(ValueContext& c, Sensitive kind, VARIANT* out) {
       V_I4(&plain) = static_cast<LONG>(rng.Below(kLongestWaitMs + 1));
       break;
     case Sensitive::LocalAddress:
+    case Sensitive::GroupInterface:
       text(rng.OneIn(2) ? L"" : L"127.0.0.1");
       break;
     case Sensitive::OpenPort:

@@ -27,6 +27,9 @@ inline constexpr DISPID kState = 1, kUserData1 = 2, kUserData2 = 3, kUserData3 =
                         kLocalAddress = 29, kLocalHost = 30, kOpen = 31, kClose = 32, kHtonl = 33,
                         kHtons = 34, kNtohl = 35, kNtohs = 36, kSendTo = 37, kHostIp = 40,
                         kAnyData = 41, kAboutBox = DISPID_ABOUTBOX;
+// Multicast and port sharing, on the control and on UdpSocket.
+inline constexpr DISPID kJoinGroup = 120, kLeaveGroup = 121, kMulticastTtl = 122,
+                        kMulticastLoopback = 123, kMulticastInterface = 124, kReuseAddress = 125;
 }  // namespace dispid
 
 // The control's status codes as a host sees them in EXCEPINFO, and their messages.

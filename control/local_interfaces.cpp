@@ -1,0 +1,58 @@
+// GetAdaptersAddresses rather than GetIpAddrTable: only it says of each interface whether it is up
+// (OperStatus) and whether it can carry multicast (IP_ADAPTER_NO_MULTICAST). Its structures need
+// the Windows Sockets 2 header, so this file, and only this one, includes winsock2.h; it makes
+// no socket call and hands out plain addresses.
+#include <winsock2.h>
+#include <iphlpapi.h>
+
+#include <memory>
+
+#include "control/local_interfaces.h"
+
+namespace udp {
+
+MulticastInterfaces SystemMulticastInterfaces() {
+  MulticastInterfaces found;
+  constexpr ULONG kFlags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                           GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
+  // The list can grow between the size query and the call: ask again a few times.
+  ULONG size = 16 * 1024;
+  std::unique_ptr<unsigned char[]> buffer;
+  ULONG status = ERROR_BUFFER_OVERFLOW;
+  for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
+    buffer = std::make_unique<unsigned char[]>(size);
+    status = ::GetAdaptersAddresses(AF_INET, kFlags, nullptr,
+                                    reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
+  }
+  if (status == ERROR_NO_DATA) return found;  // no IPv4 interface at all
+  if (status != ERROR_SUCCESS) {
+    found.error = status;
+    return found;
+  }
+  for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()); adapter;
+       adapter = adapter->Next) {
+    // Loopback stays even where it is flagged as not carrying multicast: a group joined there
+    // still reaches the members on this machine.
+    const bool loopback = adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
+    if (adapter->OperStatus != IfOperStatusUp ||
+        (!loopback && (adapter->Flags & IP_ADAPTER_NO_MULTICAST)))
+      continue;
+    // One address per interface: a join names the interface by an address, and a second join on
+    // the same interface by another of its addresses would be a duplicate the system refuses.
+    for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
+      const SOCKADDR* address = unicast->Address.lpSockaddr;
+      if (address && address->sa_family == AF_INET) {
+        found.addresses.push_back(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+MulticastInterfaceLister& MulticastInterfaceSource() {
+  static MulticastInterfaceLister lister = SystemMulticastInterfaces;
+  return lister;
+}
+
+}  // namespace udp

@@ -1,0 +1,220 @@
+// Multicast groups, the multicast options and port sharing. The options are kept here and reach
+// the socket at the next Open while the port is closed, at once while it is open; the groups
+// joined are remembered as (group, interface) pairs so that a leave without an interface, and
+// Close, know them.
+#include <algorithm>
+#include <optional>
+
+#include "control/errors.h"
+#include "control/local_interfaces.h"
+#include "control/udp_ctrl.h"
+#include "framework/text.h"
+
+namespace udp {
+
+// The control links wsock32, whose setsockopt takes the Windows Sockets 1.1 numbers of
+// winsock.h. ws2tcpip.h gives the same names other numbers (9 to 13), which wsock32 reads as
+// other options: the control must never be built against them.
+static_assert(IP_MULTICAST_IF == 2 && IP_MULTICAST_TTL == 3 && IP_MULTICAST_LOOP == 4 &&
+                  IP_ADD_MEMBERSHIP == 5 && IP_DROP_MEMBERSHIP == 6,
+              "the multicast options must be winsock.h's (Windows Sockets 1.1) numbers");
+
+namespace {
+
+constexpr LONG kDefaultTtl = 1;
+constexpr LONG kMaxTtl = 255;
+
+// Four decimal numbers of 0 to 255 with dots between them and nothing else, in network order.
+// inet_addr would also take "127.1" or "0x7f.1", which a host that types them rarely means.
+std::optional<unsigned long> ParseDotted(std::wstring_view text) {
+  unsigned parts[4] = {};
+  size_t part = 0, digits = 0;
+  for (const wchar_t c : text) {
+    if (c == L'.') {
+      if (digits == 0 || ++part == 4) return std::nullopt;
+      digits = 0;
+    } else if (c >= L'0' && c <= L'9' && digits < 3) {
+      parts[part] = parts[part] * 10 + static_cast<unsigned>(c - L'0');
+      ++digits;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (part != 3 || digits == 0 || std::ranges::any_of(parts, [](unsigned p) { return p > 255; }))
+    return std::nullopt;
+  in_addr address{};
+  address.S_un.S_un_b = {static_cast<u_char>(parts[0]), static_cast<u_char>(parts[1]),
+                         static_cast<u_char>(parts[2]), static_cast<u_char>(parts[3])};
+  return address.s_addr;
+}
+
+// A group address: dotted, in 224.0.0.0 to 239.255.255.255 (the first byte 1110xxxx).
+unsigned long GroupOf(std::wstring_view text) {
+  const std::optional<unsigned long> group = ParseDotted(text);
+  if (!group || (reinterpret_cast<const u_char*>(&*group)[0] & 0xF0) != 0xE0)
+    ThrowUdpError(kErrBadArgument);
+  return *group;
+}
+
+// The optional interface argument: left out, empty or Null means every interface (nothing);
+// anything else must be the text of a dotted address.
+std::optional<unsigned long> InterfaceOf(VARIANT* argument) {
+  const VARIANT* v = argument;
+  // Script hosts pass their variables by reference.
+  for (int depth = 0; v && V_VT(v) == (VT_VARIANT | VT_BYREF) && depth < 8; ++depth)
+    v = V_VARIANTREF(v);
+  if (!v || V_VT(v) == VT_EMPTY || V_VT(v) == VT_NULL ||
+      (V_VT(v) == VT_ERROR && V_ERROR(v) == DISP_E_PARAMNOTFOUND))
+    return std::nullopt;
+  fw::unique_variant text;
+  if (FAILED(::VariantChangeType(&text, const_cast<VARIANT*>(v), 0, VT_BSTR)))
+    ThrowUdpError(kErrBadArgument);
+  const std::wstring_view view = fw::ViewOfBstr(V_BSTR(&text));
+  if (view.empty()) return std::nullopt;
+  const std::optional<unsigned long> address = ParseDotted(view);
+  if (!address) ThrowUdpError(kErrBadArgument);
+  return address;
+}
+
+ip_mreq Membership(unsigned long group, unsigned long iface) {
+  ip_mreq m{};
+  m.imr_multiaddr.s_addr = group;
+  m.imr_interface.s_addr = iface;
+  return m;
+}
+
+bool SameMembership(const ip_mreq& a, const ip_mreq& b) {
+  return a.imr_multiaddr.s_addr == b.imr_multiaddr.s_addr &&
+         a.imr_interface.s_addr == b.imr_interface.s_addr;
+}
+
+bool SetMembership(SOCKET socket, int option, const ip_mreq& m) {
+  return Winsock().setsockopt(socket, IPPROTO_IP, option, reinterpret_cast<const char*>(&m),
+                              sizeof m) != SOCKET_ERROR;
+}
+
+bool SetIntOption(SOCKET socket, int level, int option, int value) {
+  return Winsock().setsockopt(socket, level, option, reinterpret_cast<const char*>(&value),
+                              sizeof value) != SOCKET_ERROR;
+}
+
+bool SetInterfaceOption(SOCKET socket, unsigned long iface) {
+  in_addr address{};
+  address.s_addr = iface;
+  return Winsock().setsockopt(socket, IPPROTO_IP, IP_MULTICAST_IF,
+                              reinterpret_cast<const char*>(&address),
+                              sizeof address) != SOCKET_ERROR;
+}
+
+}  // namespace
+
+void CUdpCtrl::JoinGroup(std::wstring_view group, VARIANT* iface) {
+  if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
+  const unsigned long groupNet = GroupOf(group);
+  std::vector<unsigned long> interfaces;
+  if (const std::optional<unsigned long> chosen = InterfaceOf(iface)) {
+    interfaces.push_back(*chosen);
+  } else {
+    MulticastInterfaces found = MulticastInterfaceSource()();
+    if (found.error != 0) FailCall(static_cast<int>(found.error), false);
+    interfaces = std::move(found.addresses);
+  }
+
+  auto& ws = Winsock();
+  std::vector<ip_mreq> added;
+  for (const unsigned long address : interfaces) {
+    const ip_mreq m = Membership(groupNet, address);
+    const auto isM = [&](const ip_mreq& held) { return SameMembership(held, m); };
+    if (std::ranges::any_of(m_memberships, isM) || std::ranges::any_of(added, isM)) continue;
+    if (SetMembership(m_socket, IP_ADD_MEMBERSHIP, m)) {
+      added.push_back(m);
+      continue;
+    }
+    const int error = ws.WSAGetLastError();
+    // The system's word for "this socket is a member there already" (joined through another
+    // address of the same interface): joining again is no error, and nothing new to remember.
+    if (error == WSAEADDRINUSE) continue;
+    // Nothing half-done: the interfaces this call joined are left again.
+    for (const ip_mreq& undo : added) SetMembership(m_socket, IP_DROP_MEMBERSHIP, undo);
+    FailCall(error, false);
+  }
+  m_memberships.insert(m_memberships.end(), added.begin(), added.end());
+}
+
+void CUdpCtrl::LeaveGroup(std::wstring_view group, VARIANT* iface) {
+  if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
+  const unsigned long groupNet = GroupOf(group);
+  std::vector<ip_mreq> leaving;
+  if (const std::optional<unsigned long> chosen = InterfaceOf(iface)) {
+    // Also a pair this object has not joined goes to the system, which then reports its error.
+    leaving.push_back(Membership(groupNet, *chosen));
+  } else {
+    std::ranges::copy_if(m_memberships, std::back_inserter(leaving), [&](const ip_mreq& held) {
+      return held.imr_multiaddr.s_addr == groupNet;
+    });
+  }
+
+  auto& ws = Winsock();
+  std::vector<ip_mreq> dropped;
+  for (const ip_mreq& m : leaving) {
+    if (SetMembership(m_socket, IP_DROP_MEMBERSHIP, m)) {
+      dropped.push_back(m);
+      continue;
+    }
+    const int error = ws.WSAGetLastError();
+    for (const ip_mreq& undo : dropped) SetMembership(m_socket, IP_ADD_MEMBERSHIP, undo);
+    FailCall(error, false);
+  }
+  std::erase_if(m_memberships, [&](const ip_mreq& held) {
+    return std::ranges::any_of(dropped, [&](const ip_mreq& d) { return SameMembership(d, held); });
+  });
+}
+
+// Only what differs from the system's defaults is set, so a socket that keeps them costs no call.
+bool CUdpCtrl::ApplyMulticastOptions(SOCKET socket) {
+  return (!m_reuseAddress || SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1)) &&
+         (m_multicastTtl == kDefaultTtl ||
+          SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, m_multicastTtl)) &&
+         (m_multicastLoopback || SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, 0)) &&
+         (m_multicastInterfaceNet == INADDR_ANY ||
+          SetInterfaceOption(socket, m_multicastInterfaceNet));
+}
+
+// Each setter checks the value, hands it to an open socket, and keeps it only once the socket
+// took it: a refused value leaves the property as it was.
+void CUdpCtrl::SetMulticastTtl(LONG ttl) {
+  if (ttl < 0 || ttl > kMaxTtl) ThrowUdpError(kErrBadArgument);
+  if (m_socket != INVALID_SOCKET && !SetIntOption(m_socket, IPPROTO_IP, IP_MULTICAST_TTL, ttl))
+    FailCall(Winsock().WSAGetLastError(), false);
+  m_multicastTtl = ttl;
+}
+
+void CUdpCtrl::SetMulticastLoopback(BOOL loopback) {
+  const int value = loopback ? 1 : 0;
+  if (m_socket != INVALID_SOCKET && !SetIntOption(m_socket, IPPROTO_IP, IP_MULTICAST_LOOP, value))
+    FailCall(Winsock().WSAGetLastError(), false);
+  m_multicastLoopback = value;
+}
+
+void CUdpCtrl::SetMulticastInterface(std::wstring_view address) {
+  unsigned long iface = INADDR_ANY;
+  if (!address.empty()) {
+    const std::optional<unsigned long> parsed = ParseDotted(address);
+    if (!parsed) ThrowUdpError(kErrBadArgument);
+    iface = *parsed;
+  }
+  if (m_socket != INVALID_SOCKET && !SetInterfaceOption(m_socket, iface))
+    FailCall(Winsock().WSAGetLastError(), false);
+  m_multicastInterface = address;
+  m_multicastInterfaceNet = iface;
+}
+
+// SO_REUSEADDR matters at the bind; on an open socket it still lets later sockets share the port.
+void CUdpCtrl::SetReuseAddress(BOOL reuse) {
+  const int value = reuse ? 1 : 0;
+  if (m_socket != INVALID_SOCKET && !SetIntOption(m_socket, SOL_SOCKET, SO_REUSEADDR, value))
+    FailCall(Winsock().WSAGetLastError(), false);
+  m_reuseAddress = value;
+}
+
+}  // namespace udp

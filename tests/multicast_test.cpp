@@ -1,0 +1,313 @@
+// Multicast and port sharing, driven as a host drives them. Group traffic flows only inside the
+// private network namespace that scripts/private_network.sh makes for the tests labelled
+// "multicast": loopback (with a route for 224.0.0.0/4) and a veth pair with both ends inside.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/local_interfaces.h"
+#include "support/container.h"
+#include "framework/text.h"
+#include "support/datagrams.h"
+
+using namespace host;
+
+namespace {
+
+constexpr wchar_t kGroup[] = L"239.255.10.11";
+constexpr char kGroupAnsi[] = "239.255.10.11";
+// One end of the veth pair scripts/private_network.sh makes: an interface other than loopback.
+constexpr wchar_t kVethAddress[] = L"192.0.2.1";
+constexpr int kSilenceMs = 400;  // the window in which a datagram that must not come would
+
+using Bytes = std::vector<unsigned char>;
+Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// A plain Windows Sockets sender bound to loopback whose multicast datagrams leave from there.
+class GroupSender {
+ public:
+  GroupSender() : s_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+    int length = sizeof local;
+    ::bind(s_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    ::getsockname(s_, reinterpret_cast<sockaddr*>(&local), &length);
+    port_ = ::ntohs(local.sin_port);
+    in_addr loopback{};
+    loopback.s_addr = ::inet_addr("127.0.0.1");
+    ::setsockopt(s_, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&loopback),
+                 sizeof loopback);
+  }
+  ~GroupSender() { ::closesocket(s_); }
+  u_short port() const { return port_; }
+  bool Send(u_short port, const std::string& text) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = ::inet_addr(kGroupAnsi);
+    to.sin_port = ::htons(port);
+    return ::sendto(s_, text.data(), static_cast<int>(text.size()), 0,
+                    reinterpret_cast<const sockaddr*>(&to), sizeof to) == static_cast<int>(text.size());
+  }
+
+ private:
+  SOCKET s_;
+  u_short port_ = 0;
+};
+
+// An option as ws2_32 reads it, with ws2tcpip.h's numbers: what the control set through
+// wsock32's Windows Sockets 1.1 numbers must arrive as the option of the same name.
+constexpr int kWs2MulticastIf = 9, kWs2MulticastTtl = 10, kWs2MulticastLoop = 11;
+int Ws2IntOption(SOCKET s, int level, int option) {
+  using GetSockOpt = int(PASCAL*)(SOCKET, int, int, char*, int*);
+  static const auto getsockopt = reinterpret_cast<GetSockOpt>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(::LoadLibraryW(L"ws2_32.dll"), "getsockopt")));
+  int value = -1;
+  int length = sizeof value;
+  return getsockopt && getsockopt(s, level, option, reinterpret_cast<char*>(&value), &length) == 0
+             ? value
+             : -1;
+}
+
+class MulticastTest : public testing::Test {
+ protected:
+  // A UdpSocket of the built DLL, created by its ProgID as a script would.
+  std::unique_ptr<Host> CreateUdpSocket() {
+    const container::Server* server = container::TheServer();
+    if (!server || server->RegisterServer() != S_OK) return nullptr;
+    registered_ = true;
+    CLSID clsid{};
+    fw::com_ptr<IUnknown> object;
+    if (FAILED(::CLSIDFromProgID(L"UDP.UdpSocket", &clsid)) ||
+        FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                  object.put_void())))
+      return nullptr;
+    return std::make_unique<Host>(object.get());
+  }
+  void TearDown() override {
+    if (registered_) container::TheServer()->UnregisterServer();
+  }
+  bool registered_ = false;
+};
+
+// Linux hands a group's datagram to every socket bound to the port while any socket of the host
+// is a member there. So each step leaves one membership alone, and each delivery proves it.
+TEST_F(MulticastTest, AControlAndAUdpSocketSharingAPortBothReceiveWhileAMemberIsLeft) {
+  Host control;
+  std::unique_ptr<Host> socket = CreateUdpSocket();
+  ASSERT_TRUE(socket);
+  control.MustPut(L"ReuseAddress", Var(true));
+  socket->MustPut(L"ReuseAddress", Var(true));
+  const u_short port = OpenAndWaitReady(control);
+  OpenAndWaitReady(*socket, PortText(port));
+  GroupSender sender;
+  const struct Step {
+    const char* text;
+    std::function<void()> change;
+    int received;  // by each object, in all
+  } steps[] = {
+      {"control joined on loopback",
+       [&] {
+         control.MustCall(L"JoinGroup", {Var(kGroup), Var(kLoopbackText)});
+         control.MustCall(L"JoinGroup", {Var(kGroup), Var(kLoopbackText)});  // no error
+       },
+       1},
+      {"socket joined on every interface",
+       [&] {
+         socket->MustCall(L"JoinGroup", {Var(kGroup)});
+         control.MustCall(L"LeaveGroup", {Var(kGroup), Var(kLoopbackText)});
+       },
+       2},
+      {"nobody joined", [&] { socket->MustCall(L"LeaveGroup", {Var(kGroup)}); }, 2},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.text);
+    step.change();
+    ASSERT_TRUE(sender.Send(port, step.text));
+    for (Host* h : {&control, socket.get()}) h->WaitForEvents(kReceived, step.received);
+    control.PumpFor(kSilenceMs);
+    for (Host* h : {&control, socket.get()}) {
+      ASSERT_EQ(h->sink().Count(kReceived), step.received);
+      const Event received = h->sink().Of(kReceived).back();
+      EXPECT_EQ(received.args[0].text(), kLoopbackText);
+      EXPECT_EQ(received.args[1].text(), SignedPortText(sender.port()));
+    }
+  }
+}
+
+// On the veth interface: a datagram sent out of lo would come back through lo whatever the option.
+TEST_F(MulticastTest, MulticastLoopbackDecidesWhetherTheSenderHearsItself) {
+  for (const bool loopback : {true, false}) {
+    SCOPED_TRACE(loopback);
+    Host h;
+    h.MustPut(L"MulticastLoopback", Var(loopback));
+    h.MustPut(L"MulticastInterface", Var(kVethAddress));
+    const u_short port = OpenAndWaitReady(h);
+    h.MustCall(L"JoinGroup", {Var(kGroup), Var(kVethAddress)});
+    h.MustCall(L"SendTo", {Var(kGroup), Var(PortText(port)), Var::Bytes({1, 2, 3})});
+    ASSERT_TRUE(h.WaitForEvents(kSent, 1));
+    h.PumpUntil([&] { return h.sink().Count(kReceived) > 0; }, 2 * kSilenceMs);
+    EXPECT_EQ(h.sink().Count(kReceived), loopback ? 1 : 0);
+  }
+}
+
+TEST_F(MulticastTest, WithoutReuseAddressASecondBindOfThePortFails) {
+  Host first, second;
+  const u_short port = OpenAndWaitReady(first);
+  const CallResult r = second.Call(L"Open", {Var(PortText(port))});
+  EXPECT_EQ(r.scode, WinsockScode(WSAEADDRINUSE));
+  EXPECT_EQ(second.MustGet(L"LastError").i4(), WSAEADDRINUSE);
+}
+
+TEST_F(MulticastTest, OptionsReachTheSocketAtOpenAndAtOnceWhileOpen) {
+  struct Case {
+    const wchar_t* member;
+    Var value;
+    int level, option, expected;
+  } const cases[] = {
+      {L"MulticastTtl", Var(7), IPPROTO_IP, kWs2MulticastTtl, 7},
+      {L"MulticastLoopback", Var(false), IPPROTO_IP, kWs2MulticastLoop, 0},
+      {L"MulticastInterface", Var(kLoopbackText), IPPROTO_IP, kWs2MulticastIf,
+       static_cast<int>(::inet_addr("127.0.0.1"))},
+      {L"ReuseAddress", Var(true), SOL_SOCKET, SO_REUSEADDR, 1},
+  };
+  for (const Case& c : cases) {
+    for (const bool whileOpen : {false, true}) {
+      SCOPED_TRACE(testing::PrintToString(std::wstring(c.member)) + (whileOpen ? " open" : ""));
+      Host h;
+      if (whileOpen) OpenAndWaitReady(h);
+      h.MustPut(c.member, c.value);
+      if (!whileOpen) OpenAndWaitReady(h);
+      EXPECT_EQ(Ws2IntOption(SocketOf(h), c.level, c.option), c.expected);
+      Var got = h.MustGet(c.member);
+      EXPECT_EQ(::VarCmp(got.get(), const_cast<VARIANT*>(c.value.get()), 0, 0), VARCMP_EQ);
+    }
+  }
+}
+
+TEST_F(MulticastTest, BadInputIsRefusedAndChangesNothing) {
+  const SCODE notOpen = kScodeNotOpen, bad = kScodeBadArgument;
+  struct Case {
+    bool open;
+    const wchar_t* member;
+    std::vector<Var> args;  // a put when the member is a property
+    SCODE expected;
+  } const cases[] = {
+      {false, L"JoinGroup", {Var(kGroup)}, notOpen},
+      {false, L"LeaveGroup", {Var(kGroup), Var(kLoopbackText)}, notOpen},
+      {true, L"JoinGroup", {Var(L"223.255.255.255")}, bad},
+      {true, L"JoinGroup", {Var(L"240.0.0.1")}, bad},
+      {true, L"JoinGroup", {Var(L"239.1.1")}, bad},
+      {true, L"JoinGroup", {Var(L"239.1.1.256")}, bad},
+      {true, L"JoinGroup", {Var(L"")}, bad},
+      {true, L"LeaveGroup", {Var(L"all-systems")}, bad},
+      {true, L"JoinGroup", {Var(kGroup), Var(L"127.1")}, bad},
+      {true, L"JoinGroup", {Var(kGroup), Var(L"localhost")}, bad},
+      {true, L"LeaveGroup", {Var(kGroup), Var(L"127.0.0.1 ")}, bad},
+      {true, L"MulticastTtl", {Var(-1)}, bad},
+      {true, L"MulticastTtl", {Var(256)}, bad},
+      {false, L"MulticastInterface", {Var(L"eth0")}, bad},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(i);
+    Host h;
+    if (c.open) OpenAndWaitReady(h);
+    const bool property = std::wstring(c.member).find(L"Group") == std::wstring::npos;
+    const CallResult r = property ? h.Put(c.member, c.args[0]) : h.Call(c.member, c.args);
+    EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(r.scode, c.expected);
+    EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
+    EXPECT_EQ(h.MustGet(L"MulticastTtl").i4(), 1);
+    EXPECT_EQ(h.MustGet(L"MulticastInterface").text(), L"");
+  }
+}
+
+TEST_F(MulticastTest, AnInterfaceThatIsNotLocalFailsWithTheWinsockError) {
+  Host h;
+  OpenAndWaitReady(h);
+  const CallResult r = h.Call(L"JoinGroup", {Var(kGroup), Var(L"192.0.2.99")});
+  const LONG error = h.MustGet(L"LastError").i4();
+  EXPECT_NE(error, 0);
+  EXPECT_EQ(r.scode, WinsockScode(error));
+  EXPECT_EQ(h.MustGet(L"State").i2(), 1);
+}
+
+// Two interfaces, of which the second refuses the join.
+udp::MulticastInterfaces LoopbackAndATestNet() {
+  return {0, {::inet_addr("127.0.0.1"), ::inet_addr("192.0.2.77")}};
+}
+int PASCAL RefuseTestNetJoins(SOCKET s, int level, int option, const char* value, int length) {
+  ip_mreq m{};
+  if (option == IP_ADD_MEMBERSHIP && length == sizeof m) std::memcpy(&m, value, sizeof m);
+  if (m.imr_interface.s_addr == ::inet_addr("192.0.2.77")) {
+    ::WSASetLastError(WSAEADDRNOTAVAIL);
+    return SOCKET_ERROR;
+  }
+  return udp::SystemWinsock().setsockopt(s, level, option, value, length);
+}
+
+TEST_F(MulticastTest, AJoinThatFailsOnOneInterfaceLeavesTheOthersAsTheyWere) {
+  for (const bool joinedBefore : {false, true}) {
+    SCOPED_TRACE(joinedBefore);
+    Host h;
+    const u_short port = OpenAndWaitReady(h);
+    if (joinedBefore) h.MustCall(L"JoinGroup", {Var(kGroup), Var(kLoopbackText)});
+    {
+      WinsockPatch patch;
+      patch->setsockopt = RefuseTestNetJoins;
+      const auto saved = udp::MulticastInterfaceSource();
+      udp::MulticastInterfaceSource() = LoopbackAndATestNet;
+      const CallResult r = h.Call(L"JoinGroup", {Var(kGroup)});
+      udp::MulticastInterfaceSource() = saved;
+      EXPECT_EQ(r.scode, WinsockScode(WSAEADDRNOTAVAIL));
+    }
+    EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAEADDRNOTAVAIL);
+    GroupSender sender;
+    ASSERT_TRUE(sender.Send(port, "after"));
+    h.PumpUntil([&] { return h.sink().Count(kReceived) > 0; }, 2 * kSilenceMs);
+    EXPECT_EQ(h.sink().Count(kReceived), joinedBefore ? 1 : 0);
+  }
+}
+
+TEST_F(MulticastTest, CloseForgetsTheGroups) {
+  Host h;
+  const u_short port = OpenAndWaitReady(h);
+  h.MustCall(L"JoinGroup", {Var(kGroup), Var(kLoopbackText)});
+  h.MustCall(L"Close");
+  OpenAndWaitReady(h, PortText(port));
+  h.MustCall(L"LeaveGroup", {Var(kGroup)});  // nothing joined on this socket: nothing to leave
+  GroupSender sender;
+  ASSERT_TRUE(sender.Send(port, "closed"));
+  h.PumpFor(kSilenceMs);
+  EXPECT_EQ(h.sink().Count(kReceived), 0);
+}
+
+// Run by tests/script/run_with_group_peer.sh, which starts a native member of the group
+// (tests/script/group_peer.py) and names its port: the peer answers each datagram with "peer:"
+// and the datagram, sent to the group at the sender's port.
+TEST(MulticastNativePeer, APython3MemberReceivesWhatTheControlSendsAndAnswers) {
+  const char* peerPort = std::getenv("UDP_GROUP_PEER_PORT");
+  ASSERT_NE(peerPort, nullptr) << "run through tests/script/run_with_group_peer.sh";
+  Host h;
+  OpenAndWaitReady(h);
+  h.MustCall(L"JoinGroup", {Var(kGroup), Var(kLoopbackText)});
+  h.MustCall(L"SendTo", {Var(kGroup), Var(fw::WideFromAnsi(peerPort)), Var::Bytes(BytesOf("hi"))});
+  const Bytes answer = BytesOf("peer:hi");
+  ASSERT_TRUE(h.PumpUntil([&] {
+    for (const Bytes& b : ReceivedData(h.sink()))
+      if (b == answer) return true;
+    return false;
+  }));
+  for (const Event& e : h.sink().Of(kReceived))
+    if (e.args[2].bytes() == answer) {
+      EXPECT_EQ(e.args[0].text(), kLoopbackText);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs a client of a multicast group with a native member of the group (group_peer.py, python3)
+# on loopback. Only inside the tests' private network namespace (scripts/private_network.sh).
+#   <udp_multicast_tests.exe>: the peer answers each datagram; runs MulticastNativePeer.* with the
+#     peer's port in UDP_GROUP_PEER_PORT and judges its exit code.
+#   <listener.vbs>: the peer sends to the group's port; the listener (registered DLL, cscript)
+#     must print that it joined, one datagram from 127.0.0.1, and that it left.
+# Usage: run_with_group_peer.sh <udp.ocx> <client>
+set -uo pipefail
+ocx="$1" client="$2"
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/../../scripts/env.sh"
+WINE="${UDP_WINE:-$WINE64}"
+group=239.255.10.12
+[ "${UDP_PRIVATE_NETWORK:-}" = 1 ] || fail "multicast clients run only in the private network (scripts/private_network.sh)"
+
+port_file="$(mktemp)"
+peer_pid=""
+trap '[ -z "$peer_pid" ] || kill "$peer_pid" 2>/dev/null; rm -f "$port_file"' EXIT
+case "$client" in
+  *.vbs)
+    port="$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("", 0)); print(s.getsockname()[1])')" || fail "no free port"
+    python3 "$here/group_peer.py" send "$group" "$port" "hello group" &
+    peer_pid=$!
+    ocx_win="$(win_path "$ocx")" || exit 1
+    client_win="$(win_path "$client")" || exit 1
+    "$WINE" regsvr32 /s "$ocx_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 $ocx_win"
+    actual="$("$WINE" cscript //nologo "$client_win" "$group" "$port" 127.0.0.1 1 </dev/null 2>&1 \
+              | tr -d '\r')"
+    "$WINE" regsvr32 /s /u "$ocx_win" </dev/null >/dev/null 2>&1
+    echo "--- printed by $(basename "$client") (group $group, port $port):"
+    echo "$actual"
+    # cscript exits 0 even when the script fails: judge the lines.
+    expected="^joined $group on port $port
+127\.0\.0\.1:-?[0-9]+ hello group
+left $group\$"
+    [[ "$actual" =~ $expected ]] || fail "the listener did not print the expected three lines"
+    ;;
+  *)
+    python3 "$here/group_peer.py" echo "$group" "$port_file" &
+    peer_pid=$!
+    for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
+    [ -s "$port_file" ] || fail "the group peer did not start"
+    UDP_GROUP_PEER_PORT="$(cat "$port_file")" "$WINE" "$client" \
+      --gtest_filter='MulticastNativePeer.*' </dev/null || fail "$(basename "$client") failed"
+    ;;
+esac

@@ -46,7 +46,7 @@ begin
     Udp.SendTo(Host, string('0'), BytesOf('to nowhere'));
     Expect(Sink, DispIdWsError, 'WsError');
     Udp.SendTo(Host, Port, BytesOf('hello from a Pascal event sink'));
-    Expect(Sink, DispIdReceived, 'the echo (Received)');
+    Expect(Sink, DispIdReceived, 'Received (the echo)');
     Udp.Close;
     Expect(Sink, DispIdClosed, 'Closed');
     Result := 0;

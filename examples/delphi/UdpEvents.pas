@@ -137,21 +137,22 @@ end;
 function TUdpEventSink.WaitFor(DispId: Integer; Milliseconds: Cardinal): Boolean;
 var
   Msg: TMsg;
-  Start: UInt64;
-  Timer: UINT_PTR;
+  Deadline: UINT_PTR;
 begin
-  Start := GetTickCount64;
-  { A timer's message wakes GetMessage when nothing else comes, so that the time is kept. }
-  Timer := SetTimer(0, 0, 50, nil);
+  { A timer marks the end of the wait: its message wakes GetMessage when nothing else comes. }
+  Deadline := SetTimer(0, 0, Milliseconds, nil);
   try
-    while not FSeen[DispId] and (GetTickCount64 - Start < Milliseconds) do
+    while not FSeen[DispId] do
     begin
-      GetMessage(Msg, 0, 0, 0);
+      if not GetMessage(Msg, 0, 0, 0) then
+        Break;
+      if (Msg.message = WM_TIMER) and (Msg.wParam = Deadline) then
+        Break;
       TranslateMessage(Msg);
       DispatchMessage(Msg);
     end;
   finally
-    KillTimer(0, Timer);
+    KillTimer(0, Deadline);
   end;
   Result := FSeen[DispId];
   FSeen[DispId] := False;

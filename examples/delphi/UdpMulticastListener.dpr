@@ -34,6 +34,8 @@ begin
       Udp.JoinGroup(Group, LocalInterface);
       Writeln('joined ', Group, ' on ', LocalInterface, ', listening on port ', Port);
     end;
+    { Whoever sends to the group may wait for this line: it goes out now, not at the end. }
+    Flush(Output);
     Received := 0;
     while Received < Count do
     begin

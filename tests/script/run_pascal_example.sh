@@ -35,7 +35,8 @@ port="$(cat "$port_file")"
 # The control's port texts are signed 16-bit: ports above 32767 read negative.
 port_text=$(( port > 32767 ? port - 65536 : port ))
 
-"$WINE" regsvr32 /s "$ocx_win" </dev/null >/dev/null 2>&1 || { echo "regsvr32 failed"; exit 1; }
+"$WINE" regsvr32 /s "$ocx_win" </dev/null >/dev/null 2>&1 \
+  || { echo "regsvr32 under $WINE failed (exit $?)"; exit 1; }
 actual="$("$WINE" "$program_win" "$port" </dev/null 2>&1)"
 status=$?
 actual="$(printf '%s\n' "$actual" | tr -d '\r')"

@@ -1,6 +1,7 @@
 // The product's main job on loopback: two controls open UDP ports on this machine, wait until
 // they are ready, exchange datagrams with SendTo and print every datagram that arrives in
-// Received, with the sender's address and port, then close.
+// Received, with the sender's address and port, then close. Ports are printed as a person reads
+// them ("port 54899"), beside the control's raw values, which read otherwise.
 #include <winsock.h>
 
 #include <cstdio>
@@ -35,6 +36,13 @@ std::vector<unsigned char> BytesOf(const std::string& text) { return {text.begin
 
 std::string Narrow(const std::wstring& text) { return {text.begin(), text.end()}; }
 
+// Received's Port is the decimal text of a signed 16-bit number: ports above 32767 read negative
+// (54899 as "-10637"). The port is its low 16 bits.
+u_short PortOfText(const std::wstring& text) { return static_cast<u_short>(std::stol(text)); }
+
+// LocalPort is the port in network byte order read as a signed number (5000 as -30701).
+u_short PortOfNetworkOrder(short raw) { return ::ntohs(static_cast<u_short>(raw)); }
+
 std::string Printable(const std::vector<unsigned char>& bytes) {
   std::string out;
   for (unsigned char b : bytes) out += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '.';
@@ -54,10 +62,13 @@ struct Peer {
     if (host.Has(L"LocalAddress")) host.MustPut(L"LocalAddress", host::kLoopbackText);
     host.MustCall(L"Open", {std::to_wstring(port)});
     if (!host::WaitForReady(host, 1, 3000)) throw std::runtime_error("Ready did not arrive");
-    std::printf("%s: Ready on UDP port %u (Socket %ld, LocalPort %d, LocalAddress %s)\n", name,
-                port, static_cast<long>(host.MustGet(L"Socket").i4()),
-                host.MustGet(L"LocalPort").i2(),
-                Narrow(host.MustGet(L"LocalAddress").text()).c_str());
+    const short localPort = host.MustGet(L"LocalPort").i2();
+    std::printf(
+        "%s: Ready on UDP port %u (Socket %ld, LocalAddress %s, LocalPort %d: port %u in network "
+        "byte order, read as a signed number)\n",
+        name, port, static_cast<long>(host.MustGet(L"Socket").i4()),
+        Narrow(host.MustGet(L"LocalAddress").text()).c_str(), localPort,
+        PortOfNetworkOrder(localPort));
   }
   void Send(u_short port, const std::string& text) {
     host.MustCall(L"SendTo",
@@ -90,9 +101,11 @@ int main() {
           case kReceived: {
             const auto bytes = e.args[2].bytes();
             ++self.received;
-            std::printf("%s: Received %zu bytes from %s port %s: \"%s\"\n", self.name, bytes.size(),
-                        Narrow(e.args[0].text()).c_str(), Narrow(e.args[1].text()).c_str(),
-                        Printable(bytes).c_str());
+            const std::wstring portText = e.args[1].text();
+            std::printf("%s: Received %zu bytes from %s port %u (Port \"%s\": signed 16-bit text): "
+                        "\"%s\"\n",
+                        self.name, bytes.size(), Narrow(e.args[0].text()).c_str(),
+                        PortOfText(portText), Narrow(portText).c_str(), Printable(bytes).c_str());
             if (answers) {
               const std::string reply = "reply " + std::to_string(self.received) + " from B";
               self.host.MustCall(L"SendTo", {e.args[0].text(), e.args[1].text(),

@@ -6,7 +6,8 @@ source "$(dirname "$0")/env.sh"
 
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev
           wine64 wine wine32:i386 cmake ninja-build googletest python3 nsis
-          iproute2 ${EXTRA_PACKAGES:-})  # iproute2: ip, for the multicast tests' own network
+          iproute2 fp-compiler-3.2.2 fp-utils-3.2.2 fpc-source-3.2.2 make ${EXTRA_PACKAGES:-})
+# iproute2: ip, for the multicast tests' own network; fp-*: Free Pascal, for the Delphi examples
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 apt() { "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive "$@"; }
@@ -52,3 +53,5 @@ if [ ! -f "$WINEPREFIX/.headless-ready" ]; then
   [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || fail "the new prefix has no syswow64 (32-bit Wine missing?)"
   touch "$WINEPREFIX/.headless-ready"
 fi
+# Free Pascal's Windows units and 32-bit cross compiler, for the Delphi examples (cached in build/).
+"$ROOT/scripts/pascal.sh"

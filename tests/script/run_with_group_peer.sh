@@ -3,8 +3,9 @@
 # on loopback. Only inside the tests' private network namespace (scripts/private_network.sh).
 #   <udp_multicast_tests.exe>: the peer answers each datagram; runs MulticastNativePeer.* with the
 #     peer's port in UDP_GROUP_PEER_PORT and judges its exit code.
-#   <listener.vbs>: the peer sends to the group's port; the listener (registered DLL, cscript)
-#     must print that it joined, one datagram from 127.0.0.1, and that it left.
+#   <listener.vbs>, <UdpMulticastListener.exe> (the Delphi example): the peer sends to the group's
+#     port; the listener (registered DLL) must print that it joined, one datagram from 127.0.0.1,
+#     and that it left.
 # Usage: run_with_group_peer.sh <udp.ocx> <client>
 set -uo pipefail
 ocx="$1" client="$2"
@@ -18,7 +19,7 @@ port_file="$(mktemp)"
 peer_pid=""
 trap '[ -z "$peer_pid" ] || kill "$peer_pid" 2>/dev/null; rm -f "$port_file"' EXIT
 case "$client" in
-  *.vbs)
+  *.vbs | *Listener.exe)
     port="$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.bind(("", 0)); print(s.getsockname()[1])')" || fail "no free port"
     python3 "$here/group_peer.py" send "$group" "$port" "hello group" &
@@ -26,15 +27,23 @@ s.bind(("", 0)); print(s.getsockname()[1])')" || fail "no free port"
     ocx_win="$(win_path "$ocx")" || exit 1
     client_win="$(win_path "$client")" || exit 1
     "$WINE" regsvr32 /s "$ocx_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 $ocx_win"
-    actual="$("$WINE" cscript //nologo "$client_win" "$group" "$port" 127.0.0.1 1 </dev/null 2>&1 \
-              | tr -d '\r')"
+    if [[ "$client" == *.vbs ]]; then
+      actual="$("$WINE" cscript //nologo "$client_win" "$group" "$port" 127.0.0.1 1 </dev/null 2>&1 \
+                | tr -d '\r')"
+      expected="^joined $group on port $port
+127\.0\.0\.1:-?[0-9]+ hello group
+left $group\$"
+    else
+      actual="$("$WINE" "$client_win" "$group" "$port" 127.0.0.1 1 </dev/null 2>&1 | tr -d '\r')" \
+        || fail "$(basename "$client") exited with an error"
+      expected="^joined $group on 127\.0\.0\.1, listening on port $port
+from 127\.0\.0\.1 port [0-9]+: hello group
+left $group after 1 datagram\(s\)\$"
+    fi
     "$WINE" regsvr32 /s /u "$ocx_win" </dev/null >/dev/null 2>&1
     echo "--- printed by $(basename "$client") (group $group, port $port):"
     echo "$actual"
     # cscript exits 0 even when the script fails: judge the lines.
-    expected="^joined $group on port $port
-127\.0\.0\.1:-?[0-9]+ hello group
-left $group\$"
     [[ "$actual" =~ $expected ]] || fail "the listener did not print the expected three lines"
     ;;
   *)

@@ -174,7 +174,7 @@ void SendSoak(long datagrams) {
                                  Var::Bytes(std::vector<unsigned char>(32, 0x5A))};
   long sent = 0, wanted = 0;
   auto sendOne = [&] {
-    if (FAILED(h.InvokeId(37, DISPATCH_METHOD, args).hr)) throw std::runtime_error("SendTo");
+    if (FAILED(h.InvokeId(UDP_DISPID(SendTo), DISPATCH_METHOD, args).hr)) throw std::runtime_error("SendTo");
   };
   h.sink().handler = [&](const host::Event& e, DISPPARAMS*) {
     if (e.id == udp::kEventSent && ++sent < wanted) sendOne();

@@ -18,6 +18,7 @@
 #include "control/sender_texts.h"
 #include "control/winsock_api.h"
 #include "framework/ole_control.h"
+#include "typelib/udp_dispids.h"
 
 namespace udp {
 
@@ -30,11 +31,11 @@ inline constexpr UINT kMsgGetInetHost = WM_USER + 6;
 
 // Event identifiers of _DUdpEvents.
 enum EventId : DISPID {
-  kEventWsError = 1,
-  kEventReceived = 2,
-  kEventClosed = 3,
-  kEventReady = 4,
-  kEventSent = 5,
+  kEventWsError = UDP_DISPID(WsError),
+  kEventReceived = UDP_DISPID(Received),
+  kEventClosed = UDP_DISPID(Closed),
+  kEventReady = UDP_DISPID(Ready),
+  kEventSent = UDP_DISPID(Sent),
 };
 
 // State values the control stores itself.

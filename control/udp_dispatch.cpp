@@ -1,5 +1,6 @@
 // The control's automation surface, its events and its window messages, as plain tables.
 #include "control/udp_ctrl_access.h"
+#include "typelib/udp_dispids.h"
 
 namespace udp {
 
@@ -51,137 +52,137 @@ constexpr DispParam kGroupParams[] = {{L"Group", VT_BSTR}, {L"Interface", VT_VAR
 // The tables are CUdpCtrlAccess's own members: their thunks may bind private members.
 const DispEntry CUdpCtrlAccess::kDispatch[] = {
     // lifecycle and user texts
-    Member(L"State", 1, VT_I2, UDP_MEMBER(m_state)),
-    Member(L"UserData1", 2, VT_BSTR, UDP_MEMBER(m_userData1)),
-    Member(L"UserData2", 3, VT_BSTR, UDP_MEMBER(m_userData2)),
-    Member(L"UserData3", 4, VT_BSTR, UDP_MEMBER(m_userData3)),
-    Member(L"UserData4", 5, VT_BSTR, UDP_MEMBER(m_userData4)),
-    Member(L"UserData5", 6, VT_BSTR, UDP_MEMBER(m_userData5)),
-    Member(L"UserFlag", 7, VT_BSTR, UDP_MEMBER(m_userFlag)),
-    Member(L"LastError", 8, VT_I4, UDP_MEMBER(m_lastError)),
+    Member(L"State", UDP_DISPID(State), VT_I2, UDP_MEMBER(m_state)),
+    Member(L"UserData1", UDP_DISPID(UserData1), VT_BSTR, UDP_MEMBER(m_userData1)),
+    Member(L"UserData2", UDP_DISPID(UserData2), VT_BSTR, UDP_MEMBER(m_userData2)),
+    Member(L"UserData3", UDP_DISPID(UserData3), VT_BSTR, UDP_MEMBER(m_userData3)),
+    Member(L"UserData4", UDP_DISPID(UserData4), VT_BSTR, UDP_MEMBER(m_userData4)),
+    Member(L"UserData5", UDP_DISPID(UserData5), VT_BSTR, UDP_MEMBER(m_userData5)),
+    Member(L"UserFlag", UDP_DISPID(UserFlag), VT_BSTR, UDP_MEMBER(m_userFlag)),
+    Member(L"LastError", UDP_DISPID(LastError), VT_I4, UDP_MEMBER(m_lastError)),
 
     // options
-    Member(L"Broadcast", 9, VT_BOOL, UDP_MEMBER(m_broadcast), UDP_NOTIFY(OnBroadcastChanged)),
+    Member(L"Broadcast", UDP_DISPID(Broadcast), VT_BOOL, UDP_MEMBER(m_broadcast), UDP_NOTIFY(OnBroadcastChanged)),
     Accessors(
-        L"Rcvbuf", 21, VT_I4,
+        L"Rcvbuf", UDP_DISPID(Rcvbuf), VT_I4,
         [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetRcvbuf()); },
         [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetRcvbuf(a.I4(0)); }),
     Accessors(
-        L"Sndbuf", 22, VT_I4,
+        L"Sndbuf", UDP_DISPID(Sndbuf), VT_I4,
         [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetSndbuf()); },
         [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetSndbuf(a.I4(0)); }),
 
     // the Inet trio
-    Member(L"InetAddress", 10, VT_BSTR, UDP_MEMBER(m_inetAddress),
+    Member(L"InetAddress", UDP_DISPID(InetAddress), VT_BSTR, UDP_MEMBER(m_inetAddress),
            UDP_NOTIFY(OnInetAddressChanged)),
-    Member(L"InetIp", 11, VT_I4, UDP_MEMBER(m_inetIp), UDP_NOTIFY(OnInetIpChanged)),
-    Member(L"InetName", 12, VT_BSTR, UDP_MEMBER(m_inetName), UDP_NOTIFY(OnInetNameChanged)),
+    Member(L"InetIp", UDP_DISPID(InetIp), VT_I4, UDP_MEMBER(m_inetIp), UDP_NOTIFY(OnInetIpChanged)),
+    Member(L"InetName", UDP_DISPID(InetName), VT_BSTR, UDP_MEMBER(m_inetName), UDP_NOTIFY(OnInetNameChanged)),
 
     // the endpoint
-    Accessors(L"Socket", 14, VT_I4,
+    Accessors(L"Socket", UDP_DISPID(Socket), VT_I4,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetSocket()); }),
     Method(
-        L"Open", 31, VT_EMPTY,
+        L"Open", UDP_DISPID(Open), VT_EMPTY,
         [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) { Ctrl(s)->Open(std::wstring(a.Text(0))); },
         kOpenParams),
-    Method(L"Close", 32, VT_EMPTY,
+    Method(L"Close", UDP_DISPID(Close), VT_EMPTY,
            [](fw::COleControl* s, const fw::DispArgs&, VARIANT*) { Ctrl(s)->Close(); }),
 
     // sending and receiving
-    Accessors(L"Sendable", 26, VT_BOOL,
+    Accessors(L"Sendable", UDP_DISPID(Sendable), VT_BOOL,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultBool(r, Ctrl(s)->GetSendable()); }),
     Method(
-        L"SendTo", 37, VT_EMPTY,
+        L"SendTo", UDP_DISPID(SendTo), VT_EMPTY,
         [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) {
           Ctrl(s)->SendTo(a.Text(0), a.Text(1), a.Variant(2));
         },
         kSendToParams),
     Accessors(
-        L"AnyData", 41, VT_VARIANT, [](fw::COleControl* s, VARIANT* r) { Ctrl(s)->GetAnyData(r); },
+        L"AnyData", UDP_DISPID(AnyData), VT_VARIANT, [](fw::COleControl* s, VARIANT* r) { Ctrl(s)->GetAnyData(r); },
         [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetAnyData(a.Variant(0)); }),
 
     // look-ups and the local endpoint
-    Accessors(L"LocalIp", 27, VT_I4,
+    Accessors(L"LocalIp", UDP_DISPID(LocalIp), VT_I4,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetLocalIp()); }),
-    Accessors(L"LocalPort", 28, VT_I2,
+    Accessors(L"LocalPort", UDP_DISPID(LocalPort), VT_I2,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultI2(r, Ctrl(s)->GetLocalPort()); }),
     Accessors(
-        L"LocalAddress", 29, VT_BSTR,
+        L"LocalAddress", UDP_DISPID(LocalAddress), VT_BSTR,
         [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetLocalAddress()); },
         [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetLocalAddress(std::wstring(a.Text(0))); }),
-    Accessors(L"LocalHost", 30, VT_BSTR,
+    Accessors(L"LocalHost", UDP_DISPID(LocalHost), VT_BSTR,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetLocalHost()); }),
     Method(
-        L"HostIp", 40, VT_BSTR,
+        L"HostIp", UDP_DISPID(HostIp), VT_BSTR,
         [](fw::COleControl* s, const fw::DispArgs& a,
            VARIANT* r) { fw::ResultText(r, Ctrl(s)->HostIp(std::wstring(a.Text(0)))); },
         kHostIpParams),
 
     // byte order
     Method(
-        L"htonl", 33, VT_VARIANT,
+        L"htonl", UDP_DISPID(htonl), VT_VARIANT,
         [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) { Ctrl(s)->htonl(a.R8(0), r); },
         kHtonlParams),
     Method(
-        L"htons", 34, VT_VARIANT,
+        L"htons", UDP_DISPID(htons), VT_VARIANT,
         [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) { Ctrl(s)->htons(a.I4(0), r); },
         kHtonsParams),
     Method(
-        L"ntohl", 35, VT_R8,
+        L"ntohl", UDP_DISPID(ntohl), VT_R8,
         [](fw::COleControl* s, const fw::DispArgs& a,
            VARIANT* r) { fw::ResultR8(r, Ctrl(s)->ntohl(a.Variant(0))); },
         kNtohParams),
     Method(
-        L"ntohs", 36, VT_I4,
+        L"ntohs", UDP_DISPID(ntohs), VT_I4,
         [](fw::COleControl* s, const fw::DispArgs& a,
            VARIANT* r) { fw::ResultI4(r, Ctrl(s)->ntohs(a.Variant(0))); },
         kNtohParams),
 
     // information
-    Accessors(L"Copyright", 13, VT_BSTR,
+    Accessors(L"Copyright", UDP_DISPID(Copyright), VT_BSTR,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetCopyright()); }),
-    Accessors(L"WinsockVer", 15, VT_BSTR,
+    Accessors(L"WinsockVer", UDP_DISPID(WinsockVer), VT_BSTR,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockVer()); }),
-    Accessors(L"WinsockDesc", 16, VT_BSTR,
+    Accessors(L"WinsockDesc", UDP_DISPID(WinsockDesc), VT_BSTR,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockDesc()); }),
     Accessors(
-        L"WinsockSysStat", 17, VT_BSTR,
+        L"WinsockSysStat", UDP_DISPID(WinsockSysStat), VT_BSTR,
         [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockSysStat()); }),
     Accessors(
-        L"WinsockMaxSockets", 18, VT_BSTR,
+        L"WinsockMaxSockets", UDP_DISPID(WinsockMaxSockets), VT_BSTR,
         [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockMaxSockets()); }),
-    Accessors(L"WinsockMaxDatagram", 19, VT_BSTR,
+    Accessors(L"WinsockMaxDatagram", UDP_DISPID(WinsockMaxDatagram), VT_BSTR,
               [](fw::COleControl* s, VARIANT* r) {
                 fw::ResultText(r, Ctrl(s)->GetWinsockMaxDatagram());
               }),
-    Accessors(L"Version", 20, VT_I2,
+    Accessors(L"Version", UDP_DISPID(Version), VT_I2,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultI2(r, Ctrl(s)->GetVersion()); }),
 
     // multicast and port sharing (extension members, 120 to 125)
     Method(
-        L"JoinGroup", 120, VT_EMPTY,
+        L"JoinGroup", UDP_DISPID(JoinGroup), VT_EMPTY,
         [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) {
           Ctrl(s)->JoinGroup(a.Text(0), a.Variant(1));
         },
         kGroupParams),
     Method(
-        L"LeaveGroup", 121, VT_EMPTY,
+        L"LeaveGroup", UDP_DISPID(LeaveGroup), VT_EMPTY,
         [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) {
           Ctrl(s)->LeaveGroup(a.Text(0), a.Variant(1));
         },
         kGroupParams),
     Accessors(
-        L"MulticastTtl", 122, VT_I4,
+        L"MulticastTtl", UDP_DISPID(MulticastTtl), VT_I4,
         [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetMulticastTtl()); },
         [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetMulticastTtl(a.I4(0)); }),
     Accessors(
-        L"MulticastLoopback", 123, VT_BOOL,
+        L"MulticastLoopback", UDP_DISPID(MulticastLoopback), VT_BOOL,
         [](fw::COleControl* s, VARIANT* r) { fw::ResultBool(r, Ctrl(s)->GetMulticastLoopback()); },
         [](fw::COleControl* s, const fw::DispArgs& a) {
           Ctrl(s)->SetMulticastLoopback(a.Bool(0));
         }),
     Accessors(
-        L"MulticastInterface", 124, VT_BSTR,
+        L"MulticastInterface", UDP_DISPID(MulticastInterface), VT_BSTR,
         [](fw::COleControl* s, VARIANT* r) {
           fw::ResultText(r, Ctrl(s)->GetMulticastInterface());
         },
@@ -189,12 +190,12 @@ const DispEntry CUdpCtrlAccess::kDispatch[] = {
           Ctrl(s)->SetMulticastInterface(a.Text(0));
         }),
     Accessors(
-        L"ReuseAddress", 125, VT_BOOL,
+        L"ReuseAddress", UDP_DISPID(ReuseAddress), VT_BOOL,
         [](fw::COleControl* s, VARIANT* r) { fw::ResultBool(r, Ctrl(s)->GetReuseAddress()); },
         [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetReuseAddress(a.Bool(0)); }),
 
     // about
-    Method(L"AboutBox", DISPID_ABOUTBOX, VT_EMPTY,
+    Method(L"AboutBox", UDP_DISPID(AboutBox), VT_EMPTY,
            [](fw::COleControl* s, const fw::DispArgs&, VARIANT*) { Ctrl(s)->AboutBox(); }),
 };
 

@@ -8,6 +8,7 @@
 #include "framework/dispatcher.h"
 #include "framework/text.h"
 #include "server/udp_socket.h"
+#include "typelib/udp_dispids.h"
 
 namespace server {
 
@@ -100,48 +101,48 @@ constexpr DispParam kBytesToTextParams[] = {{L"Data", VT_VARIANT},
                                             {L"CodePage", VT_I4, true, kUtf8}};
 
 const DispEntry kEntries[] = {
-    Method(L"Wait", 101, VT_BOOL,
+    Method(L"Wait", UDP_DISPID(Wait), VT_BOOL,
            [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
              fw::ResultBool(r, Self(s)->Wait(Milliseconds(a.I4(0))));
            },
            kTimeParams),
-    Method(L"Receive", 102, VT_VARIANT,
+    Method(L"Receive", UDP_DISPID(Receive), VT_VARIANT,
            [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
              Self(s)->Receive(Milliseconds(a.I4(0)), r);
            },
            kTimeParams),
-    Accessors(L"FromAddress", 103, VT_BSTR,
+    Accessors(L"FromAddress", UDP_DISPID(FromAddress), VT_BSTR,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Self(s)->FromAddress()); }),
-    Accessors(L"FromPort", 104, VT_BSTR,
+    Accessors(L"FromPort", UDP_DISPID(FromPort), VT_BSTR,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Self(s)->FromPort()); }),
-    Method(L"TextToBytes", 105, VT_VARIANT,
+    Method(L"TextToBytes", UDP_DISPID(TextToBytes), VT_VARIANT,
            [](fw::COleControl*, const fw::DispArgs& a, VARIANT* r) {
              TextToBytes(std::wstring(a.Text(0)), CodePage(a.I4(1)), r);
            },
            kTextToBytesParams),
-    Method(L"BytesToText", 106, VT_BSTR,
+    Method(L"BytesToText", UDP_DISPID(BytesToText), VT_BSTR,
            [](fw::COleControl*, const fw::DispArgs& a, VARIANT* r) {
              const LONG codePage = CodePage(a.I4(1));
              fw::ResultText(r, BytesToText(a.Variant(0), codePage));
            },
            kBytesToTextParams),
-    Accessors(L"Queued", 107, VT_I4,
+    Accessors(L"Queued", UDP_DISPID(Queued), VT_I4,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->Queued()); }),
     Accessors(
-        L"QueueLimit", 108, VT_I4,
+        L"QueueLimit", UDP_DISPID(QueueLimit), VT_I4,
         [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->GetQueueLimit()); },
         [](fw::COleControl* s, const fw::DispArgs& a) { Self(s)->SetQueueLimit(a.I4(0)); }),
     Accessors(
-        L"QueueByteLimit", 109, VT_I4,
+        L"QueueByteLimit", UDP_DISPID(QueueByteLimit), VT_I4,
         [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->GetQueueByteLimit()); },
         [](fw::COleControl* s, const fw::DispArgs& a) { Self(s)->SetQueueByteLimit(a.I4(0)); }),
-    Accessors(L"Dropped", 115, VT_I4,
+    Accessors(L"Dropped", UDP_DISPID(Dropped), VT_I4,
               [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->Dropped()); }),
-    Callback<udp::kEventReady>(L"OnReady", 110),
-    Callback<udp::kEventReceived>(L"OnReceived", 111),
-    Callback<udp::kEventSent>(L"OnSent", 112),
-    Callback<udp::kEventClosed>(L"OnClosed", 113),
-    Callback<udp::kEventWsError>(L"OnWsError", 114),
+    Callback<udp::kEventReady>(L"OnReady", UDP_DISPID(OnReady)),
+    Callback<udp::kEventReceived>(L"OnReceived", UDP_DISPID(OnReceived)),
+    Callback<udp::kEventSent>(L"OnSent", UDP_DISPID(OnSent)),
+    Callback<udp::kEventClosed>(L"OnClosed", UDP_DISPID(OnClosed)),
+    Callback<udp::kEventWsError>(L"OnWsError", UDP_DISPID(OnWsError)),
 };
 
 }  // namespace

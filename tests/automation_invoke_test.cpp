@@ -14,7 +14,6 @@ using host::Var;
 
 using host::kScodeSetNotSupported;
 
-namespace dispid = host::dispid;
 
 // Invoke with explicit named arguments, as a C++ client may call.
 HRESULT InvokeNamed(IDispatch* d, DISPID id, WORD flags, std::vector<Var> args,
@@ -29,7 +28,7 @@ TEST(AutomationInvoke, NothingIsCalledBeforeTheContainerInitialisesTheControl) {
   EXPECT_EQ(h.Call(L"Open", {Var(L"0")}).hr, E_UNEXPECTED);
   EXPECT_EQ(h.InvokeId(23, DISPATCH_METHOD, {}).hr, E_UNEXPECTED);
   // Another interface identifier is refused first.
-  EXPECT_EQ(InvokeNamed(h.dispatch(), dispid::kState, DISPATCH_PROPERTYGET, {}, {}, IID_IDispatch),
+  EXPECT_EQ(InvokeNamed(h.dispatch(), UDP_DISPID(State), DISPATCH_PROPERTYGET, {}, {}, IID_IDispatch),
             DISP_E_UNKNOWNINTERFACE);
 
   auto init =
@@ -37,7 +36,7 @@ TEST(AutomationInvoke, NothingIsCalledBeforeTheContainerInitialisesTheControl) {
   ASSERT_HRESULT_SUCCEEDED(init->InitNew());
   EXPECT_EQ(h.MustGet(L"State").i2(), 0);
   EXPECT_EQ(h.MustGet(L"UserData1").text(), L"");
-  EXPECT_EQ(InvokeNamed(h.dispatch(), dispid::kState, DISPATCH_PROPERTYGET, {}, {}, IID_IDispatch),
+  EXPECT_EQ(InvokeNamed(h.dispatch(), UDP_DISPID(State), DISPATCH_PROPERTYGET, {}, {}, IID_IDispatch),
             DISP_E_UNKNOWNINTERFACE);
 }
 
@@ -55,20 +54,20 @@ TEST(AutomationInvoke, OnlyThePutValueMayBeNamed) {
   Host h;
   h.MustCall(L"Open", {Var(L"0")});
   IDispatch* d = h.dispatch();
-  EXPECT_EQ(InvokeNamed(d, dispid::kSendTo, DISPATCH_METHOD,
+  EXPECT_EQ(InvokeNamed(d, UDP_DISPID(SendTo), DISPATCH_METHOD,
                         {Var(host::kLoopbackText), Var(L"9"), Var(L"x")}, {0}),
             DISP_E_NONAMEDARGS);
-  EXPECT_EQ(InvokeNamed(d, dispid::kUserData1, DISPATCH_PROPERTYPUT, {Var(L"a"), Var(L"b")},
+  EXPECT_EQ(InvokeNamed(d, UDP_DISPID(UserData1), DISPATCH_PROPERTYPUT, {Var(L"a"), Var(L"b")},
                         {DISPID_PROPERTYPUT, 0}),
             DISP_E_NONAMEDARGS);
-  EXPECT_EQ(InvokeNamed(d, dispid::kUserData1, DISPATCH_PROPERTYPUT, {Var(L"a")}, {1}),
+  EXPECT_EQ(InvokeNamed(d, UDP_DISPID(UserData1), DISPATCH_PROPERTYPUT, {Var(L"a")}, {1}),
             DISP_E_NONAMEDARGS);
   // Refused even for a DISPID that names nothing: the arguments are looked at first.
   EXPECT_EQ(InvokeNamed(d, 23, DISPATCH_METHOD, {Var(1)}, {0}), DISP_E_NONAMEDARGS);
   EXPECT_EQ(h.MustGet(L"UserData1").text(), L"");
   EXPECT_EQ(h.MustGet(L"Sendable").boolean(), true);
 
-  EXPECT_EQ(InvokeNamed(d, dispid::kUserData1, DISPATCH_PROPERTYPUT, {Var(L"named")},
+  EXPECT_EQ(InvokeNamed(d, UDP_DISPID(UserData1), DISPATCH_PROPERTYPUT, {Var(L"named")},
                         {DISPID_PROPERTYPUT}),
             S_OK);
   EXPECT_EQ(h.MustGet(L"UserData1").text(), L"named");
@@ -102,24 +101,24 @@ TEST(AutomationInvoke, EveryReadOnlyPropertyRefusesAPutAndKeepsItsValue) {
 
 TEST(AutomationInvoke, AMethodCallOnAPropertyReadsItOrWritesItsLastArgument) {
   Host h;
-  CallResult version = h.InvokeId(dispid::kVersion, DISPATCH_METHOD, {});
+  CallResult version = h.InvokeId(UDP_DISPID(Version), DISPATCH_METHOD, {});
   ASSERT_EQ(version.hr, S_OK);
   EXPECT_EQ(version.value.i2(), h.MustGet(L"Version").i2());
-  EXPECT_EQ(h.InvokeId(dispid::kState, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}).value.i2(), 0);
-  EXPECT_EQ(h.InvokeId(dispid::kUserFlag, DISPATCH_METHOD, {Var(L"flag")}, false).hr, S_OK);
+  EXPECT_EQ(h.InvokeId(UDP_DISPID(State), DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}).value.i2(), 0);
+  EXPECT_EQ(h.InvokeId(UDP_DISPID(UserFlag), DISPATCH_METHOD, {Var(L"flag")}, false).hr, S_OK);
   EXPECT_EQ(h.MustGet(L"UserFlag").text(), L"flag");
   // A read-only property written this way is refused like any put.
-  CallResult r = h.InvokeId(dispid::kVersion, DISPATCH_METHOD, {Var(5)});
+  CallResult r = h.InvokeId(UDP_DISPID(Version), DISPATCH_METHOD, {Var(5)});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
   EXPECT_EQ(r.scode, kScodeSetNotSupported);
 }
 
 TEST(AutomationInvoke, CountsAndCallKindsAreCheckedBeforeTheControlIsEntered) {
   Host h;
-  EXPECT_EQ(h.InvokeId(dispid::kState, DISPATCH_PROPERTYGET, {Var(1)}).hr, DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(h.InvokeId(dispid::kState, DISPATCH_PROPERTYGET, {}, false).hr,
+  EXPECT_EQ(h.InvokeId(UDP_DISPID(State), DISPATCH_PROPERTYGET, {Var(1)}).hr, DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(h.InvokeId(UDP_DISPID(State), DISPATCH_PROPERTYGET, {}, false).hr,
             DISP_E_PARAMNOTOPTIONAL);
-  EXPECT_EQ(h.InvokeId(dispid::kState, DISPATCH_PROPERTYPUT, {Var(1), Var(2)}, false).hr,
+  EXPECT_EQ(h.InvokeId(UDP_DISPID(State), DISPATCH_PROPERTYPUT, {Var(1), Var(2)}, false).hr,
             DISP_E_BADPARAMCOUNT);
   EXPECT_EQ(h.Put(L"Close", Var(1)).hr, DISP_E_TYPEMISMATCH);
   EXPECT_EQ(h.Put(L"Open", Var(L"0")).hr, DISP_E_TYPEMISMATCH);

@@ -2,8 +2,10 @@
 // for the neutral locale, the registered type library for a named one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
+#include "control/udp_ctrl.h"
 #include "support/host.h"
 #include "support/typelib.h"
 #include "typelib/udp_guids.h"
@@ -31,10 +33,10 @@ TEST(AutomationNames, MemberNamesMatchInAnyCase) {
   for (const wchar_t* name : {L"SendTo", L"sEnDtO", L"SENDTO", L"sendto"}) {
     Lookup r = IdsOf(h.dispatch(), {name});
     EXPECT_EQ(r.hr, S_OK);
-    EXPECT_EQ(r.ids[0], 37);
+    EXPECT_EQ(r.ids[0], UDP_DISPID(SendTo));
   }
-  EXPECT_EQ(IdsOf(h.dispatch(), {L"winsockmaxdatagram"}).ids[0], 19);
-  EXPECT_EQ(IdsOf(h.dispatch(), {L"ANYDATA"}).ids[0], 41);
+  EXPECT_EQ(IdsOf(h.dispatch(), {L"winsockmaxdatagram"}).ids[0], UDP_DISPID(WinsockMaxDatagram));
+  EXPECT_EQ(IdsOf(h.dispatch(), {L"ANYDATA"}).ids[0], UDP_DISPID(AnyData));
 }
 
 TEST(AutomationNames, UnknownNamesAndArgumentNamesGetDispidUnknown) {
@@ -44,7 +46,7 @@ TEST(AutomationNames, UnknownNamesAndArgumentNamesGetDispidUnknown) {
   EXPECT_EQ(r.ids[0], DISPID_UNKNOWN);
   r = IdsOf(h.dispatch(), {L"sendto", L"RemoteIp", L"Data"});
   EXPECT_EQ(r.hr, DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(r.ids, (std::vector<DISPID>{37, DISPID_UNKNOWN, DISPID_UNKNOWN}));
+  EXPECT_EQ(r.ids, (std::vector<DISPID>{UDP_DISPID(SendTo), DISPID_UNKNOWN, DISPID_UNKNOWN}));
   LPOLESTR name = const_cast<LPOLESTR>(L"State");
   DISPID id = 0;
   EXPECT_EQ(h.dispatch()->GetIDsOfNames(IID_IDispatch, &name, 1, 0, &id), DISP_E_UNKNOWNINTERFACE);
@@ -72,8 +74,13 @@ TEST_F(AutomationTypeInfo, DescribesTheDispatchInterfaceForTheCallersLocale) {
     ASSERT_HRESULT_SUCCEEDED(info->GetTypeAttr(&attr));
     EXPECT_TRUE(IsEqualGUID(attr->guid, DIID_DUdp));
     EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
-    EXPECT_EQ(attr->cVars, 32);
-    EXPECT_EQ(attr->cFuncs, 11);
+    // As many properties and methods as the control's table binds.
+    const auto methods = std::count_if(udp::kUdpDispatch.begin(), udp::kUdpDispatch.end(),
+                                       [](const fw::DispEntry& e) {
+                                         return e.binding == fw::DispBinding::Method;
+                                       });
+    EXPECT_EQ(attr->cFuncs, methods);
+    EXPECT_EQ(attr->cVars, static_cast<long>(udp::kUdpDispatch.size()) - methods);
     info->ReleaseTypeAttr(attr);
     fw::com_ptr<ITypeLib> lib;
     UINT index = 99;
@@ -95,12 +102,12 @@ TEST_F(AutomationTypeInfo, ANamedLocaleIsAnsweredByTheTypeLibrary) {
   Host h;
   Lookup r = IdsOf(h.dispatch(), {L"sEnDtO"}, 0x409);
   EXPECT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.ids[0], 37);
-  EXPECT_EQ(IdsOf(h.dispatch(), {L"aboutbox"}, 0x411).ids[0], -552);
+  EXPECT_EQ(r.ids[0], UDP_DISPID(SendTo));
+  EXPECT_EQ(IdsOf(h.dispatch(), {L"aboutbox"}, 0x411).ids[0], UDP_DISPID(AboutBox));
   // The library knows the parameter names, which the table does not.
   r = IdsOf(h.dispatch(), {L"SendTo", L"remoteport", L"Data"}, 0x409);
   EXPECT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.ids, (std::vector<DISPID>{37, 1, 2}));
+  EXPECT_EQ(r.ids, (std::vector<DISPID>{UDP_DISPID(SendTo), 1, 2}));
   r = IdsOf(h.dispatch(), {L"NoSuchMember"}, 0x409);
   EXPECT_EQ(r.hr, DISP_E_UNKNOWNNAME);
   EXPECT_EQ(r.ids[0], DISPID_UNKNOWN);

@@ -227,7 +227,7 @@ TEST(ByteOrder, ReferencesToByteArraysAndStringsAreFollowed) {
   DISPPARAMS dp = {args.data(), nullptr, 1, 0};
   VARIANT result;
   ::VariantInit(&result);
-  ASSERT_EQ(h.dispatch()->Invoke(host::dispid::kNtohl, IID_NULL, 0, DISPATCH_METHOD, &dp, &result,
+  ASSERT_EQ(h.dispatch()->Invoke(UDP_DISPID(ntohl), IID_NULL, 0, DISPATCH_METHOD, &dp, &result,
                                  nullptr, nullptr),
             S_OK);
   ASSERT_EQ(V_VT(&result), VT_R8);
@@ -235,7 +235,7 @@ TEST(ByteOrder, ReferencesToByteArraysAndStringsAreFollowed) {
   args = {textRef};
   dp.rgvarg = args.data();
   ::VariantClear(&result);
-  ASSERT_EQ(h.dispatch()->Invoke(host::dispid::kNtohs, IID_NULL, 0, DISPATCH_METHOD, &dp, &result,
+  ASSERT_EQ(h.dispatch()->Invoke(UDP_DISPID(ntohs), IID_NULL, 0, DISPATCH_METHOD, &dp, &result,
                                  nullptr, nullptr),
             S_OK);
   ASSERT_EQ(V_VT(&result), VT_I4);

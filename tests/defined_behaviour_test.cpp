@@ -104,7 +104,7 @@ TEST(AnyData, ACopyThatFailsIsReported) {
   auto putRecord = [&](EXCEPINFO* error) {
     DISPID put = DISPID_PROPERTYPUT;
     DISPPARAMS params = {&value, &put, 1, 1};
-    return h.dispatch()->Invoke(host::dispid::kAnyData, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params,
+    return h.dispatch()->Invoke(UDP_DISPID(AnyData), IID_NULL, 0, DISPATCH_PROPERTYPUT, &params,
                                 nullptr, error, nullptr);
   };
   type.copiesFail = true;

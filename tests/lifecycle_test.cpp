@@ -55,7 +55,7 @@ TEST(Lifecycle, DestructionReleasesTheEndpointWithoutClosed) {
   Bare b;
   fw::com_ptr<IOleObject> ole;
   b.control->QueryInterface(IID_IOleObject, ole.put_void());
-  ASSERT_EQ(host::InvokeOn(b.control.get(), host::dispid::kOpen, DISPATCH_METHOD, {L"0"}, false).hr,
+  ASSERT_EQ(host::InvokeOn(b.control.get(), UDP_DISPID(Open), DISPATCH_METHOD, {L"0"}, false).hr,
             S_OK);
   ole->SetClientSite(nullptr);
   ole.reset();

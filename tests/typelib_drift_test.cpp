@@ -38,7 +38,6 @@ struct Member {
 };
 
 using Surface = std::map<std::wstring, Member>;
-namespace dispid = host::dispid;
 
 // The surface as it must be, in the dispatcher's types.
 Surface ExpectedDispatch() {
@@ -51,51 +50,51 @@ Surface ExpectedDispatch() {
   auto method = [&](const wchar_t* name, DISPID id, VARTYPE result, std::vector<Param> params) {
     s[name] = {id, Kind::Method, result, std::move(params), false};
   };
-  prop(L"State", dispid::kState, VT_I2, false, member);
-  prop(L"UserData1", dispid::kUserData1, VT_BSTR, false, member);
-  prop(L"UserData2", dispid::kUserData2, VT_BSTR, false, member);
-  prop(L"UserData3", dispid::kUserData3, VT_BSTR, false, member);
-  prop(L"UserData4", dispid::kUserData4, VT_BSTR, false, member);
-  prop(L"UserData5", dispid::kUserData5, VT_BSTR, false, member);
-  prop(L"UserFlag", dispid::kUserFlag, VT_BSTR, false, member);
-  prop(L"LastError", dispid::kLastError, VT_I4, false, member);
-  prop(L"Broadcast", dispid::kBroadcast, VT_BOOL, false, notified);
-  prop(L"InetAddress", dispid::kInetAddress, VT_BSTR, false, notified);
-  prop(L"InetIp", dispid::kInetIp, VT_I4, false, notified);
-  prop(L"InetName", dispid::kInetName, VT_BSTR, false, notified);
-  prop(L"Copyright", dispid::kCopyright, VT_BSTR, true);
-  prop(L"Socket", dispid::kSocket, VT_I4, true);
-  prop(L"WinsockVer", dispid::kWinsockVer, VT_BSTR, true);
-  prop(L"WinsockDesc", dispid::kWinsockDesc, VT_BSTR, true);
-  prop(L"WinsockSysStat", dispid::kWinsockSysStat, VT_BSTR, true);
-  prop(L"WinsockMaxSockets", dispid::kWinsockMaxSockets, VT_BSTR, true);
-  prop(L"WinsockMaxDatagram", dispid::kWinsockMaxDatagram, VT_BSTR, true);
-  prop(L"Version", dispid::kVersion, VT_I2, true);
-  prop(L"Rcvbuf", dispid::kRcvbuf, VT_I4, false);
-  prop(L"Sndbuf", dispid::kSndbuf, VT_I4, false);
-  prop(L"Sendable", dispid::kSendable, VT_BOOL, true);
-  prop(L"LocalIp", dispid::kLocalIp, VT_I4, true);
-  prop(L"LocalPort", dispid::kLocalPort, VT_I2, true);
-  prop(L"LocalAddress", dispid::kLocalAddress, VT_BSTR, false);
-  prop(L"LocalHost", dispid::kLocalHost, VT_BSTR, true);
-  prop(L"AnyData", dispid::kAnyData, VT_VARIANT, false);
-  method(L"Open", dispid::kOpen, VT_EMPTY, {{L"LocalPort", VT_BSTR}});
-  method(L"Close", dispid::kClose, VT_EMPTY, {});
-  method(L"htonl", dispid::kHtonl, VT_VARIANT, {{L"host", VT_R8}});
-  method(L"htons", dispid::kHtons, VT_VARIANT, {{L"host", VT_I4}});
-  method(L"ntohl", dispid::kNtohl, VT_R8, {{L"net", VT_VARIANT}});
-  method(L"ntohs", dispid::kNtohs, VT_I4, {{L"net", VT_VARIANT}});
-  method(L"SendTo", dispid::kSendTo, VT_EMPTY,
+  prop(L"State", UDP_DISPID(State), VT_I2, false, member);
+  prop(L"UserData1", UDP_DISPID(UserData1), VT_BSTR, false, member);
+  prop(L"UserData2", UDP_DISPID(UserData2), VT_BSTR, false, member);
+  prop(L"UserData3", UDP_DISPID(UserData3), VT_BSTR, false, member);
+  prop(L"UserData4", UDP_DISPID(UserData4), VT_BSTR, false, member);
+  prop(L"UserData5", UDP_DISPID(UserData5), VT_BSTR, false, member);
+  prop(L"UserFlag", UDP_DISPID(UserFlag), VT_BSTR, false, member);
+  prop(L"LastError", UDP_DISPID(LastError), VT_I4, false, member);
+  prop(L"Broadcast", UDP_DISPID(Broadcast), VT_BOOL, false, notified);
+  prop(L"InetAddress", UDP_DISPID(InetAddress), VT_BSTR, false, notified);
+  prop(L"InetIp", UDP_DISPID(InetIp), VT_I4, false, notified);
+  prop(L"InetName", UDP_DISPID(InetName), VT_BSTR, false, notified);
+  prop(L"Copyright", UDP_DISPID(Copyright), VT_BSTR, true);
+  prop(L"Socket", UDP_DISPID(Socket), VT_I4, true);
+  prop(L"WinsockVer", UDP_DISPID(WinsockVer), VT_BSTR, true);
+  prop(L"WinsockDesc", UDP_DISPID(WinsockDesc), VT_BSTR, true);
+  prop(L"WinsockSysStat", UDP_DISPID(WinsockSysStat), VT_BSTR, true);
+  prop(L"WinsockMaxSockets", UDP_DISPID(WinsockMaxSockets), VT_BSTR, true);
+  prop(L"WinsockMaxDatagram", UDP_DISPID(WinsockMaxDatagram), VT_BSTR, true);
+  prop(L"Version", UDP_DISPID(Version), VT_I2, true);
+  prop(L"Rcvbuf", UDP_DISPID(Rcvbuf), VT_I4, false);
+  prop(L"Sndbuf", UDP_DISPID(Sndbuf), VT_I4, false);
+  prop(L"Sendable", UDP_DISPID(Sendable), VT_BOOL, true);
+  prop(L"LocalIp", UDP_DISPID(LocalIp), VT_I4, true);
+  prop(L"LocalPort", UDP_DISPID(LocalPort), VT_I2, true);
+  prop(L"LocalAddress", UDP_DISPID(LocalAddress), VT_BSTR, false);
+  prop(L"LocalHost", UDP_DISPID(LocalHost), VT_BSTR, true);
+  prop(L"AnyData", UDP_DISPID(AnyData), VT_VARIANT, false);
+  method(L"Open", UDP_DISPID(Open), VT_EMPTY, {{L"LocalPort", VT_BSTR}});
+  method(L"Close", UDP_DISPID(Close), VT_EMPTY, {});
+  method(L"htonl", UDP_DISPID(htonl), VT_VARIANT, {{L"host", VT_R8}});
+  method(L"htons", UDP_DISPID(htons), VT_VARIANT, {{L"host", VT_I4}});
+  method(L"ntohl", UDP_DISPID(ntohl), VT_R8, {{L"net", VT_VARIANT}});
+  method(L"ntohs", UDP_DISPID(ntohs), VT_I4, {{L"net", VT_VARIANT}});
+  method(L"SendTo", UDP_DISPID(SendTo), VT_EMPTY,
          {{L"RemoteIp", VT_BSTR}, {L"RemotePort", VT_BSTR}, {L"Data", VT_VARIANT}});
-  method(L"HostIp", dispid::kHostIp, VT_BSTR, {{L"Remote", VT_BSTR}});
-  method(L"AboutBox", dispid::kAboutBox, VT_EMPTY, {});
-  prop(L"MulticastTtl", dispid::kMulticastTtl, VT_I4, false);
-  prop(L"MulticastLoopback", dispid::kMulticastLoopback, VT_BOOL, false);
-  prop(L"MulticastInterface", dispid::kMulticastInterface, VT_BSTR, false);
-  prop(L"ReuseAddress", dispid::kReuseAddress, VT_BOOL, false);
-  method(L"JoinGroup", dispid::kJoinGroup, VT_EMPTY,
+  method(L"HostIp", UDP_DISPID(HostIp), VT_BSTR, {{L"Remote", VT_BSTR}});
+  method(L"AboutBox", UDP_DISPID(AboutBox), VT_EMPTY, {});
+  prop(L"MulticastTtl", UDP_DISPID(MulticastTtl), VT_I4, false);
+  prop(L"MulticastLoopback", UDP_DISPID(MulticastLoopback), VT_BOOL, false);
+  prop(L"MulticastInterface", UDP_DISPID(MulticastInterface), VT_BSTR, false);
+  prop(L"ReuseAddress", UDP_DISPID(ReuseAddress), VT_BOOL, false);
+  method(L"JoinGroup", UDP_DISPID(JoinGroup), VT_EMPTY,
          {{L"Group", VT_BSTR}, {L"Interface", VT_VARIANT}});
-  method(L"LeaveGroup", dispid::kLeaveGroup, VT_EMPTY,
+  method(L"LeaveGroup", UDP_DISPID(LeaveGroup), VT_EMPTY,
          {{L"Group", VT_BSTR}, {L"Interface", VT_VARIANT}});
   return s;
 }
@@ -235,10 +234,8 @@ fw::com_ptr<ITypeInfo> TypeInfoOf(ITypeLib* lib, REFGUID guid) {
   return info;
 }
 
-TEST(TypeLibDrift, DispatchTableHoldsAll32PropertiesAnd11Methods) {
-  const Surface table = FromDispatchTable();
-  ExpectSameSurface(ExpectedDispatch(), table, "dispatch table");
-  EXPECT_EQ(table.size(), 43u);
+TEST(TypeLibDrift, DispatchTableHoldsEveryMemberOfTheInterface) {
+  ExpectSameSurface(ExpectedDispatch(), FromDispatchTable(), "dispatch table");
 }
 
 TEST(TypeLibDrift, TypeLibraryDeclaresTheSameSurfaceWithItsOwnTypes) {
@@ -286,21 +283,21 @@ Surface ExpectedSocketTypeLib() {
   auto method = [&](const wchar_t* name, DISPID id, VARTYPE result, std::vector<Param> params) {
     s[name] = {id, Kind::Method, result, std::move(params), false};
   };
-  method(L"Wait", 101, VT_BOOL, {{L"Milliseconds", VT_I4}});
-  method(L"Receive", 102, VT_VARIANT, {{L"Milliseconds", VT_I4}});
-  prop(L"FromAddress", 103, VT_BSTR);
-  prop(L"FromPort", 104, VT_BSTR);
-  prop(L"Queued", 107, VT_I4);
-  prop(L"QueueLimit", 108, VT_I4);
-  prop(L"QueueByteLimit", 109, VT_I4);
-  prop(L"Dropped", 115, VT_I4);
-  method(L"TextToBytes", 105, VT_VARIANT, {{L"Text", VT_BSTR}, {L"CodePage", VT_I4}});
-  method(L"BytesToText", 106, VT_BSTR, {{L"Data", VT_VARIANT}, {L"CodePage", VT_I4}});
-  prop(L"OnReady", 110, VT_DISPATCH);
-  prop(L"OnReceived", 111, VT_DISPATCH);
-  prop(L"OnSent", 112, VT_DISPATCH);
-  prop(L"OnClosed", 113, VT_DISPATCH);
-  prop(L"OnWsError", 114, VT_DISPATCH);
+  method(L"Wait", UDP_DISPID(Wait), VT_BOOL, {{L"Milliseconds", VT_I4}});
+  method(L"Receive", UDP_DISPID(Receive), VT_VARIANT, {{L"Milliseconds", VT_I4}});
+  prop(L"FromAddress", UDP_DISPID(FromAddress), VT_BSTR);
+  prop(L"FromPort", UDP_DISPID(FromPort), VT_BSTR);
+  prop(L"Queued", UDP_DISPID(Queued), VT_I4);
+  prop(L"QueueLimit", UDP_DISPID(QueueLimit), VT_I4);
+  prop(L"QueueByteLimit", UDP_DISPID(QueueByteLimit), VT_I4);
+  prop(L"Dropped", UDP_DISPID(Dropped), VT_I4);
+  method(L"TextToBytes", UDP_DISPID(TextToBytes), VT_VARIANT, {{L"Text", VT_BSTR}, {L"CodePage", VT_I4}});
+  method(L"BytesToText", UDP_DISPID(BytesToText), VT_BSTR, {{L"Data", VT_VARIANT}, {L"CodePage", VT_I4}});
+  prop(L"OnReady", UDP_DISPID(OnReady), VT_DISPATCH);
+  prop(L"OnReceived", UDP_DISPID(OnReceived), VT_DISPATCH);
+  prop(L"OnSent", UDP_DISPID(OnSent), VT_DISPATCH);
+  prop(L"OnClosed", UDP_DISPID(OnClosed), VT_DISPATCH);
+  prop(L"OnWsError", UDP_DISPID(OnWsError), VT_DISPATCH);
   return s;
 }
 

@@ -18,6 +18,7 @@
 #include "control/udp_ctrl.h"
 #include "framework/ui_hooks.h"
 #include "server/udp_socket.h"
+#include "typelib/udp_dispids.h"
 #include "fuzz/fuzz.h"
 #include "support/host.h"
 
@@ -107,10 +108,10 @@ const char* BrokenPromise(DISPID id, WORD flags, UINT count, const VARIANT& resu
   VARTYPE expected = entry->type;
   if (entry->binding != fw::DispBinding::Method && put) expected = VT_EMPTY;
   if (expected == VT_VARIANT) {
-    if (id == 102 && V_VT(&result) != VT_EMPTY && !IsDataArray(result))
+    if (id == UDP_DISPID(Receive) && V_VT(&result) != VT_EMPTY && !IsDataArray(result))
       return "Receive gave neither Empty nor a byte array from 0";
-    if (id == 33 && !IsDataArray(result, 4)) return "htonl gave no 4-byte array";
-    if (id == 34 && !IsDataArray(result, 2)) return "htons gave no 2-byte array";
+    if (id == UDP_DISPID(htonl) && !IsDataArray(result, 4)) return "htonl gave no 4-byte array";
+    if (id == UDP_DISPID(htons) && !IsDataArray(result, 2)) return "htons gave no 2-byte array";
     return nullptr;
   }
   if (V_VT(&result) != expected) return "a result of another type than declared";
@@ -243,7 +244,9 @@ class Fuzzer {
   Call RandomCall(ValueContext& c, const std::vector<DISPID>& ids) {
     Call call;
     // The endpoint's own methods come up more often: they open the ports that raise events.
-    const DISPID endpoint[] = {31, 31, 32, 37, 37, 37, 37, 37};
+    const DISPID endpoint[] = {UDP_DISPID(Open), UDP_DISPID(Open),   UDP_DISPID(Close),
+                               UDP_DISPID(SendTo), UDP_DISPID(SendTo), UDP_DISPID(SendTo),
+                               UDP_DISPID(SendTo), UDP_DISPID(SendTo)};
     call.id = rng_.Percent(15)   ? rng_.Pick(endpoint)
               : rng_.Percent(85) ? rng_.Pick(ids)
                                  : rng_.Pick(kUnknownIds);
@@ -292,7 +295,7 @@ class Fuzzer {
           call.named = {DISPID_PROPERTYPUT};
           break;
         case 3: {
-          const DISPID wrong[] = {0, 1, DISPID_UNKNOWN, 31};
+          const DISPID wrong[] = {0, 1, DISPID_UNKNOWN, UDP_DISPID(Open)};
           call.named = {rng_.Pick(wrong)};
           break;
         }
@@ -362,22 +365,22 @@ class Fuzzer {
     Call call;
     switch (sinkRng_.Below(7)) {
       case 0:
-        call.id = 32;  // Close
+        call.id = UDP_DISPID(Close);
         break;
       case 5:
       case 6:
-        call.id = sinkRng_.OneIn(2) ? 101 : 102;  // Wait, Receive: nested pumping
+        call.id = sinkRng_.OneIn(2) ? UDP_DISPID(Wait) : UDP_DISPID(Receive);  // nested pumping
         call.args.resize(1);
         safety.SafeValue(c, Sensitive::WaitTime, &call.args[0]);
         break;
       case 1:
-        call.id = 31;  // Open
+        call.id = UDP_DISPID(Open);
         call.args.resize(1);
         safety.SafeValue(c, Sensitive::OpenPort, &call.args[0]);
         break;
       case 2:
       case 3:
-        call.id = 37;  // SendTo
+        call.id = UDP_DISPID(SendTo);
         call.args.resize(3);
         safety.SafeValue(c, Sensitive::RemoteIp, &call.args[2]);
         safety.SafeValue(c, Sensitive::SendPort, &call.args[1]);
@@ -386,7 +389,7 @@ class Fuzzer {
       default: {
         const auto ids = SurfaceIds();
         call.id = sinkRng_.Pick(ids);
-        if (call.id == 101 || call.id == 102) call.id = 32;
+        if (call.id == UDP_DISPID(Wait) || call.id == UDP_DISPID(Receive)) call.id = UDP_DISPID(Close);
         call.flags = static_cast<WORD>(1 + sinkRng_.Below(4));
         call.args.resize(sinkRng_.Below(2));
         for (auto& a : call.args) RandomValue(c, &a);

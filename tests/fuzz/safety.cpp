@@ -13,14 +13,17 @@
 #include "framework/text.h"
 #include "framework/unique_any.h"
 #include "fuzz/fuzz.h"
+#include "typelib/udp_dispids.h"
 
 namespace fuzz {
 
 namespace {
 
-constexpr DISPID kInetAddress = 10, kInetIp = 11, kInetName = 12, kLocalAddress = 29,
-                 kOpen = 31, kSendTo = 37, kHostIp = 40, kWait = 101, kReceive = 102,
-                 kJoinGroup = 120;
+constexpr DISPID kInetAddress = UDP_DISPID(InetAddress), kInetIp = UDP_DISPID(InetIp),
+                 kInetName = UDP_DISPID(InetName), kLocalAddress = UDP_DISPID(LocalAddress),
+                 kOpen = UDP_DISPID(Open), kSendTo = UDP_DISPID(SendTo), kHostIp = UDP_DISPID(HostIp),
+                 kWait = UDP_DISPID(Wait), kReceive = UDP_DISPID(Receive),
+                 kJoinGroup = UDP_DISPID(JoinGroup);
 // The longest Wait or Receive a call may ask for: a batch must not sit out a random time.
 constexpr LONG kLongestWaitMs = 20;
 constexpr u_short kEcho = 7, kDiscard = 9;  // nobody on this machine listens there

@@ -1,7 +1,7 @@
 // The facts every test, benchmark and demo shares about the control as a host sees it: the
-// identifiers of its automation surface and of its events, its status codes and messages, the
-// loopback address scenarios use, and the wait for Ready. Written here once, from the outside:
-// nothing in this header comes from the control's own headers.
+// identifiers of its events, its status codes and messages, the loopback address scenarios use,
+// and the wait for Ready. Written here once, from the outside: nothing in this header comes from
+// the control's own headers but the identifiers the type library is built from.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -9,28 +9,17 @@
 
 #include <string>
 
+#include "typelib/udp_dispids.h"
+
 namespace host {
 
 class Host;
 
-// The events of _DUdpEvents.
-inline constexpr DISPID kWsError = 1, kReceived = 2, kClosed = 3, kReady = 4, kSent = 5;
-
-// The members of _DUdp (typelib_drift_test checks them against the type library).
-namespace dispid {
-inline constexpr DISPID kState = 1, kUserData1 = 2, kUserData2 = 3, kUserData3 = 4, kUserData4 = 5,
-                        kUserData5 = 6, kUserFlag = 7, kLastError = 8, kBroadcast = 9,
-                        kInetAddress = 10, kInetIp = 11, kInetName = 12, kCopyright = 13,
-                        kSocket = 14, kWinsockVer = 15, kWinsockDesc = 16, kWinsockSysStat = 17,
-                        kWinsockMaxSockets = 18, kWinsockMaxDatagram = 19, kVersion = 20,
-                        kRcvbuf = 21, kSndbuf = 22, kSendable = 26, kLocalIp = 27, kLocalPort = 28,
-                        kLocalAddress = 29, kLocalHost = 30, kOpen = 31, kClose = 32, kHtonl = 33,
-                        kHtons = 34, kNtohl = 35, kNtohs = 36, kSendTo = 37, kHostIp = 40,
-                        kAnyData = 41, kAboutBox = DISPID_ABOUTBOX;
-// Multicast and port sharing, on the control and on UdpSocket.
-inline constexpr DISPID kJoinGroup = 120, kLeaveGroup = 121, kMulticastTtl = 122,
-                        kMulticastLoopback = 123, kMulticastInterface = 124, kReuseAddress = 125;
-}  // namespace dispid
+// The events of _DUdpEvents; every member's DISPID is UDP_DISPID(Name) (typelib/udp_dispids.h,
+// which the type library is built from too).
+inline constexpr DISPID kWsError = UDP_DISPID(WsError), kReceived = UDP_DISPID(Received),
+                        kClosed = UDP_DISPID(Closed), kReady = UDP_DISPID(Ready),
+                        kSent = UDP_DISPID(Sent);
 
 // The control's status codes as a host sees them in EXCEPINFO, and their messages.
 inline constexpr SCODE kScodeNotWritable = static_cast<SCODE>(0x800A74CD);

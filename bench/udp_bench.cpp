@@ -377,7 +377,7 @@ int main(int argc, char** argv) {
   std::printf(
       "(round trips/s for round trip). post shape: A = bare loop posting one message per\n");
   std::printf("datagram, B = bare loop sending at once (not in the min ratio).\n\n");
-  std::printf("%-16s %12s %12s %7s %8s %16s %16s\n", "row", "A /s", "B /s", "ratio", "lost A/B",
+  std::printf("%-18s %12s %12s %7s %8s %16s %16s\n", "row", "A /s", "B /s", "ratio", "lost A/B",
               "p50 us A/B", "p99 us A/B");
   double minRatio = 1e9;
   const size_t peakBefore = PeakWorkingSet();
@@ -401,7 +401,7 @@ int main(int argc, char** argv) {
       std::snprintf(p50, sizeof p50, "%.0f/%.0f", a.p50, b.p50);
       std::snprintf(p99, sizeof p99, "%.0f/%.0f", a.p99, b.p99);
     }
-    std::printf("%-16s %12.0f %12.0f %7.2f %8s %16s %16s\n", row.name.c_str(), a.rate, b.rate,
+    std::printf("%-18s %12.0f %12.0f %7.2f %8s %16s %16s\n", row.name.c_str(), a.rate, b.rate,
                 ratio, lost, p50, p99);
     std::fflush(stdout);
   }

@@ -17,6 +17,10 @@ struct AutomationException {
 // Fails the current automation call with a status code and a description (help context 0).
 [[noreturn]] void ThrowError(SCODE scode, std::wstring_view description);
 
+// Writes what a barrier turned into an HRESULT to the debugger's output (under Wine,
+// WINEDEBUG=+debugstr shows it), as WIL's barrier logs each failure it maps.
+void LogBarrier(HRESULT hr, std::wstring_view what) noexcept;
+
 // What an automation exception becomes at a barrier that has no use for its description.
 struct StatusOf {
   HRESULT operator()(const AutomationException& e) const noexcept { return e.scode; }
@@ -38,10 +42,14 @@ HRESULT ComBarrier(Body&& body, OnAutomationException&& onAutomationException = 
       return body();
     }
   } catch (const AutomationException& e) {
-    return onAutomationException(e);
+    const HRESULT hr = onAutomationException(e);
+    LogBarrier(hr, e.description);
+    return hr;
   } catch (const std::bad_alloc&) {
+    LogBarrier(E_OUTOFMEMORY, L"out of memory");
     return E_OUTOFMEMORY;
   } catch (...) {
+    LogBarrier(E_UNEXPECTED, L"an unexpected C++ exception");
     return E_UNEXPECTED;
   }
 }

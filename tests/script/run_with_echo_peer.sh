@@ -14,23 +14,9 @@ WINE="${UDP_WINE:-$WINE64}"
 ocx_win="$(win_path "$ocx")" || exit 1
 client_win="$(win_path "$client")" || exit 1
 
-port_file="$(mktemp)"
-python3 -c '
-import socket, sys
-peer = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-peer.bind(("127.0.0.1", 0))
-with open(sys.argv[1], "w") as f:
-    f.write(str(peer.getsockname()[1]))
-while True:
-    data, sender = peer.recvfrom(65535)
-    peer.sendto(data, sender)
-' "$port_file" &
-peer_pid=$!
-trap 'kill "$peer_pid" 2>/dev/null; rm -f "$port_file";
-      "$WINE" regsvr32 /s /u "$ocx_win" </dev/null >/dev/null 2>&1' EXIT
-for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
-port="$(cat "$port_file")"
-[ -n "$port" ] || { echo "the echo peer did not start"; exit 1; }
+source "$here/echo_peer.sh"
+start_echo_peer
+trap 'kill "$peer_pid" 2>/dev/null; "$WINE" regsvr32 /s /u "$ocx_win" </dev/null >/dev/null 2>&1' EXIT
 
 "$WINE" regsvr32 /s "$ocx_win" </dev/null >/dev/null 2>&1 || { echo "regsvr32 failed"; exit 1; }
 case "$client" in

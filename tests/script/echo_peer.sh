@@ -1,0 +1,22 @@
+# Sourced by the test runners: a native UDP echo peer (python3) on 127.0.0.1 that answers every
+# datagram to its sender. start_echo_peer sets $port and $peer_pid (the caller kills it) and
+# fails loudly when the peer does not come up.
+start_echo_peer() {
+  local port_file
+  port_file="$(mktemp)"
+  python3 -c '
+import socket, sys
+peer = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+peer.bind(("127.0.0.1", 0))
+with open(sys.argv[1], "w") as f:
+    f.write(str(peer.getsockname()[1]))
+while True:
+    data, sender = peer.recvfrom(65535)
+    peer.sendto(data, sender)
+' "$port_file" &
+  peer_pid=$!
+  for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
+  port="$(cat "$port_file")"
+  rm -f "$port_file"
+  [ -n "$port" ] || fail "the echo peer did not start"
+}

@@ -13,8 +13,8 @@ namespace fw {
 EventConnectionPoint::~EventConnectionPoint() { DisconnectAll(); }
 
 void EventConnectionPoint::DisconnectAll() {
-  auto dropped = std::move(connections_);
-  connections_.clear();
+  auto dropped = std::move(m_connections);
+  m_connections.clear();
 }
 
 void EventConnectionPoint::Fire(DISPID id, std::span<VARIANT> args) {
@@ -31,7 +31,7 @@ void EventConnectionPoint::Fire(DISPID id, std::span<VARIANT> args) {
   std::copy(args.rbegin(), args.rend(), reversed);
   DISPPARAMS params = {reversed, nullptr, static_cast<UINT>(args.size()), 0};
   // A sink may unadvise, or advise others, while it runs: raise to the sinks connected now.
-  const size_t count = connections_.size();
+  const size_t count = m_connections.size();
   com_ptr<IDispatch> inlineSinks[kInline];
   std::vector<com_ptr<IDispatch>> manySinks;
   com_ptr<IDispatch>* sinks = inlineSinks;
@@ -39,7 +39,7 @@ void EventConnectionPoint::Fire(DISPID id, std::span<VARIANT> args) {
     manySinks.resize(count);
     sinks = manySinks.data();
   }
-  for (size_t i = 0; i < count; ++i) sinks[i] = connections_[i].sink;
+  for (size_t i = 0; i < count; ++i) sinks[i] = m_connections[i].sink;
   for (size_t i = 0; i < count; ++i) {
     sinks[i]->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
                      nullptr);
@@ -48,14 +48,14 @@ void EventConnectionPoint::Fire(DISPID id, std::span<VARIANT> args) {
 
 STDMETHODIMP EventConnectionPoint::GetConnectionInterface(IID* iid) {
   if (!iid) return E_POINTER;
-  *iid = iid_;
+  *iid = m_iid;
   return S_OK;
 }
 
 STDMETHODIMP EventConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** out) {
   if (!out) return E_POINTER;
-  *out = container_;
-  container_->AddRef();
+  *out = m_container;
+  m_container->AddRef();
   return S_OK;
 }
 
@@ -64,20 +64,20 @@ STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     if (!sink || !cookie) return E_POINTER;
     *cookie = 0;
     com_ptr<IDispatch> dispatch;
-    if (FAILED(sink->QueryInterface(iid_, dispatch.put_void())) &&
+    if (FAILED(sink->QueryInterface(m_iid, dispatch.put_void())) &&
         FAILED(sink->QueryInterface(IID_IDispatch, dispatch.put_void())))
       return CONNECT_E_CANNOTCONNECT;
-    connections_.push_back({nextCookie_, dispatch});
-    *cookie = nextCookie_++;
+    m_connections.push_back({m_nextCookie, dispatch});
+    *cookie = m_nextCookie++;
     return S_OK;
   });
 }
 
 STDMETHODIMP EventConnectionPoint::Unadvise(DWORD cookie) {
-  for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+  for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
     if (it->cookie == cookie) {
       auto dropped = std::move(it->sink);
-      connections_.erase(it);
+      m_connections.erase(it);
       return S_OK;
     }
   }
@@ -87,7 +87,7 @@ STDMETHODIMP EventConnectionPoint::Unadvise(DWORD cookie) {
 STDMETHODIMP EventConnectionPoint::EnumConnections(IEnumConnections** out) {
   return ComBarrier([&]() -> HRESULT {
     std::vector<CONNECTDATA> data;
-    for (auto& c : connections_) data.push_back({c.sink.get(), c.cookie});
+    for (auto& c : m_connections) data.push_back({c.sink.get(), c.cookie});
     return CreateEnumerator<IEnumConnections>(data, out);
   });
 }

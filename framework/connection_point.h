@@ -13,16 +13,16 @@ namespace fw {
 class EventConnectionPoint : public implements<EventConnectionPoint, owned_lifetime, IConnectionPoint> {
  public:
   EventConnectionPoint(IUnknown* owner, IConnectionPointContainer* container, const IID& iid)
-      : owner_(owner), container_(container), iid_(iid) {}
+      : m_owner(owner), m_container(container), m_iid(iid) {}
   ~EventConnectionPoint();
 
-  const IID& iid() const { return iid_; }
+  const IID& iid() const { return m_iid; }
   // Calls every connected sink synchronously; args are in declared order.
   void Fire(DISPID id, std::span<VARIANT> args);
   void DisconnectAll();
-  bool HasConnections() const { return !connections_.empty(); }
+  bool HasConnections() const { return !m_connections.empty(); }
 
-  IUnknown* Owner() const { return owner_; }
+  IUnknown* Owner() const { return m_owner; }
 
   // IConnectionPoint
   STDMETHODIMP GetConnectionInterface(IID* iid) override;
@@ -36,11 +36,11 @@ class EventConnectionPoint : public implements<EventConnectionPoint, owned_lifet
     DWORD cookie;
     com_ptr<IDispatch> sink;
   };
-  IUnknown* owner_;
-  IConnectionPointContainer* container_;
-  IID iid_;
-  std::vector<Connection> connections_;
-  DWORD nextCookie_ = 1;
+  IUnknown* m_owner;
+  IConnectionPointContainer* m_container;
+  IID m_iid;
+  std::vector<Connection> m_connections;
+  DWORD m_nextCookie = 1;
 };
 
 }  // namespace fw

@@ -28,8 +28,8 @@ const OLEVERB kOwnVerbs[] = {
 STDMETHODIMP COleControl::SetClientSite(IOleClientSite* site) {
   return ComBarrier([&] {
     // The old site's in-place session ends with it.
-    if (inPlaceActive_ && site != clientSite_.get()) InPlaceDeactivate();
-    clientSite_ = com_ptr<IOleClientSite>(site, true);
+    if (m_inPlaceActive && site != m_clientSite.get()) InPlaceDeactivate();
+    m_clientSite = com_ptr<IOleClientSite>(site, true);
     // A container that takes the site away is letting the control go: it keeps its window
     // until then, so that messages already posted to it still arrive.
     if (site) OnSetClientSite();
@@ -38,7 +38,7 @@ STDMETHODIMP COleControl::SetClientSite(IOleClientSite* site) {
 
 STDMETHODIMP COleControl::GetClientSite(IOleClientSite** site) {
   if (!site) return E_POINTER;
-  *site = clientSite_.get();
+  *site = m_clientSite.get();
   if (*site) (*site)->AddRef();
   return S_OK;
 }
@@ -47,10 +47,10 @@ STDMETHODIMP COleControl::SetHostNames(LPCOLESTR, LPCOLESTR) { return S_OK; }
 
 STDMETHODIMP COleControl::Close(DWORD saveOption) {
   InPlaceDeactivate();
-  if ((saveOption == OLECLOSE_SAVEIFDIRTY || saveOption == OLECLOSE_PROMPTSAVE) && modified_ &&
-      clientSite_)
-    clientSite_->SaveObject();
-  if (adviseHolder_) adviseHolder_->SendOnClose();
+  if ((saveOption == OLECLOSE_SAVEIFDIRTY || saveOption == OLECLOSE_PROMPTSAVE) && m_modified &&
+      m_clientSite)
+    m_clientSite->SaveObject();
+  if (m_adviseHolder) m_adviseHolder->SendOnClose();
   return S_OK;
 }
 
@@ -78,7 +78,7 @@ STDMETHODIMP COleControl::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND p
         return DoVerbInPlace(true, position);
       case OLEIVERB_HIDE:
         UIDeactivate();
-        if (window_) ::ShowWindow(window_.get(), SW_HIDE);
+        if (m_window) ::ShowWindow(m_window.get(), SW_HIDE);
         return S_OK;
       case OLEIVERB_PROPERTIES:
         return OnProperties(parent);
@@ -93,12 +93,12 @@ STDMETHODIMP COleControl::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND p
 }
 
 HRESULT COleControl::DoVerbInPlace(bool uiActivate, LPCRECT position) {
-  if (!clientSite_) return E_UNEXPECTED;
-  if (!inPlaceActive_) {
-    auto site = clientSite_.query<IOleInPlaceSite>();
+  if (!m_clientSite) return E_UNEXPECTED;
+  if (!m_inPlaceActive) {
+    auto site = m_clientSite.query<IOleInPlaceSite>();
     if (!site) {
       // A container without in-place support can only be told to show the object.
-      clientSite_->ShowObject();
+      m_clientSite->ShowObject();
       return S_OK;
     }
     if (site->CanInPlaceActivate() != S_OK) return E_FAIL;
@@ -116,43 +116,43 @@ HRESULT COleControl::DoVerbInPlace(bool uiActivate, LPCRECT position) {
       return E_FAIL;
     }
     if (position) pos = *position;
-    if (!window_) CreateControlWindow();
-    if (!window_) {
+    if (!m_window) CreateControlWindow();
+    if (!m_window) {
       site->OnInPlaceDeactivate();
       return E_OUTOFMEMORY;
     }
-    inPlaceSite_ = site;
-    inPlaceFrame_ = frame;
-    inPlaceUIWindow_ = uiWindow;
-    inPlaceActive_ = true;
-    if (parentWindow) ::SetParent(window_.get(), parentWindow);
-    ::MoveWindow(window_.get(), pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top,
+    m_inPlaceSite = site;
+    m_inPlaceFrame = frame;
+    m_inPlaceUIWindow = uiWindow;
+    m_inPlaceActive = true;
+    if (parentWindow) ::SetParent(m_window.get(), parentWindow);
+    ::MoveWindow(m_window.get(), pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top,
                  FALSE);
-    ::ShowWindow(window_.get(), SW_SHOWNA);
-    clientSite_->ShowObject();
+    ::ShowWindow(m_window.get(), SW_SHOWNA);
+    m_clientSite->ShowObject();
   }
-  if (uiActivate && !uiActive_) {
-    uiActive_ = true;
-    inPlaceSite_->OnUIActivate();
+  if (uiActivate && !m_uiActive) {
+    m_uiActive = true;
+    m_inPlaceSite->OnUIActivate();
     auto* active = static_cast<IOleInPlaceActiveObject*>(this);
-    if (inPlaceFrame_) inPlaceFrame_->SetActiveObject(active, info_.userTypeName);
-    if (inPlaceUIWindow_) inPlaceUIWindow_->SetActiveObject(active, info_.userTypeName);
+    if (m_inPlaceFrame) m_inPlaceFrame->SetActiveObject(active, m_info.userTypeName);
+    if (m_inPlaceUIWindow) m_inPlaceUIWindow->SetActiveObject(active, m_info.userTypeName);
     // The control has no tools: it asks for no border space.
-    if (inPlaceFrame_) inPlaceFrame_->SetBorderSpace(nullptr);
-    if (inPlaceUIWindow_) inPlaceUIWindow_->SetBorderSpace(nullptr);
+    if (m_inPlaceFrame) m_inPlaceFrame->SetBorderSpace(nullptr);
+    if (m_inPlaceUIWindow) m_inPlaceUIWindow->SetBorderSpace(nullptr);
   }
   return S_OK;
 }
 
 HRESULT COleControl::OnProperties(HWND parent) {
-  if (auto controlSite = clientSite_.query<IOleControlSite>())
+  if (auto controlSite = m_clientSite.query<IOleControlSite>())
     if (controlSite->ShowPropertyFrame() == S_OK) return S_OK;
   CAUUID pages = {};
   HRESULT hr = GetPages(&pages);
   if (FAILED(hr)) return hr;
-  if (!parent && inPlaceSite_) inPlaceSite_->GetWindow(&parent);
+  if (!parent && m_inPlaceSite) m_inPlaceSite->GetWindow(&parent);
   IUnknown* objects[] = {static_cast<IDispatch*>(this)};
-  hr = ShowPropertyFrame(parent, info_.userTypeName, 1, objects, pages.cElems, pages.pElems,
+  hr = ShowPropertyFrame(parent, m_info.userTypeName, 1, objects, pages.cElems, pages.pElems,
                          ::GetUserDefaultLCID());
   ::CoTaskMemFree(pages.pElems);
   return hr;
@@ -170,9 +170,9 @@ STDMETHODIMP COleControl::GetUserType(DWORD, LPOLESTR* name) {
   if (!name) return E_POINTER;
   *name = nullptr;
   return ComBarrier([&] {
-    const std::wstring text = info_.userTypeNameId
-                                  ? ModuleString(info_.userTypeNameId, info_.userTypeName)
-                                  : std::wstring(info_.userTypeName);
+    const std::wstring text = m_info.userTypeNameId
+                                  ? ModuleString(m_info.userTypeNameId, m_info.userTypeName)
+                                  : std::wstring(m_info.userTypeName);
     size_t bytes = (text.size() + 1) * sizeof(wchar_t);
     *name = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
     if (!*name) return E_OUTOFMEMORY;
@@ -185,7 +185,7 @@ STDMETHODIMP COleControl::SetExtent(DWORD aspect, SIZEL* size) {
   if (!size) return E_POINTER;
   if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
   if (!OnSetExtent(*size)) return E_FAIL;
-  extent_ = *size;
+  m_extent = *size;
   SetModifiedFlag();
   return S_OK;
 }
@@ -193,30 +193,30 @@ STDMETHODIMP COleControl::SetExtent(DWORD aspect, SIZEL* size) {
 STDMETHODIMP COleControl::GetExtent(DWORD aspect, SIZEL* size) {
   if (!size) return E_POINTER;
   if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-  *size = extent_;
+  *size = m_extent;
   return S_OK;
 }
 
 STDMETHODIMP COleControl::Advise(IAdviseSink* sink, DWORD* connection) {
-  if (!adviseHolder_ && FAILED(::CreateOleAdviseHolder(adviseHolder_.put()))) return E_OUTOFMEMORY;
-  return adviseHolder_->Advise(sink, connection);
+  if (!m_adviseHolder && FAILED(::CreateOleAdviseHolder(m_adviseHolder.put()))) return E_OUTOFMEMORY;
+  return m_adviseHolder->Advise(sink, connection);
 }
 
 STDMETHODIMP COleControl::Unadvise(DWORD connection) {
-  if (!adviseHolder_) return OLE_E_NOCONNECTION;
-  return adviseHolder_->Unadvise(connection);
+  if (!m_adviseHolder) return OLE_E_NOCONNECTION;
+  return m_adviseHolder->Unadvise(connection);
 }
 
 STDMETHODIMP COleControl::EnumAdvise(IEnumSTATDATA** advise) {
   if (!advise) return E_POINTER;
   *advise = nullptr;
-  if (!adviseHolder_) return S_OK;
-  return adviseHolder_->EnumAdvise(advise);
+  if (!m_adviseHolder) return S_OK;
+  return m_adviseHolder->EnumAdvise(advise);
 }
 
 STDMETHODIMP COleControl::GetMiscStatus(DWORD, DWORD* status) {
   if (!status) return E_POINTER;
-  *status = info_.miscStatus;
+  *status = m_info.miscStatus;
   return S_OK;
 }
 
@@ -231,37 +231,37 @@ bool COleControl::OnSetExtent(const SIZEL&) { return true; }
 
 STDMETHODIMP COleControl::GetWindow(HWND* window) {
   if (!window) return E_POINTER;
-  *window = inPlaceActive_ ? window_.get() : nullptr;
+  *window = m_inPlaceActive ? m_window.get() : nullptr;
   return *window ? S_OK : E_FAIL;
 }
 
 STDMETHODIMP COleControl::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
 
 STDMETHODIMP COleControl::InPlaceDeactivate() {
-  if (!inPlaceActive_) return S_OK;
+  if (!m_inPlaceActive) return S_OK;
   UIDeactivate();
-  inPlaceActive_ = false;
-  if (window_) ParkControlWindow();
-  inPlaceFrame_.reset();
-  inPlaceUIWindow_.reset();
-  com_ptr<IOleInPlaceSite> site = std::move(inPlaceSite_);
+  m_inPlaceActive = false;
+  if (m_window) ParkControlWindow();
+  m_inPlaceFrame.reset();
+  m_inPlaceUIWindow.reset();
+  com_ptr<IOleInPlaceSite> site = std::move(m_inPlaceSite);
   if (site) site->OnInPlaceDeactivate();
   return S_OK;
 }
 
 STDMETHODIMP COleControl::UIDeactivate() {
-  if (!uiActive_) return S_OK;
-  uiActive_ = false;
-  if (inPlaceUIWindow_) inPlaceUIWindow_->SetActiveObject(nullptr, nullptr);
-  if (inPlaceFrame_) inPlaceFrame_->SetActiveObject(nullptr, nullptr);
-  if (inPlaceSite_) inPlaceSite_->OnUIDeactivate(FALSE);
+  if (!m_uiActive) return S_OK;
+  m_uiActive = false;
+  if (m_inPlaceUIWindow) m_inPlaceUIWindow->SetActiveObject(nullptr, nullptr);
+  if (m_inPlaceFrame) m_inPlaceFrame->SetActiveObject(nullptr, nullptr);
+  if (m_inPlaceSite) m_inPlaceSite->OnUIDeactivate(FALSE);
   return S_OK;
 }
 
 STDMETHODIMP COleControl::SetObjectRects(LPCRECT position, LPCRECT) {
   if (!position) return E_POINTER;
-  if (window_ && inPlaceActive_)
-    ::MoveWindow(window_.get(), position->left, position->top, position->right - position->left,
+  if (m_window && m_inPlaceActive)
+    ::MoveWindow(m_window.get(), position->left, position->top, position->right - position->left,
                  position->bottom - position->top, TRUE);
   return S_OK;
 }

@@ -15,8 +15,8 @@ STDMETHODIMP COleControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, 
   RECT r = {};
   if (bounds)
     r = {bounds->left, bounds->top, bounds->right, bounds->bottom};
-  else if (inPlaceActive_ && window_)
-    ::GetClientRect(window_.get(), &r);
+  else if (m_inPlaceActive && m_window)
+    ::GetClientRect(m_window.get(), &r);
   else
     return E_INVALIDARG;
   return ComBarrier([&] {
@@ -47,18 +47,18 @@ STDMETHODIMP COleControl::Freeze(DWORD, LONG, void*, DWORD* freeze) {
 STDMETHODIMP COleControl::Unfreeze(DWORD) { return E_NOTIMPL; }
 
 STDMETHODIMP COleControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
-  viewSink_ = com_ptr<IAdviseSink>(sink, true);
-  viewSinkAspects_ = aspects;
-  viewSinkFlags_ = flags;
+  m_viewSink = com_ptr<IAdviseSink>(sink, true);
+  m_viewSinkAspects = aspects;
+  m_viewSinkFlags = flags;
   if (sink && (flags & ADVF_PRIMEFIRST)) sink->OnViewChange(DVASPECT_CONTENT, -1);
   return S_OK;
 }
 
 STDMETHODIMP COleControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) {
-  if (aspects) *aspects = viewSinkAspects_;
-  if (flags) *flags = viewSinkFlags_;
+  if (aspects) *aspects = m_viewSinkAspects;
+  if (flags) *flags = m_viewSinkFlags;
   if (sink) {
-    *sink = viewSink_.get();
+    *sink = m_viewSink.get();
     if (*sink) (*sink)->AddRef();
   }
   return S_OK;

@@ -22,10 +22,10 @@ namespace {
 // as a copy of what it refers to and handed to the sinks as a reference to that copy.
 class HeldArgs {
  public:
-  explicit HeldArgs(std::span<const VARIANT> args) : values_(args.size()), args_(args.size()) {
+  explicit HeldArgs(std::span<const VARIANT> args) : m_values(args.size()), m_args(args.size()) {
     for (size_t i = 0; i < args.size(); ++i) {
       const VARIANT& arg = args[i];
-      VARIANT& value = values_[i];
+      VARIANT& value = m_values[i];
       const bool byRef = (V_VT(&arg) & VT_BYREF) != 0;
       const HRESULT hr = byRef ? ::VariantCopyInd(&value, const_cast<VARIANT*>(&arg))
                                : ::VariantCopy(&value, const_cast<VARIANT*>(&arg));
@@ -33,26 +33,26 @@ class HeldArgs {
         value = VARIANT{};  // what a failed copy left behind is not ours to clear
         throw std::bad_alloc();
       }
-      args_[i] = value;
+      m_args[i] = value;
       if (!byRef) continue;
-      V_VT(&args_[i]) = V_VT(&arg);
+      V_VT(&m_args[i]) = V_VT(&arg);
       const VARTYPE base = V_VT(&arg) & ~VT_BYREF;
       // A referenced VARIANT or DECIMAL is the whole held VARIANT; anything else its value.
-      V_BYREF(&args_[i]) = base == VT_VARIANT || base == VT_DECIMAL
+      V_BYREF(&m_args[i]) = base == VT_VARIANT || base == VT_DECIMAL
                                ? static_cast<void*>(&value)
                                : static_cast<void*>(&V_I4(&value));
     }
   }
   ~HeldArgs() {
-    for (auto& value : values_) ::VariantClear(&value);
+    for (auto& value : m_values) ::VariantClear(&value);
   }
   HeldArgs(const HeldArgs&) = delete;
   HeldArgs& operator=(const HeldArgs&) = delete;
-  std::span<VARIANT> args() { return args_; }
+  std::span<VARIANT> args() { return m_args; }
 
  private:
-  std::vector<VARIANT> values_;
-  std::vector<VARIANT> args_;
+  std::vector<VARIANT> m_values;
+  std::vector<VARIANT> m_args;
 };
 
 }  // namespace
@@ -60,49 +60,49 @@ class HeldArgs {
 void COleControl::FireEvent(DISPID id, std::span<VARIANT> args) {
   // An event raised after the thaw but before the held ones would overtake them; the held event
   // being raised now raises its own follow-ups in place.
-  if (!AreEventsFrozen() && (heldEvents_.empty() || raisingHeldEvents_)) {
-    events_.Fire(id, args);
+  if (!AreEventsFrozen() && (m_heldEvents.empty() || m_raisingHeldEvents)) {
+    m_events.Fire(id, args);
     return;
   }
   auto held = std::make_shared<HeldArgs>(args);
-  heldEvents_.push_back([this, id, held] { events_.Fire(id, held->args()); });
+  m_heldEvents.push_back([this, id, held] { m_events.Fire(id, held->args()); });
 }
 
 void COleControl::WhenEventsThawed(std::function<void()> work) {
-  if (AreEventsFrozen() || (!heldEvents_.empty() && !raisingHeldEvents_))
-    heldEvents_.push_back(std::move(work));
+  if (AreEventsFrozen() || (!m_heldEvents.empty() && !m_raisingHeldEvents))
+    m_heldEvents.push_back(std::move(work));
   else
     work();
 }
 
 STDMETHODIMP COleControl::FreezeEvents(BOOL freeze) {
   if (freeze)
-    ++freezeEvents_;
-  else if (freezeEvents_ > 0 && --freezeEvents_ == 0)
+    ++m_freezeEvents;
+  else if (m_freezeEvents > 0 && --m_freezeEvents == 0)
     return ComBarrier([&] { ScheduleHeldEvents(); });
   return S_OK;
 }
 
 void COleControl::ScheduleHeldEvents() {
   // Raised from the control's own window rather than inside the container's call that thaws.
-  heldEventsScheduled_ = true;
-  HWND w = window_.get();
+  m_heldEventsScheduled = true;
+  HWND w = m_window.get();
   if (!w || !::PostMessageW(w, kMsgRaiseHeldEvents, 0, 0)) RaiseHeldEvents();
 }
 
 void COleControl::RaiseHeldEvents() {
-  heldEventsScheduled_ = false;
+  m_heldEventsScheduled = false;
   // A handler that pumps messages must not start the next held event inside its own.
-  if (raisingHeldEvents_) return;
+  if (m_raisingHeldEvents) return;
   {
-    raisingHeldEvents_ = true;
+    m_raisingHeldEvents = true;
     struct Done {
       bool& flag;
       ~Done() { flag = false; }
-    } done{raisingHeldEvents_};
-    while (!AreEventsFrozen() && !heldEvents_.empty()) {
-      auto next = std::move(heldEvents_.front());
-      heldEvents_.pop_front();
+    } done{m_raisingHeldEvents};
+    while (!AreEventsFrozen() && !m_heldEvents.empty()) {
+      auto next = std::move(m_heldEvents.front());
+      m_heldEvents.pop_front();
       next();
     }
   }

@@ -12,11 +12,11 @@ constexpr wchar_t kContentsStream[] = L"Contents";
 
 STDMETHODIMP COleControl::GetClassID(CLSID* clsid) {
   if (!clsid) return E_POINTER;
-  *clsid = *info_.clsid;
+  *clsid = *m_info.clsid;
   return S_OK;
 }
 
-STDMETHODIMP COleControl::IsDirty() { return modified_ ? S_OK : S_FALSE; }
+STDMETHODIMP COleControl::IsDirty() { return m_modified ? S_OK : S_FALSE; }
 
 HRESULT COleControl::ExchangeAll(CPropExchange& px) {
   return ComBarrier([&] { DoPropExchange(px); });
@@ -25,32 +25,32 @@ HRESULT COleControl::ExchangeAll(CPropExchange& px) {
 HRESULT COleControl::LoadFrom(CPropExchange& px) {
   const HRESULT hr = ExchangeAll(px);
   if (SUCCEEDED(hr)) {
-    initialised_ = true;
-    modified_ = false;
+    m_initialised = true;
+    m_modified = false;
   }
   return hr;
 }
 
 HRESULT COleControl::SaveTo(CPropExchange& px, bool clearDirty) {
   const HRESULT hr = ExchangeAll(px);
-  if (SUCCEEDED(hr) && clearDirty) modified_ = false;
+  if (SUCCEEDED(hr) && clearDirty) m_modified = false;
   return hr;
 }
 
 // IPersistStreamInit
 
 STDMETHODIMP COleControl::InitNew() {
-  if (initialised_) return CO_E_ALREADYINITIALIZED;
+  if (m_initialised) return CO_E_ALREADYINITIALIZED;
   CResetPropExchange px;
   return LoadFrom(px);
 }
 
 STDMETHODIMP COleControl::Load(LPSTREAM stream) {
   if (!stream) return E_POINTER;
-  if (initialised_) return CO_E_ALREADYINITIALIZED;
+  if (m_initialised) return CO_E_ALREADYINITIALIZED;
   return ComBarrier([&] {
     PropertyStore store;
-    HRESULT hr = store.ReadFrom(stream, info_.streamSignature);
+    HRESULT hr = store.ReadFrom(stream, m_info.streamSignature);
     if (FAILED(hr)) return hr;
     CMemoryPropExchange px(true, store.values);
     return LoadFrom(px);
@@ -63,8 +63,8 @@ STDMETHODIMP COleControl::Save(LPSTREAM stream, BOOL clearDirty) {
     PropertyStore store;
     CMemoryPropExchange px(false, store.values);
     HRESULT hr = ExchangeAll(px);
-    if (SUCCEEDED(hr)) hr = store.WriteTo(stream, info_.streamSignature);
-    if (SUCCEEDED(hr) && clearDirty) modified_ = false;
+    if (SUCCEEDED(hr)) hr = store.WriteTo(stream, m_info.streamSignature);
+    if (SUCCEEDED(hr) && clearDirty) m_modified = false;
     return hr;
   });
 }
@@ -86,7 +86,7 @@ STDMETHODIMP COleControl::GetSizeMax(ULARGE_INTEGER* size) {
 
 STDMETHODIMP COleControl::Load(IPropertyBag* bag, IErrorLog* log) {
   if (!bag) return E_POINTER;
-  if (initialised_) return CO_E_ALREADYINITIALIZED;
+  if (m_initialised) return CO_E_ALREADYINITIALIZED;
   CBagPropExchange px(true, bag, log);
   return LoadFrom(px);
 }
@@ -106,7 +106,7 @@ STDMETHODIMP COleControl::InitNew(IStorage* storage) {
 
 STDMETHODIMP COleControl::Load(IStorage* storage) {
   if (!storage) return E_POINTER;
-  if (initialised_) return CO_E_ALREADYINITIALIZED;
+  if (m_initialised) return CO_E_ALREADYINITIALIZED;
   com_ptr<IStream> stream;
   HRESULT hr = storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
                                    stream.put());
@@ -116,7 +116,7 @@ STDMETHODIMP COleControl::Load(IStorage* storage) {
 
 STDMETHODIMP COleControl::Save(IStorage* storage, BOOL sameAsLoad) {
   if (!storage) return E_POINTER;
-  HRESULT hr = ::WriteClassStg(storage, *info_.clsid);
+  HRESULT hr = ::WriteClassStg(storage, *m_info.clsid);
   if (FAILED(hr)) return hr;
   com_ptr<IStream> stream;
   hr = storage->CreateStream(kContentsStream, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
@@ -138,12 +138,12 @@ bool COleControl::ExchangeVersion(CPropExchange& px, DWORD version, bool convert
 }
 
 void COleControl::ExchangeExtent(CPropExchange& px) {
-  LONG cx = extent_.cx, cy = extent_.cy;
-  PX_Long(px, L"_ExtentX", cx, extent_.cx);
-  PX_Long(px, L"_ExtentY", cy, extent_.cy);
+  LONG cx = m_extent.cx, cy = m_extent.cy;
+  PX_Long(px, L"_ExtentX", cx, m_extent.cx);
+  PX_Long(px, L"_ExtentY", cy, m_extent.cy);
   if (px.IsLoading()) {
     SIZEL loaded{cx, cy};
-    if (OnSetExtent(loaded)) extent_ = loaded;
+    if (OnSetExtent(loaded)) m_extent = loaded;
   }
 }
 

@@ -15,7 +15,7 @@ STDMETHODIMP COleControl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (index != 0) return DISP_E_BADINDEX;
-  return LoadTypeInfo(*info_.typeLibId, info_.typeLibVersion, lcid, *info_.dispatchIid, out);
+  return LoadTypeInfo(*m_info.typeLibId, m_info.typeLibVersion, lcid, *m_info.dispatchIid, out);
 }
 
 STDMETHODIMP COleControl::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
@@ -26,11 +26,11 @@ STDMETHODIMP COleControl::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count,
     com_ptr<ITypeInfo> info;
     if (SUCCEEDED(GetTypeInfo(0, lcid, info.put()))) return info->GetIDsOfNames(names, count, ids);
   }
-  return dispatcher_.GetIDsOfNames(names, count, ids);
+  return m_dispatcher.GetIDsOfNames(names, count, ids);
 }
 
 STDMETHODIMP COleControl::GetClassInfo(ITypeInfo** info) {
-  return LoadTypeInfo(*info_.typeLibId, info_.typeLibVersion, ::GetUserDefaultLCID(), *info_.clsid,
+  return LoadTypeInfo(*m_info.typeLibId, m_info.typeLibVersion, ::GetUserDefaultLCID(), *m_info.clsid,
                       info);
 }
 
@@ -40,7 +40,7 @@ STDMETHODIMP COleControl::GetGUID(DWORD kind, GUID* guid) {
     *guid = GUID_NULL;
     return E_INVALIDARG;
   }
-  *guid = *info_.eventsIid;
+  *guid = *m_info.eventsIid;
   return S_OK;
 }
 

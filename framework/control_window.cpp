@@ -109,7 +109,7 @@ void ReleaseParkingWindow() {
 bool COleControl::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam,
                                       LRESULT& result) {
   const MessageMapEntry* handler = nullptr;
-  for (const auto& entry : info_.messages)
+  for (const auto& entry : m_info.messages)
     if (entry.message == message) handler = &entry;
   if (!handler && message != kMsgRaiseHeldEvents) return false;
   result = 0;
@@ -124,7 +124,7 @@ bool COleControl::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam
       },
       [&](const AutomationException& e) noexcept {
         // No call is in progress to take the error: tell the user.
-        ShowMessageBox(window_.get(), e.description.c_str(), info_.userTypeName,
+        ShowMessageBox(m_window.get(), e.description.c_str(), m_info.userTypeName,
                        MB_OK | MB_ICONSTOP);
         return e.scode;
       });
@@ -133,8 +133,8 @@ bool COleControl::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam
 }
 
 void COleControl::RecreateControlWindow() {
-  if (inPlaceActive_) {
-    const bool wasUIActive = uiActive_;
+  if (m_inPlaceActive) {
+    const bool wasUIActive = m_uiActive;
     InPlaceDeactivate();
     DestroyControlWindow();
     CreateControlWindow();
@@ -144,21 +144,21 @@ void COleControl::RecreateControlWindow() {
     CreateControlWindow();
   }
   // What was posted to the old window died with it.
-  if (heldEventsScheduled_) ScheduleHeldEvents();
+  if (m_heldEventsScheduled) ScheduleHeldEvents();
 }
 
 void COleControl::DestroyControlWindow() {
-  if (!window_) return;
-  ::SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
-  window_.reset();
+  if (!m_window) return;
+  ::SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, 0);
+  m_window.reset();
   --ThisThreadWindows().controlWindows;
   ReleaseParkingWindow();
 }
 
 void COleControl::CreateControlWindow() {
   const wchar_t* windowClass = nullptr;
-  HWND parent = ParkingWindow(info_, &windowClass);
-  SIZE px = info_.initialSizePixels;
+  HWND parent = ParkingWindow(m_info, &windowClass);
+  SIZE px = m_info.initialSizePixels;
   HWND w = parent ? ::CreateWindowExW(0, windowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0,
                                       px.cx, px.cy, parent, nullptr, ThisModule(), nullptr)
                   : nullptr;
@@ -167,13 +167,13 @@ void COleControl::CreateControlWindow() {
     return;
   }
   ::SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  window_.reset(w);
+  m_window.reset(w);
   ++ThisThreadWindows().controlWindows;
 }
 
 void COleControl::ParkControlWindow() {
-  ::ShowWindow(window_.get(), SW_HIDE);
-  ::SetParent(window_.get(), ParkingWindow(info_));
+  ::ShowWindow(m_window.get(), SW_HIDE);
+  ::SetParent(m_window.get(), ParkingWindow(m_info));
 }
 
 }  // namespace fw

@@ -32,14 +32,14 @@ inline constexpr size_t kMaxDispParams = 4;
 // The arguments of one call, converted to the declared types, in declared order.
 class DispArgs {
  public:
-  short I2(size_t i) const { return V_I2(&slots_[i].value); }
-  LONG I4(size_t i) const { return V_I4(&slots_[i].value); }
-  double R8(size_t i) const { return V_R8(&slots_[i].value); }
-  BOOL Bool(size_t i) const { return V_BOOL(&slots_[i].value) ? 1 : 0; }
+  short I2(size_t i) const { return V_I2(&m_slots[i].value); }
+  LONG I4(size_t i) const { return V_I4(&m_slots[i].value); }
+  double R8(size_t i) const { return V_R8(&m_slots[i].value); }
+  BOOL Bool(size_t i) const { return V_BOOL(&m_slots[i].value) ? 1 : 0; }
   // Text is read where it stands (the caller's string, or the converted copy): valid for the call.
-  std::wstring_view Text(size_t i) const { return slots_[i].text; }
+  std::wstring_view Text(size_t i) const { return m_slots[i].text; }
   // The caller's own VARIANT (references included), or the missing-value VARIANT.
-  VARIANT* Variant(size_t i) const { return slots_[i].raw; }
+  VARIANT* Variant(size_t i) const { return m_slots[i].raw; }
 
  private:
   friend class Dispatcher;
@@ -48,7 +48,7 @@ class DispArgs {
     std::wstring_view text;
     VARIANT* raw = nullptr;
   };
-  mutable std::array<Slot, kMaxDispParams> slots_;
+  mutable std::array<Slot, kMaxDispParams> m_slots;
 };
 
 using DispMemberFn = void* (*)(COleControl* self);

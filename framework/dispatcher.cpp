@@ -62,29 +62,29 @@ bool IsPut(WORD flags) { return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPER
 
 }  // namespace
 
-Dispatcher::Dispatcher(std::span<const DispEntry> entries) : entries_(entries) {
-  if (entries_.size() >= UCHAR_MAX) return;  // positions would not fit: Find walks the table
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    const DISPID id = entries_[i].dispid;
+Dispatcher::Dispatcher(std::span<const DispEntry> entries) : m_entries(entries) {
+  if (m_entries.size() >= UCHAR_MAX) return;  // positions would not fit: Find walks the table
+  for (size_t i = 0; i < m_entries.size(); ++i) {
+    const DISPID id = m_entries[i].dispid;
     // The first entry of an identifier is the one a walk would find.
-    if (id >= 0 && id < kIndexedIds && positionById_[static_cast<size_t>(id)] == 0)
-      positionById_[static_cast<size_t>(id)] = static_cast<unsigned char>(i + 1);
+    if (id >= 0 && id < kIndexedIds && m_positionById[static_cast<size_t>(id)] == 0)
+      m_positionById[static_cast<size_t>(id)] = static_cast<unsigned char>(i + 1);
   }
 }
 
 const DispEntry* Dispatcher::Find(DISPID id) const {
-  if (id >= 0 && id < kIndexedIds && entries_.size() < UCHAR_MAX) {
-    const unsigned position = positionById_[static_cast<size_t>(id)];
-    return position ? &entries_[position - 1] : nullptr;
+  if (id >= 0 && id < kIndexedIds && m_entries.size() < UCHAR_MAX) {
+    const unsigned position = m_positionById[static_cast<size_t>(id)];
+    return position ? &m_entries[position - 1] : nullptr;
   }
-  for (const auto& e : entries_)
+  for (const auto& e : m_entries)
     if (e.dispid == id) return &e;
   return nullptr;
 }
 
 const DispEntry* Dispatcher::Find(const wchar_t* name) const {
   if (!name) return nullptr;
-  for (const auto& e : entries_)
+  for (const auto& e : m_entries)
     if (::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, e.name, -1, name, -1) == CSTR_EQUAL)
       return &e;
   return nullptr;
@@ -175,7 +175,7 @@ HRESULT Dispatcher::ConvertArgs(std::span<const DispParam> declared, const DISPP
   const UINT count = params.cArgs;
   if (count > declared.size()) return DISP_E_BADPARAMCOUNT;
   for (size_t i = 0; i < declared.size(); ++i) {
-    auto& slot = args.slots_[i];
+    auto& slot = args.m_slots[i];
     const VARTYPE type = declared[i].type;
     if (declared[i].optional &&
         (i >= count || IsMissing(&params.rgvarg[count - 1 - static_cast<UINT>(i)]))) {

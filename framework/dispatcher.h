@@ -11,7 +11,7 @@ class Dispatcher {
  public:
   explicit Dispatcher(std::span<const DispEntry> entries);
 
-  std::span<const DispEntry> Entries() const { return entries_; }
+  std::span<const DispEntry> Entries() const { return m_entries; }
   const DispEntry* Find(DISPID id) const;
   // Matches without regard to case.
   const DispEntry* Find(const wchar_t* name) const;
@@ -31,11 +31,11 @@ class Dispatcher {
   static HRESULT PutMember(COleControl* self, const DispEntry& entry, VARIANT* value, UINT* argErr);
   static HRESULT StoreResult(VARTYPE declared, VARIANT& produced, VARIANT* result);
 
-  std::span<const DispEntry> entries_;
+  std::span<const DispEntry> m_entries;
   // Every call starts by finding its entry: the usual small DISPIDs find it in one step (its
   // position + 1, 0 for none) instead of a walk through the table.
   static constexpr DISPID kIndexedIds = 64;
-  std::array<unsigned char, kIndexedIds> positionById_{};
+  std::array<unsigned char, kIndexedIds> m_positionById{};
 };
 
 // The status of a put on a property that cannot be set (CTL_E_SETNOTSUPPORTED).

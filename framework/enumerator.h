@@ -74,17 +74,17 @@ class Enumerator final : public implements<Enumerator<Enum>, Enum> {
 
  public:
   explicit Enumerator(std::span<const Item> items, size_t position = 0)
-      : items_(items.begin(), items.end()), next_(position) {
-    for (const auto& i : items_) Traits::Hold(i);
+      : m_items(items.begin(), items.end()), m_next(position) {
+    for (const auto& i : m_items) Traits::Hold(i);
   }
 
   STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
     if (!out || (count > 1 && !fetched)) return E_POINTER;
     ULONG n = 0;
-    for (; n < count && next_ < items_.size(); ++n, ++next_) {
-      if (Traits::HandOut(items_[next_], out[n])) continue;
+    for (; n < count && m_next < m_items.size(); ++n, ++m_next) {
+      if (Traits::HandOut(m_items[m_next], out[n])) continue;
       for (ULONG i = 0; i < n; ++i) Traits::TakeBack(out[i]);
-      next_ -= n;
+      m_next -= n;
       if (fetched) *fetched = 0;
       return E_OUTOFMEMORY;
     }
@@ -92,33 +92,33 @@ class Enumerator final : public implements<Enumerator<Enum>, Enum> {
     return n == count ? S_OK : S_FALSE;
   }
   STDMETHODIMP Skip(ULONG count) override {
-    if (count > items_.size() - next_) {
-      next_ = items_.size();
+    if (count > m_items.size() - m_next) {
+      m_next = m_items.size();
       return S_FALSE;
     }
-    next_ += count;
+    m_next += count;
     return S_OK;
   }
   STDMETHODIMP Reset() override {
-    next_ = 0;
+    m_next = 0;
     return S_OK;
   }
   STDMETHODIMP Clone(Enum** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
     return ComBarrier([&] {
-      *out = new Enumerator(items_, next_);
+      *out = new Enumerator(m_items, m_next);
       return S_OK;
     });
   }
 
  private:
   ~Enumerator() override {
-    for (const auto& i : items_) Traits::Drop(i);
+    for (const auto& i : m_items) Traits::Drop(i);
   }
 
-  std::vector<Item> items_;
-  size_t next_;
+  std::vector<Item> m_items;
+  size_t m_next;
 };
 
 // Hands out a new enumerator over a snapshot of items.

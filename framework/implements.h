@@ -93,7 +93,7 @@ class implements : public I... {
       return static_cast<D*>(this)->Owner()->AddRef();
     } else {
       if constexpr (kStatic) ModuleAddRef();
-      return static_cast<ULONG>(::InterlockedIncrement(&refs_));
+      return static_cast<ULONG>(::InterlockedIncrement(&m_refs));
     }
   }
 
@@ -102,13 +102,13 @@ class implements : public I... {
       return static_cast<D*>(this)->Owner()->Release();
     } else if constexpr (kStatic) {
       // An extra Release from outside neither goes below zero nor takes another holder's count.
-      if (ReleaseCount(refs_)) ModuleRelease();
-      return static_cast<ULONG>(refs_);
+      if (ReleaseCount(m_refs)) ModuleRelease();
+      return static_cast<ULONG>(m_refs);
     } else {
-      const LONG n = ::InterlockedDecrement(&refs_);
+      const LONG n = ::InterlockedDecrement(&m_refs);
       if (n == 0) {
         // What the object's teardown does (raising events, say) may AddRef and Release it again.
-        refs_ = 1;
+        m_refs = 1;
         delete this;
       }
       return static_cast<ULONG>(n);
@@ -127,7 +127,7 @@ class implements : public I... {
   }
   // An interface pointer for an identifier that the list does not name, or nullptr.
   virtual void* QueryOther(REFIID) { return nullptr; }
-  bool IsReferenced() const { return refs_ > 0; }
+  bool IsReferenced() const { return m_refs > 0; }
 
  private:
   template <typename J>
@@ -138,7 +138,7 @@ class implements : public I... {
       return nullptr;
   }
 
-  LONG refs_ = kHeap ? 1 : 0;
+  LONG m_refs = kHeap ? 1 : 0;
 };
 
 // Creates a heap object of type T and hands out the requested interface.

@@ -12,10 +12,10 @@ COleObjectFactory* g_lastFactory = nullptr;
 }  // namespace
 
 COleObjectFactory::COleObjectFactory(const CLSID& clsid, CreateFn create, const wchar_t* progId)
-    : clsid_(clsid), create_(create), progId_(progId) {
+    : m_clsid(clsid), m_create(create), m_progId(progId) {
   ModuleLock lock;
   if (g_lastFactory)
-    g_lastFactory->next_ = this;
+    g_lastFactory->m_next = this;
   else
     g_firstFactory = this;
   g_lastFactory = this;
@@ -25,7 +25,7 @@ STDMETHODIMP COleObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void
   if (!out) return E_POINTER;
   *out = nullptr;
   if (outer) return CLASS_E_NOAGGREGATION;
-  return ComBarrier([&] { return create_(iid, out); });
+  return ComBarrier([&] { return m_create(iid, out); });
 }
 
 namespace {
@@ -46,25 +46,25 @@ STDMETHODIMP COleObjectFactory::LockServer(BOOL lock) {
 
 void COleObjectFactory::RegisterAll() {
   ModuleLock lock;
-  for (auto* f = g_firstFactory; f; f = f->next_) f->available_ = true;
+  for (auto* f = g_firstFactory; f; f = f->m_next) f->m_available = true;
 }
 
 void COleObjectFactory::RevokeAll() {
   ModuleLock lock;
-  for (auto* f = g_firstFactory; f; f = f->next_) f->available_ = false;
+  for (auto* f = g_firstFactory; f; f = f->m_next) f->m_available = false;
 }
 
 HRESULT COleObjectFactory::GetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   ModuleLock lock;
-  for (auto* f = g_firstFactory; f; f = f->next_)
-    if (f->available_ && IsEqualCLSID(clsid, f->clsid_)) return f->QueryInterface(iid, out);
+  for (auto* f = g_firstFactory; f; f = f->m_next)
+    if (f->m_available && IsEqualCLSID(clsid, f->m_clsid)) return f->QueryInterface(iid, out);
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 bool COleObjectFactory::UpdateRegistryAll(bool registering, HKEY classesRoot) {
-  for (auto* f = g_firstFactory; f; f = f->next_)
+  for (auto* f = g_firstFactory; f; f = f->m_next)
     if (!f->UpdateRegistry(registering, classesRoot)) return false;
   return true;
 }

@@ -18,8 +18,8 @@ class COleObjectFactory : public implements<COleObjectFactory, static_lifetime, 
   COleObjectFactory(const COleObjectFactory&) = delete;
   COleObjectFactory& operator=(const COleObjectFactory&) = delete;
 
-  const CLSID& ClassId() const { return clsid_; }
-  const wchar_t* ProgId() const { return progId_; }
+  const CLSID& ClassId() const { return m_clsid; }
+  const wchar_t* ProgId() const { return m_progId; }
   using implements::IsReferenced;
 
   // Writes (or removes) the class's registration under classesRoot, which is the machine's
@@ -40,11 +40,11 @@ class COleObjectFactory : public implements<COleObjectFactory, static_lifetime, 
   static bool UpdateRegistryAll(bool registering, HKEY classesRoot);
 
  private:
-  const CLSID& clsid_;
-  CreateFn create_;
-  const wchar_t* progId_;
-  bool available_ = false;
-  COleObjectFactory* next_ = nullptr;
+  const CLSID& m_clsid;
+  CreateFn m_create;
+  const wchar_t* m_progId;
+  bool m_available = false;
+  COleObjectFactory* m_next = nullptr;
 };
 
 }  // namespace fw

@@ -23,20 +23,20 @@ LONG HimetricFromPixels(LONG pixels, int axis) {
 }  // namespace
 
 COleControl::COleControl(const ControlClassInfo& info)
-    : info_(info),
-      dispatcher_(info.dispatch),
-      events_(static_cast<IDispatch*>(this), this, *info.eventsIid) {
-  extent_.cx = HimetricFromPixels(info.initialSizePixels.cx, LOGPIXELSX);
-  extent_.cy = HimetricFromPixels(info.initialSizePixels.cy, LOGPIXELSY);
+    : m_info(info),
+      m_dispatcher(info.dispatch),
+      m_events(static_cast<IDispatch*>(this), this, *info.eventsIid) {
+  m_extent.cx = HimetricFromPixels(info.initialSizePixels.cx, LOGPIXELSX);
+  m_extent.cy = HimetricFromPixels(info.initialSizePixels.cy, LOGPIXELSY);
 }
 
 COleControl::~COleControl() {
   DestroyControlWindow();
-  events_.DisconnectAll();
+  m_events.DisconnectAll();
 }
 
 void* COleControl::QueryOther(REFIID iid) {
-  return IsEqualIID(iid, *info_.dispatchIid) ? static_cast<IDispatch*>(this) : nullptr;
+  return IsEqualIID(iid, *m_info.dispatchIid) ? static_cast<IDispatch*>(this) : nullptr;
 }
 
 // IDispatch (the type information is in control_type_info.cpp)
@@ -44,23 +44,23 @@ void* COleControl::QueryOther(REFIID iid) {
 STDMETHODIMP COleControl::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
                                  VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
   com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
-  return dispatcher_.Invoke(this, initialised_, id, iid, flags, params, result, excepInfo, argErr,
-                            info_.userTypeName);
+  return m_dispatcher.Invoke(this, m_initialised, id, iid, flags, params, result, excepInfo, argErr,
+                            m_info.userTypeName);
 }
 
 // IConnectionPointContainer
 
 STDMETHODIMP COleControl::EnumConnectionPoints(IEnumConnectionPoints** out) {
-  IConnectionPoint* const points[] = {&events_};
+  IConnectionPoint* const points[] = {&m_events};
   return CreateEnumerator<IEnumConnectionPoints>(points, out);
 }
 
 STDMETHODIMP COleControl::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (!IsEqualIID(iid, events_.iid())) return CONNECT_E_NOCONNECTION;
-  *out = &events_;
-  events_.AddRef();
+  if (!IsEqualIID(iid, m_events.iid())) return CONNECT_E_NOCONNECTION;
+  *out = &m_events;
+  m_events.AddRef();
   return S_OK;
 }
 

@@ -152,28 +152,28 @@ class COleControl
 
   // Services for the derived control.
   void FireEvent(DISPID id, std::span<VARIANT> args);
-  void SetModifiedFlag(bool modified = true) { modified_ = modified; }
-  bool IsModified() const { return modified_; }
-  HWND GetSafeHwnd() const { return window_.get(); }
+  void SetModifiedFlag(bool modified = true) { m_modified = modified; }
+  bool IsModified() const { return m_modified; }
+  HWND GetSafeHwnd() const { return m_window.get(); }
   // Destroys the window, if any, and creates it anew as a child of the hidden parking window.
   void RecreateControlWindow();
   // Runs the control's handler of a message as its window does, for the window procedure and for
   // whoever receives messages on the control's behalf. False when the control has no handler.
   bool HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
-  bool IsInitialised() const { return initialised_; }
-  bool IsInPlaceActive() const { return inPlaceActive_; }
-  bool IsUIActive() const { return uiActive_; }
+  bool IsInitialised() const { return m_initialised; }
+  bool IsInPlaceActive() const { return m_inPlaceActive; }
+  bool IsUIActive() const { return m_uiActive; }
   // Events raised while the container has frozen them are held, with copies of their
   // arguments, and raised in order from the control's window after the last thaw.
-  bool AreEventsFrozen() const { return freezeEvents_ > 0; }
+  bool AreEventsFrozen() const { return m_freezeEvents > 0; }
   // Frozen, or thawed with held events still to raise: what happens now must wait its turn.
   bool AreEventsHeld() const {
-    return AreEventsFrozen() || raisingHeldEvents_ || !heldEvents_.empty();
+    return AreEventsFrozen() || m_raisingHeldEvents || !m_heldEvents.empty();
   }
   // Runs work now, or, while events are frozen, in its turn among the held events: for work whose
   // event decides what follows it.
   void WhenEventsThawed(std::function<void()> work);
-  const ControlClassInfo& ClassInfo() const { return info_; }
+  const ControlClassInfo& ClassInfo() const { return m_info; }
 
  protected:
   explicit COleControl(const ControlClassInfo& info);
@@ -215,27 +215,27 @@ class COleControl
   void ScheduleHeldEvents();
   void RaiseHeldEvents();
 
-  const ControlClassInfo& info_;
-  Dispatcher dispatcher_;
-  EventConnectionPoint events_;
-  bool initialised_ = false;
-  bool modified_ = false;
-  SIZEL extent_{};  // HIMETRIC
-  com_ptr<IOleClientSite> clientSite_;
-  com_ptr<IOleAdviseHolder> adviseHolder_;
-  unique_hwnd window_;
-  bool inPlaceActive_ = false;
-  bool uiActive_ = false;
-  LONG freezeEvents_ = 0;
-  std::deque<std::function<void()>> heldEvents_;
-  bool heldEventsScheduled_ = false;
-  bool raisingHeldEvents_ = false;
-  com_ptr<IOleInPlaceSite> inPlaceSite_;
-  com_ptr<IOleInPlaceFrame> inPlaceFrame_;
-  com_ptr<IOleInPlaceUIWindow> inPlaceUIWindow_;
-  com_ptr<IAdviseSink> viewSink_;
-  DWORD viewSinkAspects_ = 0;
-  DWORD viewSinkFlags_ = 0;
+  const ControlClassInfo& m_info;
+  Dispatcher m_dispatcher;
+  EventConnectionPoint m_events;
+  bool m_initialised = false;
+  bool m_modified = false;
+  SIZEL m_extent{};  // HIMETRIC
+  com_ptr<IOleClientSite> m_clientSite;
+  com_ptr<IOleAdviseHolder> m_adviseHolder;
+  unique_hwnd m_window;
+  bool m_inPlaceActive = false;
+  bool m_uiActive = false;
+  LONG m_freezeEvents = 0;
+  std::deque<std::function<void()>> m_heldEvents;
+  bool m_heldEventsScheduled = false;
+  bool m_raisingHeldEvents = false;
+  com_ptr<IOleInPlaceSite> m_inPlaceSite;
+  com_ptr<IOleInPlaceFrame> m_inPlaceFrame;
+  com_ptr<IOleInPlaceUIWindow> m_inPlaceUIWindow;
+  com_ptr<IAdviseSink> m_viewSink;
+  DWORD m_viewSinkAspects = 0;
+  DWORD m_viewSinkFlags = 0;
 };
 
 }  // namespace fw

@@ -9,14 +9,14 @@ namespace fw {
 
 bool CMemoryPropExchange::ExchangeProp(const wchar_t* name, VARTYPE type, VARIANT& value,
                                        const VARIANT& defaultValue) {
-  auto it = store_.find(name);
+  auto it = m_store.find(name);
   if (IsLoading()) {
-    if (it == store_.end() || FAILED(::VariantChangeType(&value, &it->second, 0, type)))
+    if (it == m_store.end() || FAILED(::VariantChangeType(&value, &it->second, 0, type)))
       return SUCCEEDED(::VariantCopy(&value, const_cast<VARIANT*>(&defaultValue)));
     return true;
   }
-  if (it == store_.end()) {
-    it = store_.emplace(name, VARIANT{}).first;
+  if (it == m_store.end()) {
+    it = m_store.emplace(name, VARIANT{}).first;
   }
   return SUCCEEDED(::VariantCopy(&it->second, &value));
 }
@@ -155,12 +155,12 @@ bool CBagPropExchange::ExchangeProp(const wchar_t* name, VARTYPE type, VARIANT& 
     // of the requested type, with a null string and a zero value, either is harmless.
     unique_variant read;
     V_VT(&read) = type;
-    if (FAILED(bag_->Read(name, &read, log_)) ||
+    if (FAILED(m_bag->Read(name, &read, m_log)) ||
         FAILED(::VariantChangeType(&value, &read, 0, type)))
       return SUCCEEDED(::VariantCopy(&value, const_cast<VARIANT*>(&defaultValue)));
     return true;
   }
-  return SUCCEEDED(bag_->Write(name, &value));
+  return SUCCEEDED(m_bag->Write(name, &value));
 }
 
 namespace {

@@ -11,9 +11,9 @@ namespace fw {
 
 class CPropExchange {
  public:
-  explicit CPropExchange(bool loading) : loading_(loading) {}
+  explicit CPropExchange(bool loading) : m_loading(loading) {}
   virtual ~CPropExchange() = default;
-  bool IsLoading() const { return loading_; }
+  bool IsLoading() const { return m_loading; }
 
   // Loading: value receives the stored property converted to type, or a copy of the default.
   // Saving: value is stored. Returns false when the property could not be exchanged.
@@ -21,19 +21,19 @@ class CPropExchange {
                             const VARIANT& defaultValue) = 0;
 
  private:
-  bool loading_;
+  bool m_loading;
 };
 
 // Properties held by name in memory; the framework streams this map for IPersistStreamInit.
 class CMemoryPropExchange : public CPropExchange {
  public:
   using Store = std::map<std::wstring, VARIANT>;
-  CMemoryPropExchange(bool loading, Store& store) : CPropExchange(loading), store_(store) {}
+  CMemoryPropExchange(bool loading, Store& store) : CPropExchange(loading), m_store(store) {}
   bool ExchangeProp(const wchar_t* name, VARTYPE type, VARIANT& value,
                     const VARIANT& defaultValue) override;
 
  private:
-  Store& store_;
+  Store& m_store;
 };
 
 // A property store that clears its values. In a stream the properties follow the control's
@@ -52,13 +52,13 @@ struct PropertyStore {
 class CBagPropExchange : public CPropExchange {
  public:
   CBagPropExchange(bool loading, IPropertyBag* bag, IErrorLog* log)
-      : CPropExchange(loading), bag_(bag), log_(log) {}
+      : CPropExchange(loading), m_bag(bag), m_log(log) {}
   bool ExchangeProp(const wchar_t* name, VARTYPE type, VARIANT& value,
                     const VARIANT& defaultValue) override;
 
  private:
-  IPropertyBag* bag_;
-  IErrorLog* log_;
+  IPropertyBag* m_bag;
+  IErrorLog* m_log;
 };
 
 // Loading a new control: every property takes its default.

@@ -11,18 +11,18 @@ namespace fw {
 // CDataExchange
 
 CDataExchange::~CDataExchange() {
-  for (auto& c : changes_) ::VariantClear(&c.value);
+  for (auto& c : m_changes) ::VariantClear(&c.value);
 }
 
 void CDataExchange::SetProperty(const wchar_t* name, const VARIANT& value) {
   Change c{name, VARIANT{}};
   if (FAILED(::VariantCopy(&c.value, const_cast<VARIANT*>(&value)))) throw std::bad_alloc();
-  changes_.push_back(std::move(c));
+  m_changes.push_back(std::move(c));
 }
 
 HRESULT CDataExchange::PostProcessing(const std::vector<com_ptr<IDispatch>>& objects) {
-  if (!saveAndValidate_) return S_OK;
-  for (auto& change : changes_) {
+  if (!m_saveAndValidate) return S_OK;
+  for (auto& change : m_changes) {
     for (auto& object : objects) {
       LPOLESTR name = change.name.data();
       DISPID id = DISPID_UNKNOWN;
@@ -41,12 +41,12 @@ HRESULT CDataExchange::PostProcessing(const std::vector<com_ptr<IDispatch>>& obj
 // COlePropertyPage
 
 COlePropertyPage::COlePropertyPage(UINT templateId, UINT captionId)
-    : templateId_(templateId), captionId_(captionId) {}
+    : m_templateId(templateId), m_captionId(captionId) {}
 
 COlePropertyPage::~COlePropertyPage() {
-  window_.reset();
-  objects_.clear();
-  site_.reset();
+  m_window.reset();
+  m_objects.clear();
+  m_site.reset();
 }
 
 INT_PTR CALLBACK COlePropertyPage::PageProc(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
@@ -63,7 +63,7 @@ SIZE COlePropertyPage::TemplateSizePixels() const {
   // Dialog units depend on the template's font: measure a throw-away instance of the dialog.
   SIZE size = {0, 0};
   HWND probe =
-      ::CreateDialogParamW(ThisModule(), MAKEINTRESOURCEW(templateId_), HWND_MESSAGE, nullptr, 0);
+      ::CreateDialogParamW(ThisModule(), MAKEINTRESOURCEW(m_templateId), HWND_MESSAGE, nullptr, 0);
   if (probe) {
     RECT r = {};
     ::GetWindowRect(probe, &r);
@@ -74,19 +74,19 @@ SIZE COlePropertyPage::TemplateSizePixels() const {
 }
 
 STDMETHODIMP COlePropertyPage::SetPageSite(IPropertyPageSite* site) {
-  if (site && site_) return E_UNEXPECTED;
-  site_ = com_ptr<IPropertyPageSite>(site, true);
+  if (site && m_site) return E_UNEXPECTED;
+  m_site = com_ptr<IPropertyPageSite>(site, true);
   return S_OK;
 }
 
 STDMETHODIMP COlePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL) {
   if (!rect) return E_POINTER;
-  if (window_) return E_UNEXPECTED;
+  if (m_window) return E_UNEXPECTED;
   return ComBarrier([&] {
-    HWND w = ::CreateDialogParamW(ThisModule(), MAKEINTRESOURCEW(templateId_), parent, PageProc,
+    HWND w = ::CreateDialogParamW(ThisModule(), MAKEINTRESOURCEW(m_templateId), parent, PageProc,
                                   reinterpret_cast<LPARAM>(this));
     if (!w) return E_OUTOFMEMORY;
-    window_.reset(w);
+    m_window.reset(w);
     ::MoveWindow(w, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
                  FALSE);
     return S_OK;
@@ -94,14 +94,14 @@ STDMETHODIMP COlePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL) {
 }
 
 STDMETHODIMP COlePropertyPage::Deactivate() {
-  window_.reset();
+  m_window.reset();
   return S_OK;
 }
 
 STDMETHODIMP COlePropertyPage::GetPageInfo(PROPPAGEINFO* info) {
   if (!info) return E_POINTER;
   return ComBarrier([&] {
-    const std::wstring title = ModuleString(captionId_, L"");
+    const std::wstring title = ModuleString(m_captionId, L"");
     const size_t bytes = (title.size() + 1) * sizeof(wchar_t);
     auto* text = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
     if (!text) return E_OUTOFMEMORY;
@@ -126,27 +126,27 @@ STDMETHODIMP COlePropertyPage::SetObjects(ULONG count, IUnknown** objects) {
       if (!d) return E_NOINTERFACE;
       found.push_back(std::move(d));
     }
-    objects_ = std::move(found);
-    if (window_) OnInitDialog();
+    m_objects = std::move(found);
+    if (m_window) OnInitDialog();
     return S_OK;
   });
 }
 
 STDMETHODIMP COlePropertyPage::Show(UINT command) {
-  if (!window_) return E_UNEXPECTED;
-  ::ShowWindow(window_.get(), command);
+  if (!m_window) return E_UNEXPECTED;
+  ::ShowWindow(m_window.get(), command);
   return S_OK;
 }
 
 STDMETHODIMP COlePropertyPage::Move(LPCRECT rect) {
   if (!rect) return E_POINTER;
-  if (!window_) return E_UNEXPECTED;
-  ::MoveWindow(window_.get(), rect->left, rect->top, rect->right - rect->left,
+  if (!m_window) return E_UNEXPECTED;
+  ::MoveWindow(m_window.get(), rect->left, rect->top, rect->right - rect->left,
                rect->bottom - rect->top, TRUE);
   return S_OK;
 }
 
-STDMETHODIMP COlePropertyPage::IsPageDirty() { return dirty_ ? S_OK : S_FALSE; }
+STDMETHODIMP COlePropertyPage::IsPageDirty() { return m_dirty ? S_OK : S_FALSE; }
 
 HRESULT COlePropertyPage::Exchange(bool save) {
   return ComBarrier([&] {
@@ -166,19 +166,19 @@ STDMETHODIMP COlePropertyPage::Help(LPCOLESTR) { return E_NOTIMPL; }
 
 STDMETHODIMP COlePropertyPage::TranslateAccelerator(MSG* msg) {
   if (!msg) return E_POINTER;
-  if (window_ && ::IsDialogMessageW(window_.get(), msg)) return S_OK;
+  if (m_window && ::IsDialogMessageW(m_window.get(), msg)) return S_OK;
   return S_FALSE;
 }
 
 void COlePropertyPage::SetModifiedFlag(bool modified) {
-  const bool changed = dirty_ != modified;
-  dirty_ = modified;
-  if (changed && site_)
-    site_->OnStatusChange(modified ? PROPPAGESTATUS_DIRTY : PROPPAGESTATUS_CLEAN);
+  const bool changed = m_dirty != modified;
+  m_dirty = modified;
+  if (changed && m_site)
+    m_site->OnStatusChange(modified ? PROPPAGESTATUS_DIRTY : PROPPAGESTATUS_CLEAN);
 }
 
 void COlePropertyPage::DoDataExchange(CDataExchange& dx) {
-  HRESULT hr = dx.PostProcessing(objects_);
+  HRESULT hr = dx.PostProcessing(m_objects);
   if (FAILED(hr)) throw AutomationException{hr, L""};
 }
 

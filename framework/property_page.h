@@ -16,8 +16,8 @@ namespace fw {
 // they change; the closing step writes them to every object.
 class CDataExchange {
  public:
-  explicit CDataExchange(bool saveAndValidate) : saveAndValidate_(saveAndValidate) {}
-  bool SaveAndValidate() const { return saveAndValidate_; }
+  explicit CDataExchange(bool saveAndValidate) : m_saveAndValidate(saveAndValidate) {}
+  bool SaveAndValidate() const { return m_saveAndValidate; }
   void SetProperty(const wchar_t* name, const VARIANT& value);
   // The framework's closing step: puts every recorded property on every object.
   HRESULT PostProcessing(const std::vector<com_ptr<IDispatch>>& objects);
@@ -27,8 +27,8 @@ class CDataExchange {
     std::wstring name;
     VARIANT value;
   };
-  bool saveAndValidate_;
-  std::vector<Change> changes_;
+  bool m_saveAndValidate;
+  std::vector<Change> m_changes;
 
  public:
   ~CDataExchange();
@@ -49,7 +49,7 @@ class COlePropertyPage : public implements<COlePropertyPage, IPropertyPage> {
   STDMETHODIMP Help(LPCOLESTR helpDir) override;
   STDMETHODIMP TranslateAccelerator(MSG* msg) override;
 
-  HWND GetSafeHwnd() const { return window_.get(); }
+  HWND GetSafeHwnd() const { return m_window.get(); }
   void SetModifiedFlag(bool modified = true);
 
  protected:
@@ -65,12 +65,12 @@ class COlePropertyPage : public implements<COlePropertyPage, IPropertyPage> {
   SIZE TemplateSizePixels() const;
   HRESULT Exchange(bool save);
 
-  UINT templateId_;
-  UINT captionId_;
-  bool dirty_ = false;
-  com_ptr<IPropertyPageSite> site_;
-  std::vector<com_ptr<IDispatch>> objects_;
-  unique_hwnd window_;
+  UINT m_templateId;
+  UINT m_captionId;
+  bool m_dirty = false;
+  com_ptr<IPropertyPageSite> m_site;
+  std::vector<com_ptr<IDispatch>> m_objects;
+  unique_hwnd m_window;
 };
 
 }  // namespace fw

@@ -53,17 +53,17 @@ const wchar_t* PlatformName(SYSKIND kind) {
 class ClassesRootRedirect {
  public:
   ClassesRootRedirect(HKEY classesRoot, bool perUser) {
-    if (perUser) active_ = ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classesRoot) == ERROR_SUCCESS;
+    if (perUser) m_active = ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classesRoot) == ERROR_SUCCESS;
   }
   ~ClassesRootRedirect() {
-    if (active_) ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    if (m_active) ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
   }
   ClassesRootRedirect(const ClassesRootRedirect&) = delete;
   ClassesRootRedirect& operator=(const ClassesRootRedirect&) = delete;
-  bool failed(bool perUser) const { return perUser && !active_; }
+  bool failed(bool perUser) const { return perUser && !m_active; }
 
  private:
-  bool active_ = false;
+  bool m_active = false;
 };
 
 // The library embedded in the module, checked against libId.
@@ -99,13 +99,13 @@ bool RegisteredForPlatform(HKEY classesRoot, const std::wstring& libKeyName,
 RegKey& RegKey::operator=(RegKey&& o) noexcept {
   if (this != &o) {
     reset();
-    key_ = std::exchange(o.key_, nullptr);
+    m_key = std::exchange(o.m_key, nullptr);
   }
   return *this;
 }
 
 void RegKey::reset() {
-  if (key_) ::RegCloseKey(std::exchange(key_, nullptr));
+  if (m_key) ::RegCloseKey(std::exchange(m_key, nullptr));
 }
 
 std::wstring GuidText(REFGUID guid) {

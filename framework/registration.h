@@ -13,22 +13,22 @@ namespace fw {
 class RegKey {
  public:
   RegKey() = default;
-  explicit RegKey(HKEY key) : key_(key) {}
+  explicit RegKey(HKEY key) : m_key(key) {}
   ~RegKey() { reset(); }
-  RegKey(RegKey&& o) noexcept : key_(o.key_) { o.key_ = nullptr; }
+  RegKey(RegKey&& o) noexcept : m_key(o.m_key) { o.m_key = nullptr; }
   RegKey& operator=(RegKey&& o) noexcept;
   RegKey(const RegKey&) = delete;
   RegKey& operator=(const RegKey&) = delete;
-  HKEY get() const { return key_; }
+  HKEY get() const { return m_key; }
   HKEY* put() {
     reset();
-    return &key_;
+    return &m_key;
   }
   void reset();
-  explicit operator bool() const { return key_ != nullptr; }
+  explicit operator bool() const { return m_key != nullptr; }
 
  private:
-  HKEY key_ = nullptr;
+  HKEY m_key = nullptr;
 };
 
 // The registry form of a GUID, braces included.

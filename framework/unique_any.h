@@ -13,29 +13,29 @@ template <typename T, auto Close, T Invalid = T{}>
 class unique_any {
  public:
   unique_any() = default;
-  explicit unique_any(T value) : value_(value) {}
+  explicit unique_any(T value) : m_value(value) {}
   ~unique_any() { reset(); }
   unique_any(const unique_any&) = delete;
   unique_any& operator=(const unique_any&) = delete;
-  unique_any(unique_any&& other) noexcept : value_(other.release()) {}
+  unique_any(unique_any&& other) noexcept : m_value(other.release()) {}
   unique_any& operator=(unique_any&& other) noexcept {
     if (this != &other) reset(other.release());
     return *this;
   }
-  T get() const { return value_; }
+  T get() const { return m_value; }
   T* put() {
     reset();
-    return &value_;
+    return &m_value;
   }
-  T release() { return std::exchange(value_, Invalid); }
+  T release() { return std::exchange(m_value, Invalid); }
   void reset(T value = Invalid) {
-    T old = std::exchange(value_, value);
+    T old = std::exchange(m_value, value);
     if (old != Invalid) Close(old);
   }
-  explicit operator bool() const { return value_ != Invalid; }
+  explicit operator bool() const { return m_value != Invalid; }
 
  private:
-  T value_ = Invalid;
+  T m_value = Invalid;
 };
 
 // A device context taken from a window (GetDC), and an object selected into a device context:
@@ -118,32 +118,32 @@ template <typename I>
 class com_ptr {
  public:
   com_ptr() = default;
-  com_ptr(I* p, bool addRef) : p_(p) {
-    if (p_ && addRef) p_->AddRef();
+  com_ptr(I* p, bool addRef) : m_p(p) {
+    if (m_p && addRef) m_p->AddRef();
   }
-  com_ptr(const com_ptr& o) : com_ptr(o.p_, true) {}
-  com_ptr(com_ptr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  com_ptr(const com_ptr& o) : com_ptr(o.m_p, true) {}
+  com_ptr(com_ptr&& o) noexcept : m_p(std::exchange(o.m_p, nullptr)) {}
   com_ptr& operator=(com_ptr o) noexcept {
-    std::swap(p_, o.p_);
+    std::swap(m_p, o.m_p);
     return *this;
   }
   ~com_ptr() { reset(); }
   void reset() {
-    if (auto* p = std::exchange(p_, nullptr)) p->Release();
+    if (auto* p = std::exchange(m_p, nullptr)) p->Release();
   }
-  I* get() const { return p_; }
-  I* operator->() const { return p_; }
+  I* get() const { return m_p; }
+  I* operator->() const { return m_p; }
   I** put() {
     reset();
-    return &p_;
+    return &m_p;
   }
   void** put_void() { return reinterpret_cast<void**>(put()); }
-  I* detach() { return std::exchange(p_, nullptr); }
-  explicit operator bool() const { return p_ != nullptr; }
+  I* detach() { return std::exchange(m_p, nullptr); }
+  explicit operator bool() const { return m_p != nullptr; }
   template <typename J>
   com_ptr<J> query(REFIID iid) const {
     com_ptr<J> out;
-    if (p_) p_->QueryInterface(iid, out.put_void());
+    if (m_p) m_p->QueryInterface(iid, out.put_void());
     return out;
   }
   // The identifier comes from the type (__uuidof).
@@ -153,32 +153,32 @@ class com_ptr {
   }
 
  private:
-  I* p_ = nullptr;
+  I* m_p = nullptr;
 };
 
 // An Advise connection, unadvised when it goes out of scope.
 class unique_advise_cookie {
  public:
   unique_advise_cookie() = default;
-  unique_advise_cookie(IConnectionPoint* point, DWORD cookie) : point_(point, true), cookie_(cookie) {}
+  unique_advise_cookie(IConnectionPoint* point, DWORD cookie) : m_point(point, true), m_cookie(cookie) {}
   unique_advise_cookie(unique_advise_cookie&&) = default;
   unique_advise_cookie& operator=(unique_advise_cookie&& o) noexcept {
     reset();
-    point_ = std::move(o.point_);
-    cookie_ = std::exchange(o.cookie_, 0);
+    m_point = std::move(o.m_point);
+    m_cookie = std::exchange(o.m_cookie, 0);
     return *this;
   }
   ~unique_advise_cookie() { reset(); }
   void reset() {
-    if (point_ && cookie_) point_->Unadvise(cookie_);
-    point_.reset();
-    cookie_ = 0;
+    if (m_point && m_cookie) m_point->Unadvise(m_cookie);
+    m_point.reset();
+    m_cookie = 0;
   }
-  DWORD get() const { return cookie_; }
+  DWORD get() const { return m_cookie; }
 
  private:
-  com_ptr<IConnectionPoint> point_;
-  DWORD cookie_ = 0;
+  com_ptr<IConnectionPoint> m_point;
+  DWORD m_cookie = 0;
 };
 
 }  // namespace fw

@@ -42,27 +42,27 @@ HRESULT TypeInfoOf(REFGUID guid, LCID lcid, ITypeInfo** out) {
 }  // namespace
 
 CUdpSocket::CUdpSocket()
-    : events_(static_cast<IDispatch*>(this), this, DIID__DUdpEvents),
-      queueLimit_(kDefaultQueueLimit),
-      queueByteLimit_(kDefaultQueueByteLimit) {}
+    : m_events(static_cast<IDispatch*>(this), this, DIID__DUdpEvents),
+      m_queueLimit(kDefaultQueueLimit),
+      m_queueByteLimit(kDefaultQueueByteLimit) {}
 
 CUdpSocket::~CUdpSocket() {
   // The control goes with this object: it must call nothing of it any more. Its destruction
   // closes the socket without an event.
-  if (endpoint_) endpoint_->SetListener(nullptr);
-  endpoint_.reset();
-  events_.DisconnectAll();
+  if (m_endpoint) m_endpoint->SetListener(nullptr);
+  m_endpoint.reset();
+  m_events.DisconnectAll();
 }
 
 HRESULT CUdpSocket::Initialise() {
-  endpoint_ = fw::com_ptr<udp::CUdpCtrl>(new udp::CUdpCtrl(), false);
+  m_endpoint = fw::com_ptr<udp::CUdpCtrl>(new udp::CUdpCtrl(), false);
   // What a container would do, without one: the control's window, which receives its socket's
   // notifications, then a new control's defaults.
-  endpoint_->RecreateControlWindow();
-  if (!endpoint_->GetSafeHwnd()) return E_OUTOFMEMORY;
-  const HRESULT hr = endpoint_->InitNew();
+  m_endpoint->RecreateControlWindow();
+  if (!m_endpoint->GetSafeHwnd()) return E_OUTOFMEMORY;
+  const HRESULT hr = m_endpoint->InitNew();
   if (FAILED(hr)) return hr;
-  endpoint_->SetListener(this);
+  m_endpoint->SetListener(this);
   return S_OK;
 }
 
@@ -102,7 +102,7 @@ STDMETHODIMP CUdpSocket::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DI
   fw::com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
   HRESULT hr;
   if (id != DISPID_ABOUTBOX && !OwnMembers().Find(id)) {
-    hr = endpoint_->Invoke(id, iid, lcid, flags, params, result, excepInfo, argErr);
+    hr = m_endpoint->Invoke(id, iid, lcid, flags, params, result, excepInfo, argErr);
     // Every error of this object names it as its source, the control's members' too.
     if (hr == DISP_E_EXCEPTION && excepInfo) {
       ::SysFreeString(excepInfo->bstrSource);
@@ -122,16 +122,16 @@ STDMETHODIMP CUdpSocket::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DI
 // IConnectionPointContainer
 
 STDMETHODIMP CUdpSocket::EnumConnectionPoints(IEnumConnectionPoints** out) {
-  IConnectionPoint* const points[] = {&events_};
+  IConnectionPoint* const points[] = {&m_events};
   return fw::CreateEnumerator<IEnumConnectionPoints>(points, out);
 }
 
 STDMETHODIMP CUdpSocket::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (!IsEqualIID(iid, events_.iid())) return CONNECT_E_NOCONNECTION;
-  *out = &events_;
-  events_.AddRef();
+  if (!IsEqualIID(iid, m_events.iid())) return CONNECT_E_NOCONNECTION;
+  *out = &m_events;
+  m_events.AddRef();
   return S_OK;
 }
 

@@ -72,11 +72,11 @@ class CUdpSocket final
   std::wstring FromPort() const;
   void GetCallback(DISPID event, VARIANT* result) const;
   void SetCallback(DISPID event, VARIANT* value);
-  LONG Queued() const { return static_cast<LONG>(queue_.size()); }
-  LONG Dropped() const { return dropped_; }
-  LONG GetQueueLimit() const { return queueLimit_; }
+  LONG Queued() const { return static_cast<LONG>(m_queue.size()); }
+  LONG Dropped() const { return m_dropped; }
+  LONG GetQueueLimit() const { return m_queueLimit; }
   void SetQueueLimit(LONG datagrams);
-  LONG GetQueueByteLimit() const { return queueByteLimit_; }
+  LONG GetQueueByteLimit() const { return m_queueByteLimit; }
   void SetQueueByteLimit(LONG bytes);
 
  private:
@@ -125,23 +125,23 @@ class CUdpSocket final
   // between messages; messages for the thread itself are left for the host. True when done().
   bool Pump(const std::function<bool()>& done, LONG milliseconds);
 
-  fw::com_ptr<udp::CUdpCtrl> endpoint_;
-  fw::EventConnectionPoint events_;
+  fw::com_ptr<udp::CUdpCtrl> m_endpoint;
+  fw::EventConnectionPoint m_events;
   // One per event of _DUdpEvents, by DISPID - 1.
-  fw::com_ptr<IDispatch> callbacks_[5];
-  std::shared_ptr<const Sender> lastSender_, from_;
-  std::deque<Datagram> queue_;
-  size_t queuedBytes_ = 0;
-  LONG queueLimit_;
-  LONG queueByteLimit_;
-  LONG dropped_ = 0;
-  uint64_t nextDatagram_ = 1;
-  std::deque<HeldEvent> held_;
+  fw::com_ptr<IDispatch> m_callbacks[5];
+  std::shared_ptr<const Sender> m_lastSender, m_from;
+  std::deque<Datagram> m_queue;
+  size_t m_queuedBytes = 0;
+  LONG m_queueLimit;
+  LONG m_queueByteLimit;
+  LONG m_dropped = 0;
+  uint64_t m_nextDatagram = 1;
+  std::deque<HeldEvent> m_held;
   // Events heard from the endpoint so far: Wait watches it.
-  unsigned long eventsHeard_ = 0;
+  unsigned long m_eventsHeard = 0;
   // This object's handlers running further up the stack, and its Receive calls waiting.
-  int handlerDepth_ = 0;
-  int receiving_ = 0;
+  int m_handlerDepth = 0;
+  int m_receiving = 0;
 };
 
 // The members of _DUdpSocket that are the socket's own (the others are the control's).

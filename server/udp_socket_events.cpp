@@ -36,51 +36,51 @@ void CUdpSocket::OnEndpointFailure(const udp::EndpointFailure& failure) {
 
 void CUdpSocket::OnEndpointReceived(const sockaddr_in& from, BSTR address, BSTR port,
                                     const char* data, size_t length) {
-  ++eventsHeard_;
+  ++m_eventsHeard;
   // One that a handler takes as soon as the control's message is done passes through the queue
   // whatever its limits; any other waits there, and only within them.
-  const bool takenAtOnce = handlerDepth_ == 0 && receiving_ == 0 && HasReceivedTakers();
-  if (!takenAtOnce && (queue_.size() >= static_cast<size_t>(queueLimit_) ||
-                       queuedBytes_ + length > static_cast<size_t>(queueByteLimit_))) {
-    ++dropped_;
+  const bool takenAtOnce = m_handlerDepth == 0 && m_receiving == 0 && HasReceivedTakers();
+  if (!takenAtOnce && (m_queue.size() >= static_cast<size_t>(m_queueLimit) ||
+                       m_queuedBytes + length > static_cast<size_t>(m_queueByteLimit))) {
+    ++m_dropped;
     return;
   }
   // A datagram that cannot be kept is dropped like one beyond the limits; the endpoint goes on.
   const HRESULT kept = fw::ComBarrier([&] {
-    if (!lastSender_ || lastSender_->address.sin_addr.s_addr != from.sin_addr.s_addr ||
-        lastSender_->address.sin_port != from.sin_port) {
+    if (!m_lastSender || m_lastSender->address.sin_addr.s_addr != from.sin_addr.s_addr ||
+        m_lastSender->address.sin_port != from.sin_port) {
       auto sender = std::make_shared<Sender>();
       sender->address = from;
       sender->addressText.reset(::SysAllocStringLen(address, ::SysStringLen(address)));
       sender->portText.reset(::SysAllocStringLen(port, ::SysStringLen(port)));
       if (!sender->addressText || !sender->portText) throw std::bad_alloc();
-      lastSender_ = std::move(sender);
+      m_lastSender = std::move(sender);
     }
-    Datagram datagram{nextDatagram_++, lastSender_, {}, length};
+    Datagram datagram{m_nextDatagram++, m_lastSender, {}, length};
     udp::VariantFromBytes(data, static_cast<UINT>(length), &datagram.data);
-    held_.push_back({udp::kEventReceived, datagram.id, {}});
-    queue_.push_back(std::move(datagram));
-    queuedBytes_ += length;
+    m_held.push_back({udp::kEventReceived, datagram.id, {}});
+    m_queue.push_back(std::move(datagram));
+    m_queuedBytes += length;
   });
-  if (FAILED(kept)) ++dropped_;
+  if (FAILED(kept)) ++m_dropped;
 }
 
 void CUdpSocket::OnEndpointIdle() { RaiseHeldEvents(); }
 
 void CUdpSocket::Hold(DISPID id, uint64_t datagram, const udp::EndpointFailure& failure) {
-  ++eventsHeard_;
-  held_.push_back({id, datagram, failure});
+  ++m_eventsHeard;
+  m_held.push_back({id, datagram, failure});
 }
 
 // Raising
 
 void CUdpSocket::RaiseHeldEvents() {
-  if (handlerDepth_ > 0 || held_.empty()) return;
+  if (m_handlerDepth > 0 || m_held.empty()) return;
   // A sink or a callback may let go of the last reference to this object.
   fw::com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
-  while (!held_.empty() && handlerDepth_ == 0) {
-    const HeldEvent next = held_.front();
-    held_.pop_front();
+  while (!m_held.empty() && m_handlerDepth == 0) {
+    const HeldEvent next = m_held.front();
+    m_held.pop_front();
     switch (next.id) {
       case udp::kEventReceived:
         RaiseReceived(next.datagram);
@@ -92,8 +92,8 @@ void CUdpSocket::RaiseHeldEvents() {
         Raise(udp::kEventClosed, {});
         // The port is closed and stays so: the callbacks go, and with them any reference they
         // hold to this object, which a script's collector cannot see.
-        if (!endpoint_->IsOpen())
-          for (auto& callback : callbacks_) callback.reset();
+        if (!m_endpoint->IsOpen())
+          for (auto& callback : m_callbacks) callback.reset();
         break;
       default:
         Raise(next.id, {});
@@ -104,14 +104,14 @@ void CUdpSocket::RaiseHeldEvents() {
 
 void CUdpSocket::RaiseReceived(uint64_t id) {
   // A Receive took it already, or waits for it; or nobody would take it: it stays queued.
-  if (receiving_ > 0 || !HasReceivedTakers()) return;
-  auto datagram = std::find_if(queue_.begin(), queue_.end(),
+  if (m_receiving > 0 || !HasReceivedTakers()) return;
+  auto datagram = std::find_if(m_queue.begin(), m_queue.end(),
                                [&](const Datagram& d) { return d.id == id; });
-  if (datagram == queue_.end()) return;
+  if (datagram == m_queue.end()) return;
   std::shared_ptr<const Sender> from = datagram->from;
   fw::unique_variant data = std::move(datagram->data);
   TakeFromQueue(datagram);
-  from_ = from;
+  m_from = from;
   VARIANT args[3] = {};
   V_VT(&args[0]) = VT_BSTR;
   V_BSTR(&args[0]) = from->addressText.get();
@@ -140,16 +140,16 @@ void CUdpSocket::RaiseWsError(const udp::EndpointFailure& failure) {
   if (V_VT(&result) != VT_EMPTY && SUCCEEDED(::VariantChangeType(&truth, &result, 0, VT_BOOL)) &&
       V_BOOL(&truth))
     cancel = VARIANT_TRUE;
-  endpoint_->SettleFailure(failure, cancel != VARIANT_FALSE);
+  m_endpoint->SettleFailure(failure, cancel != VARIANT_FALSE);
 }
 
 fw::unique_variant CUdpSocket::Raise(DISPID id, std::span<VARIANT> args) {
-  const DepthGuard depth(handlerDepth_);
-  events_.Fire(id, args);
+  const DepthGuard depth(m_handlerDepth);
+  m_events.Fire(id, args);
   fw::unique_variant result;
   const size_t slot = static_cast<size_t>(id - udp::kEventWsError);
   // A copy: the callback may replace or remove itself.
-  fw::com_ptr<IDispatch> callback = callbacks_[slot];
+  fw::com_ptr<IDispatch> callback = m_callbacks[slot];
   if (!callback) return result;
   // A callback takes the arguments as Invoke does, last first.
   VARIANT reversed[4];
@@ -169,12 +169,12 @@ fw::unique_variant CUdpSocket::Raise(DISPID id, std::span<VARIANT> args) {
 }
 
 bool CUdpSocket::HasReceivedTakers() const {
-  return events_.HasConnections() || callbacks_[udp::kEventReceived - udp::kEventWsError];
+  return m_events.HasConnections() || m_callbacks[udp::kEventReceived - udp::kEventWsError];
 }
 
 void CUdpSocket::TakeFromQueue(std::deque<Datagram>::iterator datagram) {
-  queuedBytes_ -= datagram->size;
-  queue_.erase(datagram);
+  m_queuedBytes -= datagram->size;
+  m_queue.erase(datagram);
 }
 
 // Pumping

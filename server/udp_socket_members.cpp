@@ -152,48 +152,48 @@ const std::span<const fw::DispEntry> kUdpSocketDispatch = kEntries;
 bool CUdpSocket::Wait(LONG milliseconds) {
   // Inside one of this object's handlers too: its events wait for the handler, but what arrives
   // meanwhile counts, so a loop of Waits there waits rather than spins.
-  const unsigned long before = eventsHeard_;
-  return Pump([&] { return eventsHeard_ != before; }, milliseconds);
+  const unsigned long before = m_eventsHeard;
+  return Pump([&] { return m_eventsHeard != before; }, milliseconds);
 }
 
 void CUdpSocket::Receive(LONG milliseconds, VARIANT* result) {
-  if (queue_.empty()) {
-    if (!endpoint_->IsOpen()) udp::ThrowUdpError(udp::kErrNotOpen);
-    ++receiving_;
+  if (m_queue.empty()) {
+    if (!m_endpoint->IsOpen()) udp::ThrowUdpError(udp::kErrNotOpen);
+    ++m_receiving;
     struct Done {
       int& receiving;
       ~Done() { --receiving; }
-    } done{receiving_};
+    } done{m_receiving};
     // A port that closes while Receive waits brings no datagram any more.
-    Pump([&] { return !queue_.empty() || !endpoint_->IsOpen(); }, milliseconds);
-    if (queue_.empty()) return;
+    Pump([&] { return !m_queue.empty() || !m_endpoint->IsOpen(); }, milliseconds);
+    if (m_queue.empty()) return;
   }
-  Datagram& oldest = queue_.front();
-  from_ = oldest.from;
+  Datagram& oldest = m_queue.front();
+  m_from = oldest.from;
   oldest.data.release_to(result);
-  TakeFromQueue(queue_.begin());
+  TakeFromQueue(m_queue.begin());
 }
 
 std::wstring CUdpSocket::FromAddress() const {
-  return from_ ? fw::WideFromBstr(from_->addressText.get()) : std::wstring();
+  return m_from ? fw::WideFromBstr(m_from->addressText.get()) : std::wstring();
 }
 
 std::wstring CUdpSocket::FromPort() const {
-  return from_ ? fw::WideFromBstr(from_->portText.get()) : std::wstring();
+  return m_from ? fw::WideFromBstr(m_from->portText.get()) : std::wstring();
 }
 
 void CUdpSocket::SetQueueLimit(LONG datagrams) {
   if (datagrams < 0) udp::ThrowUdpError(udp::kErrBadArgument);
-  queueLimit_ = datagrams;
+  m_queueLimit = datagrams;
 }
 
 void CUdpSocket::SetQueueByteLimit(LONG bytes) {
   if (bytes < 0) udp::ThrowUdpError(udp::kErrBadArgument);
-  queueByteLimit_ = bytes;
+  m_queueByteLimit = bytes;
 }
 
 void CUdpSocket::GetCallback(DISPID event, VARIANT* result) const {
-  IDispatch* callback = callbacks_[event - udp::kEventWsError].get();
+  IDispatch* callback = m_callbacks[event - udp::kEventWsError].get();
   if (callback) callback->AddRef();
   V_VT(result) = VT_DISPATCH;
   V_DISPATCH(result) = callback;
@@ -220,7 +220,7 @@ void CUdpSocket::SetCallback(DISPID event, VARIANT* value) {
       udp::ThrowUdpError(udp::kErrBadArgument);
   }
   // The old callback may be running: the caller's copy keeps it alive until it returns.
-  callbacks_[event - udp::kEventWsError] = std::move(callback);
+  m_callbacks[event - udp::kEventWsError] = std::move(callback);
 }
 
 }  // namespace server

@@ -1,5 +1,5 @@
-// The UdpSocket object: its control, the site it gives that control, the events it passes on, its
-// dispatch interface, its class object and its registration.
+// The UdpSocket object: the control it creates and listens to, its dispatch interface, its
+// connection point and class information, its class object and its registration.
 #include "server/udp_socket.h"
 
 #include <olectl.h>

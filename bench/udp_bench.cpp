@@ -84,36 +84,9 @@ Round BareSend(int n, size_t size, bool postEach) {
   return {n / (Now() - start)};
 }
 
-Round ControlReceive(int n, size_t size) {
-  Control c;
-  const u_short port = c.Open();
-  PlainSocket sender;
-  const sockaddr_in to = Loopback(port);
-  std::vector<char> data(size, 0x5A);
-  int sent = 0, received = 0;
-  auto sendOne = [&] {
-    ::sendto(sender.s, data.data(), static_cast<int>(size), 0,
-             reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    ++sent;
-  };
-  c.sink().onRaw = [&](DISPID id, DISPPARAMS*) {
-    if (id != host::kReceived) return;
-    ++received;
-    if (sent < n) sendOne();
-  };
-  const double start = Now();
-  while (sent < std::min(n, kReceiveWindow)) sendOne();
-  RunUntil([&] { return received >= n; });
-  const double elapsed = Now() - start;
-  return {received / elapsed, n - received};
-}
-
-// UdpSocket receiving in a C++ host: through its connected sink, or through Receive calls.
-Round SocketReceive(int n, size_t size, bool throughReceive) {
-  fw::com_ptr<IUnknown> object;
-  if (FAILED(server::CreateUdpSocket(IID_IUnknown, object.put_void())))
-    throw std::runtime_error("no UdpSocket");
-  Control c(object.get());
+// Datagrams from a plain socket to an object with the control's members, taken through its sink
+// or, with throughReceive (UdpSocket only), through Receive calls with no sink connected.
+Round ReceiveOn(Control& c, int n, size_t size, bool throughReceive) {
   const u_short port = c.Open();
   PlainSocket sender;
   const sockaddr_in to = Loopback(port);
@@ -144,6 +117,20 @@ Round SocketReceive(int n, size_t size, bool throughReceive) {
   }
   const double elapsed = Now() - start;
   return {received / elapsed, n - received};
+}
+
+Round ControlReceive(int n, size_t size) {
+  Control c;
+  return ReceiveOn(c, n, size, false);
+}
+
+// UdpSocket receiving in a C++ host: through its connected sink, or through Receive calls.
+Round SocketReceive(int n, size_t size, bool throughReceive) {
+  fw::com_ptr<IUnknown> object;
+  if (FAILED(server::CreateUdpSocket(IID_IUnknown, object.put_void())))
+    throw std::runtime_error("no UdpSocket");
+  Control c(object.get());
+  return ReceiveOn(c, n, size, throughReceive);
 }
 
 Round BareReceive(int n, size_t size) {

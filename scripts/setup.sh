@@ -33,10 +33,12 @@ fi
 
 [ -x "$WINE64" ] || fail "no 64-bit Wine loader at $WINE64"
 [ -x "$WINE32" ] || fail "no 32-bit Wine loader at $WINE32"
+"$ROOT/scripts/i386_emulation.sh"
 
-# A prefix made before 32-bit Wine was installed has no syswow64: 32-bit programs and winepath fail
-# there ("could not load kernel32.dll"). Such a prefix is remade.
-if [ -f "$WINEPREFIX/.headless-ready" ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+# A prefix made while 32-bit Wine could not run has no 32-bit system (syswow64 is missing or
+# empty): 32-bit programs and winepath fail there ("could not load kernel32.dll"). It is remade.
+wow64_kernel="$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll"
+if [ -f "$WINEPREFIX/.headless-ready" ] && [ ! -f "$wow64_kernel" ]; then
   echo "remaking Wine prefix $WINEPREFIX (it has no 32-bit part)"
   "$WINESERVER" -k 2>/dev/null || true
   rm -rf "$WINEPREFIX"
@@ -50,7 +52,7 @@ if [ ! -f "$WINEPREFIX/.headless-ready" ]; then
   "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     </dev/null >/dev/null 2>&1 || fail "turning off the crash dialog"
   "$WINESERVER" -w
-  [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || fail "the new prefix has no syswow64 (32-bit Wine missing?)"
+  [ -f "$wow64_kernel" ] || fail "the new prefix has no 32-bit system (32-bit Wine missing?)"
   touch "$WINEPREFIX/.headless-ready"
 fi
 # Free Pascal's Windows units and 32-bit cross compiler, for the Delphi examples (cached in build/).

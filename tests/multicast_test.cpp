@@ -3,6 +3,8 @@
 // "multicast": loopback (with a route for 224.0.0.0/4) and a veth pair with both ends inside.
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -72,6 +74,15 @@ int Ws2IntOption(SOCKET s, int level, int option) {
   return getsockopt && getsockopt(s, level, option, reinterpret_cast<char*>(&value), &length) == 0
              ? value
              : -1;
+}
+
+// Whether getsockopt reads the option of a fresh socket at all. qemu's user-mode emulator, which
+// runs 32-bit programs on a kernel without 32-bit support, fails it for IP_MULTICAST_IF.
+bool Ws2ReadsOption(int level, int option) {
+  const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  const bool reads = Ws2IntOption(s, level, option) != -1;
+  ::closesocket(s);
+  return reads;
 }
 
 class MulticastTest : public testing::Test {
@@ -183,7 +194,10 @@ TEST_F(MulticastTest, OptionsReachTheSocketAtOpenAndAtOnceWhileOpen) {
       if (whileOpen) OpenAndWaitReady(h);
       h.MustPut(c.member, c.value);
       if (!whileOpen) OpenAndWaitReady(h);
-      EXPECT_EQ(Ws2IntOption(SocketOf(h), c.level, c.option), c.expected);
+      if (Ws2ReadsOption(c.level, c.option))
+        EXPECT_EQ(Ws2IntOption(SocketOf(h), c.level, c.option), c.expected);
+      else
+        std::cout << "[   NOTE   ] this platform cannot read the socket's option back\n";
       Var got = h.MustGet(c.member);
       EXPECT_EQ(::VarCmp(got.get(), const_cast<VARIANT*>(c.value.get()), 0, 0), VARCMP_EQ);
     }

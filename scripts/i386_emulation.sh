@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Makes 32-bit Linux programs (Wine's 32-bit loader) run on a kernel built without 32-bit support,
+# where they fail with "Exec format error": qemu's user-mode emulator is installed and registered
+# with binfmt_misc for i386 programs. Does nothing where the kernel runs them itself.
+# qemu 7.2 (bookworm) takes a minute to start each Wine process (its mmap is slow for the address
+# space Wine reserves at start); qemu 10 from bookworm-backports takes seconds, so that one is used.
+set -euo pipefail
+source "$(dirname "$0")/env.sh"
+
+runs_i386() { "$WINE32" --version >/dev/null 2>&1; }
+runs_i386 && exit 0
+echo "this kernel runs no 32-bit program: running them under qemu-i386"
+[ "$(id -u)" -eq 0 ] || fail "registering qemu-i386 with binfmt_misc needs root"
+
+qemu=/usr/bin/qemu-i386-static
+if ! "$qemu" --version 2>/dev/null | grep -qE 'version ([89]|[1-9][0-9])\.'; then
+  source /etc/os-release
+  suite="${VERSION_CODENAME:?no VERSION_CODENAME in /etc/os-release}-backports"
+  list=/etc/apt/sources.list.d/$suite.sources
+  if ! grep -rqs "$suite" /etc/apt/sources.list /etc/apt/sources.list.d; then
+    printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: $suite" \
+      "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" > "$list" \
+      || fail "writing $list"
+  fi
+  env DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null || fail "apt-get update ($suite)"
+  env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -t "$suite" \
+    qemu-user-static >/dev/null || fail "apt-get install qemu-user-static from $suite"
+fi
+qemu="$(readlink -f "$qemu")"
+
+misc=/proc/sys/fs/binfmt_misc
+mountpoint -q "$misc" || mount -t binfmt_misc binfmt_misc "$misc" || fail "mounting $misc"
+# An older registration may name another qemu; F opens the interpreter now, so it works anywhere.
+[ -e "$misc/qemu-i386" ] && { echo -1 > "$misc/qemu-i386" || fail "removing the old qemu-i386 entry"; }
+magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+printf '%s' ":qemu-i386:M::$magic:$mask:$qemu:F" > "$misc/register" \
+  || fail "registering qemu-i386 with binfmt_misc"
+runs_i386 || fail "32-bit Wine does not run even under $qemu"
+echo "32-bit programs run under $("$qemu" --version | head -1)"

@@ -27,29 +27,29 @@ class PendingDatagram {
  public:
   // Takes the bytes of a data value; on failure nothing is pending.
   DataError Take(const VARIANT* data) {
-    const DataError error = BytesFromVariant(data, bytes_);
-    pending_ = error == DataError::None;
+    const DataError error = BytesFromVariant(data, m_bytes);
+    m_pending = error == DataError::None;
     return error;
   }
-  explicit operator bool() const { return pending_; }
-  const char* data() const { return bytes_.data(); }
-  size_t size() const { return bytes_.size(); }
+  explicit operator bool() const { return m_pending; }
+  const char* data() const { return m_bytes.data(); }
+  size_t size() const { return m_bytes.size(); }
   // Nothing pending; the buffer is kept for the next datagram unless it is larger than any
   // datagram can be (what a failed send of an oversized value left).
   void reset() {
-    pending_ = false;
-    if (bytes_.capacity() > kLargestKept) Release();
+    m_pending = false;
+    if (m_bytes.capacity() > kLargestKept) Release();
   }
   // Nothing pending and the buffer freed (the endpoint closes).
   void Release() {
-    pending_ = false;
-    std::vector<char>().swap(bytes_);
+    m_pending = false;
+    std::vector<char>().swap(m_bytes);
   }
 
  private:
   static constexpr size_t kLargestKept = 65536;
-  std::vector<char> bytes_;
-  bool pending_ = false;
+  std::vector<char> m_bytes;
+  bool m_pending = false;
 };
 
 }  // namespace udp

@@ -32,18 +32,18 @@ using LookupBuffer = std::unique_ptr<char[]>;
 // entry it wrote.
 class LookupCompletion {
  public:
-  int error() const { return error_; }
-  const hostent* host() const { return reinterpret_cast<const hostent*>(entry_); }
-  const servent* service() const { return reinterpret_cast<const servent*>(entry_); }
+  int error() const { return m_error; }
+  const hostent* host() const { return reinterpret_cast<const hostent*>(m_entry); }
+  const servent* service() const { return reinterpret_cast<const servent*>(m_entry); }
 
  private:
   friend class LookupChannel;
   LookupCompletion(const char* entry, LookupBuffer retired, int error)
-      : entry_(entry), retired_(std::move(retired)), error_(error) {}
+      : m_entry(entry), m_retired(std::move(retired)), m_error(error) {}
 
-  const char* entry_;
-  LookupBuffer retired_;  // a retired request's buffer, now the completion's
-  int error_;
+  const char* m_entry;
+  LookupBuffer m_retired;  // a retired request's buffer, now the completion's
+  int m_error;
 };
 
 class LookupChannel {
@@ -56,7 +56,7 @@ class LookupChannel {
   LookupChannel(const LookupChannel&) = delete;
   LookupChannel& operator=(const LookupChannel&) = delete;
 
-  bool IsOutstanding() const { return task_ != nullptr; }
+  bool IsOutstanding() const { return m_task != nullptr; }
 
   // Starts a request for owner, whose completions the look-up relay forwards to it. Nothing may
   // be outstanding: cancel or retire it first.
@@ -69,7 +69,7 @@ class LookupChannel {
   std::optional<LookupCompletion> Claim(WPARAM task, LPARAM result);
   // The outstanding request has been answered (a retired request's completion answers nothing).
   void Finish(const LookupCompletion& completion) {
-    if (!completion.retired_) task_ = nullptr;
+    if (!completion.m_retired) m_task = nullptr;
   }
   // The owner goes: the buffers still being written go to the look-up relay.
   void HandOver() noexcept;
@@ -80,9 +80,9 @@ class LookupChannel {
     LookupBuffer buffer;
   };
 
-  HANDLE task_ = nullptr;
-  LookupBuffer buffer_;
-  std::vector<Retired> retired_;
+  HANDLE m_task = nullptr;
+  LookupBuffer m_buffer;
+  std::vector<Retired> m_retired;
 };
 
 }  // namespace udp

@@ -9,19 +9,19 @@
 namespace udp {
 
 void SenderTexts::Update(const sockaddr_in& from) {
-  if (known_ && from.sin_addr.s_addr == lastAddress_ && from.sin_port == lastPort_) return;
-  known_ = false;
+  if (m_known && from.sin_addr.s_addr == m_lastAddress && from.sin_port == m_lastPort) return;
+  m_known = false;
   auto& ws = Winsock();
   fw::unique_bstr address(fw::AllocBstr(fw::WideFromAnsi(ws.inet_ntoa(from.sin_addr))));
   wchar_t portText[8];
   std::swprintf(portText, 8, L"%d", static_cast<short>(ws.ntohs(from.sin_port)));
   fw::unique_bstr port(::SysAllocString(portText));
   if (!address || !port) throw std::bad_alloc();
-  address_ = std::move(address);
-  port_ = std::move(port);
-  lastAddress_ = from.sin_addr.s_addr;
-  lastPort_ = from.sin_port;
-  known_ = true;
+  m_address = std::move(address);
+  m_port = std::move(port);
+  m_lastAddress = from.sin_addr.s_addr;
+  m_lastPort = from.sin_port;
+  m_known = true;
 }
 
 }  // namespace udp

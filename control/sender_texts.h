@@ -12,14 +12,14 @@ class SenderTexts {
  public:
   // Makes the texts of `from`, unless they are those of the last sender. Throws std::bad_alloc.
   void Update(const sockaddr_in& from);
-  BSTR address() const { return address_.get(); }
-  BSTR port() const { return port_.get(); }
+  BSTR address() const { return m_address.get(); }
+  BSTR port() const { return m_port.get(); }
 
  private:
-  ULONG lastAddress_ = 0;
-  USHORT lastPort_ = 0;
-  bool known_ = false;
-  fw::unique_bstr address_, port_;
+  ULONG m_lastAddress = 0;
+  USHORT m_lastPort = 0;
+  bool m_known = false;
+  fw::unique_bstr m_address, m_port;
 };
 
 }  // namespace udp

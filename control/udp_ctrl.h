@@ -67,6 +67,12 @@ class CUdpCtrl : public fw::COleControl {
   LONG GetSocket() const;
   bool IsOpen() const { return m_socket != INVALID_SOCKET; }
 
+  // --- the automation surface and the window messages (udp_dispatch.cpp) ---
+  DISPID MemberId(const wchar_t* name) const override;
+  HRESULT InvokeMember(DISPID id, REFIID iid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                       EXCEPINFO* excepInfo, UINT* argErr) override;
+  bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
   // --- an owner without a form (lifecycle.cpp) ---
   // The listener hears the endpoint's events instead of the connection point; nullptr detaches
   // it. The control does not hold it.
@@ -275,10 +281,11 @@ class CUdpCtrl : public fw::COleControl {
   std::vector<ip_mreq> m_memberships;
 };
 
-// The control's automation surface and events, as plain tables.
-extern const std::span<const fw::DispEntry> kUdpDispatch;
+// The control's automation surface and events, as plain tables, and the dispatcher of that
+// surface (which the objects that own a control use too).
+extern const std::span<const fw::DispEntry<CUdpCtrl>> kUdpDispatch;
 extern const std::span<const fw::EventEntry> kUdpEvents;
-extern const std::span<const fw::MessageMapEntry> kUdpMessages;
+const fw::Dispatcher<CUdpCtrl>& UdpDispatcher();
 
 // "255.255.255.255" and "-1": the broadcast address as a destination, any address as the local one.
 bool IsBroadcastText(std::wstring_view address);

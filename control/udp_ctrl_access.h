@@ -7,9 +7,9 @@
 namespace udp {
 
 struct CUdpCtrlAccess {
-  static const fw::DispEntry kDispatch[];
+  static const fw::DispEntry<CUdpCtrl> kDispatch[];
   static const fw::EventEntry kEvents[];
-  static const fw::MessageMapEntry kMessages[];
+  static const fw::MessageMapEntry<CUdpCtrl> kMessages[];
 
   // State and LastError, also before the container has initialised the control.
   static short State(const CUdpCtrl& c) { return c.m_state; }

@@ -6,32 +6,9 @@ namespace udp {
 
 namespace {
 
-using fw::DispBinding;
-using fw::DispEntry;
 using fw::DispParam;
 
-CUdpCtrl* Ctrl(fw::COleControl* self) { return static_cast<CUdpCtrl*>(self); }
-
-#define UDP_MEMBER(field) [](fw::COleControl* s) -> void* { return &Ctrl(s)->field; }
-#define UDP_NOTIFY(fn) [](fw::COleControl* s) { Ctrl(s)->fn(); }
-
-// A property bound to a member, with or without a notification.
-constexpr DispEntry Member(const wchar_t* name, DISPID id, VARTYPE type, fw::DispMemberFn member,
-                           fw::DispNotifyFn notify = nullptr) {
-  return {name,    id, DispBinding::Member, type, false, member, notify, nullptr, nullptr,
-          nullptr, {}};
-}
-// A property with accessors; read-only without a put accessor.
-constexpr DispEntry Accessors(const wchar_t* name, DISPID id, VARTYPE type, fw::DispGetFn get,
-                              fw::DispPutFn put = nullptr) {
-  return {name,    id, DispBinding::Accessors, type, put == nullptr, nullptr, nullptr, get, put,
-          nullptr, {}};
-}
-constexpr DispEntry Method(const wchar_t* name, DISPID id, VARTYPE result, fw::DispCallFn call,
-                           std::span<const DispParam> params = {}) {
-  return {name, id,    DispBinding::Method, result, false, nullptr, nullptr, nullptr, nullptr,
-          call, params};
-}
+using Table = fw::DispTable<CUdpCtrl>;
 
 // The byte-order methods take wider types than the type library declares, so that the whole
 // unsigned range of a long or a short can be passed.
@@ -50,153 +27,139 @@ constexpr DispParam kGroupParams[] = {{L"Group", VT_BSTR}, {L"Interface", VT_VAR
 }  // namespace
 
 // The tables are CUdpCtrlAccess's own members: their thunks may bind private members.
-const DispEntry CUdpCtrlAccess::kDispatch[] = {
+const fw::DispEntry<CUdpCtrl> CUdpCtrlAccess::kDispatch[] = {
     // lifecycle and user texts
-    Member(L"State", UDP_DISPID(State), VT_I2, UDP_MEMBER(m_state)),
-    Member(L"UserData1", UDP_DISPID(UserData1), VT_BSTR, UDP_MEMBER(m_userData1)),
-    Member(L"UserData2", UDP_DISPID(UserData2), VT_BSTR, UDP_MEMBER(m_userData2)),
-    Member(L"UserData3", UDP_DISPID(UserData3), VT_BSTR, UDP_MEMBER(m_userData3)),
-    Member(L"UserData4", UDP_DISPID(UserData4), VT_BSTR, UDP_MEMBER(m_userData4)),
-    Member(L"UserData5", UDP_DISPID(UserData5), VT_BSTR, UDP_MEMBER(m_userData5)),
-    Member(L"UserFlag", UDP_DISPID(UserFlag), VT_BSTR, UDP_MEMBER(m_userFlag)),
-    Member(L"LastError", UDP_DISPID(LastError), VT_I4, UDP_MEMBER(m_lastError)),
+    Table::Member<&CUdpCtrl::m_state>(L"State", UDP_DISPID(State)),
+    Table::Member<&CUdpCtrl::m_userData1>(L"UserData1", UDP_DISPID(UserData1)),
+    Table::Member<&CUdpCtrl::m_userData2>(L"UserData2", UDP_DISPID(UserData2)),
+    Table::Member<&CUdpCtrl::m_userData3>(L"UserData3", UDP_DISPID(UserData3)),
+    Table::Member<&CUdpCtrl::m_userData4>(L"UserData4", UDP_DISPID(UserData4)),
+    Table::Member<&CUdpCtrl::m_userData5>(L"UserData5", UDP_DISPID(UserData5)),
+    Table::Member<&CUdpCtrl::m_userFlag>(L"UserFlag", UDP_DISPID(UserFlag)),
+    Table::Member<&CUdpCtrl::m_lastError>(L"LastError", UDP_DISPID(LastError)),
 
     // options
-    Member(L"Broadcast", UDP_DISPID(Broadcast), VT_BOOL, UDP_MEMBER(m_broadcast), UDP_NOTIFY(OnBroadcastChanged)),
-    Accessors(
+    Table::Member<&CUdpCtrl::m_broadcast, &CUdpCtrl::OnBroadcastChanged>(L"Broadcast",
+                                                                         UDP_DISPID(Broadcast)),
+    Table::Accessors(
         L"Rcvbuf", UDP_DISPID(Rcvbuf), VT_I4,
-        [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetRcvbuf()); },
-        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetRcvbuf(a.I4(0)); }),
-    Accessors(
+        [](CUdpCtrl& c, VARIANT* r) { fw::ResultI4(r, c.GetRcvbuf()); },
+        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetRcvbuf(a.I4(0)); }),
+    Table::Accessors(
         L"Sndbuf", UDP_DISPID(Sndbuf), VT_I4,
-        [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetSndbuf()); },
-        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetSndbuf(a.I4(0)); }),
+        [](CUdpCtrl& c, VARIANT* r) { fw::ResultI4(r, c.GetSndbuf()); },
+        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetSndbuf(a.I4(0)); }),
 
     // the Inet trio
-    Member(L"InetAddress", UDP_DISPID(InetAddress), VT_BSTR, UDP_MEMBER(m_inetAddress),
-           UDP_NOTIFY(OnInetAddressChanged)),
-    Member(L"InetIp", UDP_DISPID(InetIp), VT_I4, UDP_MEMBER(m_inetIp), UDP_NOTIFY(OnInetIpChanged)),
-    Member(L"InetName", UDP_DISPID(InetName), VT_BSTR, UDP_MEMBER(m_inetName), UDP_NOTIFY(OnInetNameChanged)),
+    Table::Member<&CUdpCtrl::m_inetAddress, &CUdpCtrl::OnInetAddressChanged>(
+        L"InetAddress", UDP_DISPID(InetAddress)),
+    Table::Member<&CUdpCtrl::m_inetIp, &CUdpCtrl::OnInetIpChanged>(L"InetIp", UDP_DISPID(InetIp)),
+    Table::Member<&CUdpCtrl::m_inetName, &CUdpCtrl::OnInetNameChanged>(L"InetName",
+                                                                       UDP_DISPID(InetName)),
 
     // the endpoint
-    Accessors(L"Socket", UDP_DISPID(Socket), VT_I4,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetSocket()); }),
-    Method(
+    Table::Accessors(L"Socket", UDP_DISPID(Socket), VT_I4,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultI4(r, c.GetSocket()); }),
+    Table::Method(
         L"Open", UDP_DISPID(Open), VT_EMPTY,
-        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) { Ctrl(s)->Open(std::wstring(a.Text(0))); },
+        [](CUdpCtrl& c, const fw::DispArgs& a, VARIANT*) { c.Open(std::wstring(a.Text(0))); },
         kOpenParams),
-    Method(L"Close", UDP_DISPID(Close), VT_EMPTY,
-           [](fw::COleControl* s, const fw::DispArgs&, VARIANT*) { Ctrl(s)->Close(); }),
+    Table::Method(L"Close", UDP_DISPID(Close), VT_EMPTY,
+                  [](CUdpCtrl& c, const fw::DispArgs&, VARIANT*) { c.Close(); }),
 
     // sending and receiving
-    Accessors(L"Sendable", UDP_DISPID(Sendable), VT_BOOL,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultBool(r, Ctrl(s)->GetSendable()); }),
-    Method(
+    Table::Accessors(L"Sendable", UDP_DISPID(Sendable), VT_BOOL,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultBool(r, c.GetSendable()); }),
+    Table::Method(
         L"SendTo", UDP_DISPID(SendTo), VT_EMPTY,
-        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) {
-          Ctrl(s)->SendTo(a.Text(0), a.Text(1), a.Variant(2));
-        },
+        [](CUdpCtrl& c, const fw::DispArgs& a,
+           VARIANT*) { c.SendTo(a.Text(0), a.Text(1), a.Variant(2)); },
         kSendToParams),
-    Accessors(
-        L"AnyData", UDP_DISPID(AnyData), VT_VARIANT, [](fw::COleControl* s, VARIANT* r) { Ctrl(s)->GetAnyData(r); },
-        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetAnyData(a.Variant(0)); }),
+    Table::Accessors(
+        L"AnyData", UDP_DISPID(AnyData), VT_VARIANT,
+        [](CUdpCtrl& c, VARIANT* r) { c.GetAnyData(r); },
+        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetAnyData(a.Variant(0)); }),
 
     // look-ups and the local endpoint
-    Accessors(L"LocalIp", UDP_DISPID(LocalIp), VT_I4,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetLocalIp()); }),
-    Accessors(L"LocalPort", UDP_DISPID(LocalPort), VT_I2,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultI2(r, Ctrl(s)->GetLocalPort()); }),
-    Accessors(
+    Table::Accessors(L"LocalIp", UDP_DISPID(LocalIp), VT_I4,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultI4(r, c.GetLocalIp()); }),
+    Table::Accessors(L"LocalPort", UDP_DISPID(LocalPort), VT_I2,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultI2(r, c.GetLocalPort()); }),
+    Table::Accessors(
         L"LocalAddress", UDP_DISPID(LocalAddress), VT_BSTR,
-        [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetLocalAddress()); },
-        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetLocalAddress(std::wstring(a.Text(0))); }),
-    Accessors(L"LocalHost", UDP_DISPID(LocalHost), VT_BSTR,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetLocalHost()); }),
-    Method(
+        [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetLocalAddress()); },
+        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetLocalAddress(std::wstring(a.Text(0))); }),
+    Table::Accessors(L"LocalHost", UDP_DISPID(LocalHost), VT_BSTR,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetLocalHost()); }),
+    Table::Method(
         L"HostIp", UDP_DISPID(HostIp), VT_BSTR,
-        [](fw::COleControl* s, const fw::DispArgs& a,
-           VARIANT* r) { fw::ResultText(r, Ctrl(s)->HostIp(std::wstring(a.Text(0)))); },
+        [](CUdpCtrl& c, const fw::DispArgs& a,
+           VARIANT* r) { fw::ResultText(r, c.HostIp(std::wstring(a.Text(0)))); },
         kHostIpParams),
 
     // byte order
-    Method(
+    Table::Method(
         L"htonl", UDP_DISPID(htonl), VT_VARIANT,
-        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) { Ctrl(s)->htonl(a.R8(0), r); },
-        kHtonlParams),
-    Method(
+        [](CUdpCtrl& c, const fw::DispArgs& a, VARIANT* r) { c.htonl(a.R8(0), r); }, kHtonlParams),
+    Table::Method(
         L"htons", UDP_DISPID(htons), VT_VARIANT,
-        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) { Ctrl(s)->htons(a.I4(0), r); },
-        kHtonsParams),
-    Method(
+        [](CUdpCtrl& c, const fw::DispArgs& a, VARIANT* r) { c.htons(a.I4(0), r); }, kHtonsParams),
+    Table::Method(
         L"ntohl", UDP_DISPID(ntohl), VT_R8,
-        [](fw::COleControl* s, const fw::DispArgs& a,
-           VARIANT* r) { fw::ResultR8(r, Ctrl(s)->ntohl(a.Variant(0))); },
+        [](CUdpCtrl& c, const fw::DispArgs& a,
+           VARIANT* r) { fw::ResultR8(r, c.ntohl(a.Variant(0))); },
         kNtohParams),
-    Method(
+    Table::Method(
         L"ntohs", UDP_DISPID(ntohs), VT_I4,
-        [](fw::COleControl* s, const fw::DispArgs& a,
-           VARIANT* r) { fw::ResultI4(r, Ctrl(s)->ntohs(a.Variant(0))); },
+        [](CUdpCtrl& c, const fw::DispArgs& a,
+           VARIANT* r) { fw::ResultI4(r, c.ntohs(a.Variant(0))); },
         kNtohParams),
 
     // information
-    Accessors(L"Copyright", UDP_DISPID(Copyright), VT_BSTR,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetCopyright()); }),
-    Accessors(L"WinsockVer", UDP_DISPID(WinsockVer), VT_BSTR,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockVer()); }),
-    Accessors(L"WinsockDesc", UDP_DISPID(WinsockDesc), VT_BSTR,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockDesc()); }),
-    Accessors(
-        L"WinsockSysStat", UDP_DISPID(WinsockSysStat), VT_BSTR,
-        [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockSysStat()); }),
-    Accessors(
-        L"WinsockMaxSockets", UDP_DISPID(WinsockMaxSockets), VT_BSTR,
-        [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Ctrl(s)->GetWinsockMaxSockets()); }),
-    Accessors(L"WinsockMaxDatagram", UDP_DISPID(WinsockMaxDatagram), VT_BSTR,
-              [](fw::COleControl* s, VARIANT* r) {
-                fw::ResultText(r, Ctrl(s)->GetWinsockMaxDatagram());
-              }),
-    Accessors(L"Version", UDP_DISPID(Version), VT_I2,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultI2(r, Ctrl(s)->GetVersion()); }),
+    Table::Accessors(L"Copyright", UDP_DISPID(Copyright), VT_BSTR,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetCopyright()); }),
+    Table::Accessors(L"WinsockVer", UDP_DISPID(WinsockVer), VT_BSTR,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockVer()); }),
+    Table::Accessors(L"WinsockDesc", UDP_DISPID(WinsockDesc), VT_BSTR,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockDesc()); }),
+    Table::Accessors(L"WinsockSysStat", UDP_DISPID(WinsockSysStat), VT_BSTR,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockSysStat()); }),
+    Table::Accessors(L"WinsockMaxSockets", UDP_DISPID(WinsockMaxSockets), VT_BSTR,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockMaxSockets()); }),
+    Table::Accessors(L"WinsockMaxDatagram", UDP_DISPID(WinsockMaxDatagram), VT_BSTR,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockMaxDatagram()); }),
+    Table::Accessors(L"Version", UDP_DISPID(Version), VT_I2,
+                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultI2(r, c.GetVersion()); }),
 
     // multicast and port sharing (extension members, 120 to 125)
-    Method(
+    Table::Method(
         L"JoinGroup", UDP_DISPID(JoinGroup), VT_EMPTY,
-        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) {
-          Ctrl(s)->JoinGroup(a.Text(0), a.Variant(1));
-        },
+        [](CUdpCtrl& c, const fw::DispArgs& a, VARIANT*) { c.JoinGroup(a.Text(0), a.Variant(1)); },
         kGroupParams),
-    Method(
+    Table::Method(
         L"LeaveGroup", UDP_DISPID(LeaveGroup), VT_EMPTY,
-        [](fw::COleControl* s, const fw::DispArgs& a, VARIANT*) {
-          Ctrl(s)->LeaveGroup(a.Text(0), a.Variant(1));
-        },
+        [](CUdpCtrl& c, const fw::DispArgs& a, VARIANT*) { c.LeaveGroup(a.Text(0), a.Variant(1)); },
         kGroupParams),
-    Accessors(
+    Table::Accessors(
         L"MulticastTtl", UDP_DISPID(MulticastTtl), VT_I4,
-        [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Ctrl(s)->GetMulticastTtl()); },
-        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetMulticastTtl(a.I4(0)); }),
-    Accessors(
+        [](CUdpCtrl& c, VARIANT* r) { fw::ResultI4(r, c.GetMulticastTtl()); },
+        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetMulticastTtl(a.I4(0)); }),
+    Table::Accessors(
         L"MulticastLoopback", UDP_DISPID(MulticastLoopback), VT_BOOL,
-        [](fw::COleControl* s, VARIANT* r) { fw::ResultBool(r, Ctrl(s)->GetMulticastLoopback()); },
-        [](fw::COleControl* s, const fw::DispArgs& a) {
-          Ctrl(s)->SetMulticastLoopback(a.Bool(0));
-        }),
-    Accessors(
+        [](CUdpCtrl& c, VARIANT* r) { fw::ResultBool(r, c.GetMulticastLoopback()); },
+        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetMulticastLoopback(a.Bool(0)); }),
+    Table::Accessors(
         L"MulticastInterface", UDP_DISPID(MulticastInterface), VT_BSTR,
-        [](fw::COleControl* s, VARIANT* r) {
-          fw::ResultText(r, Ctrl(s)->GetMulticastInterface());
-        },
-        [](fw::COleControl* s, const fw::DispArgs& a) {
-          Ctrl(s)->SetMulticastInterface(a.Text(0));
-        }),
-    Accessors(
+        [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetMulticastInterface()); },
+        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetMulticastInterface(a.Text(0)); }),
+    Table::Accessors(
         L"ReuseAddress", UDP_DISPID(ReuseAddress), VT_BOOL,
-        [](fw::COleControl* s, VARIANT* r) { fw::ResultBool(r, Ctrl(s)->GetReuseAddress()); },
-        [](fw::COleControl* s, const fw::DispArgs& a) { Ctrl(s)->SetReuseAddress(a.Bool(0)); }),
+        [](CUdpCtrl& c, VARIANT* r) { fw::ResultBool(r, c.GetReuseAddress()); },
+        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetReuseAddress(a.Bool(0)); }),
 
     // about
-    Method(L"AboutBox", UDP_DISPID(AboutBox), VT_EMPTY,
-           [](fw::COleControl* s, const fw::DispArgs&, VARIANT*) { Ctrl(s)->AboutBox(); }),
+    Table::Method(L"AboutBox", UDP_DISPID(AboutBox), VT_EMPTY,
+                  [](CUdpCtrl& c, const fw::DispArgs&, VARIANT*) { c.AboutBox(); }),
 };
 
 namespace {
@@ -217,16 +180,15 @@ const fw::EventEntry CUdpCtrlAccess::kEvents[] = {
     {L"Sent", kEventSent, {}},
 };
 
-#define UDP_HANDLER(fn) \
-  [](fw::COleControl* s, WPARAM w, LPARAM l) -> LRESULT { return Ctrl(s)->fn(w, l); }
+#define UDP_HANDLER(fn) [](CUdpCtrl& c, WPARAM w, LPARAM l) -> LRESULT { return c.fn(w, l); }
 // A look-up completion reaches its handler only when the channel claims it as its own.
-#define UDP_COMPLETION(channel, fn)                                                       \
-  [](fw::COleControl* s, WPARAM task, LPARAM result) -> LRESULT {                         \
-    if (auto completion = Ctrl(s)->channel.Claim(task, result)) Ctrl(s)->fn(*completion); \
-    return 0;                                                                             \
+#define UDP_COMPLETION(channel, fn)                                         \
+  [](CUdpCtrl& c, WPARAM task, LPARAM result) -> LRESULT {                  \
+    if (auto completion = c.channel.Claim(task, result)) c.fn(*completion); \
+    return 0;                                                               \
   }
 
-const fw::MessageMapEntry CUdpCtrlAccess::kMessages[] = {
+const fw::MessageMapEntry<CUdpCtrl> CUdpCtrlAccess::kMessages[] = {
     {kMsgSocketNotify, UDP_HANDLER(OnSocketNotify)},
     // look-up completions
     {kMsgGetHost, UDP_COMPLETION(m_hostLookup, OnAsyncGetHostByName)},
@@ -235,8 +197,28 @@ const fw::MessageMapEntry CUdpCtrlAccess::kMessages[] = {
     {kMsgGetInetHost, UDP_COMPLETION(m_inetLookup, OnAsyncGetInetHost)},
 };
 
-const std::span<const fw::DispEntry> kUdpDispatch = CUdpCtrlAccess::kDispatch;
+const std::span<const fw::DispEntry<CUdpCtrl>> kUdpDispatch = CUdpCtrlAccess::kDispatch;
 const std::span<const fw::EventEntry> kUdpEvents = CUdpCtrlAccess::kEvents;
-const std::span<const fw::MessageMapEntry> kUdpMessages = CUdpCtrlAccess::kMessages;
+
+const fw::Dispatcher<CUdpCtrl>& UdpDispatcher() {
+  static const fw::Dispatcher<CUdpCtrl> dispatcher(kUdpDispatch);
+  return dispatcher;
+}
+
+DISPID CUdpCtrl::MemberId(const wchar_t* name) const {
+  const auto* entry = UdpDispatcher().Find(name);
+  return entry ? entry->dispid : DISPID_UNKNOWN;
+}
+
+HRESULT CUdpCtrl::InvokeMember(DISPID id, REFIID iid, WORD flags, DISPPARAMS* params,
+                               VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
+  return UdpDispatcher().Invoke(*this, IsInitialised(), id, iid, flags, params, result, excepInfo,
+                                argErr, ClassInfo().userTypeName);
+}
+
+bool CUdpCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  return fw::RunMessageHandler<CUdpCtrl>(CUdpCtrlAccess::kMessages, *this, message, wParam, lParam,
+                                         result);
+}
 
 }  // namespace udp

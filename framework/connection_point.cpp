@@ -46,20 +46,21 @@ void EventConnectionPoint::Fire(DISPID id, std::span<VARIANT> args) {
   }
 }
 
-STDMETHODIMP EventConnectionPoint::GetConnectionInterface(IID* iid) {
+STDMETHODIMP EventConnectionPoint::GetConnectionInterface(IID* iid) noexcept {
   if (!iid) return E_POINTER;
   *iid = m_iid;
   return S_OK;
 }
 
-STDMETHODIMP EventConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** out) {
+STDMETHODIMP EventConnectionPoint::GetConnectionPointContainer(
+    IConnectionPointContainer** out) noexcept {
   if (!out) return E_POINTER;
   *out = m_container;
   m_container->AddRef();
   return S_OK;
 }
 
-STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
+STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept {
   return ComBarrier([&]() -> HRESULT {
     if (!sink || !cookie) return E_POINTER;
     *cookie = 0;
@@ -73,7 +74,7 @@ STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
   });
 }
 
-STDMETHODIMP EventConnectionPoint::Unadvise(DWORD cookie) {
+STDMETHODIMP EventConnectionPoint::Unadvise(DWORD cookie) noexcept {
   for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
     if (it->cookie == cookie) {
       auto dropped = std::move(it->sink);
@@ -84,7 +85,7 @@ STDMETHODIMP EventConnectionPoint::Unadvise(DWORD cookie) {
   return CONNECT_E_NOCONNECTION;
 }
 
-STDMETHODIMP EventConnectionPoint::EnumConnections(IEnumConnections** out) {
+STDMETHODIMP EventConnectionPoint::EnumConnections(IEnumConnections** out) noexcept {
   return ComBarrier([&]() -> HRESULT {
     std::vector<CONNECTDATA> data;
     for (auto& c : m_connections) data.push_back({c.sink.get(), c.cookie});

@@ -10,7 +10,8 @@
 namespace fw {
 
 // Lives and dies with its owner, whose references it shares.
-class EventConnectionPoint : public implements<EventConnectionPoint, owned_lifetime, IConnectionPoint> {
+class EventConnectionPoint
+    : public implements<EventConnectionPoint, owned_lifetime, IConnectionPoint> {
  public:
   EventConnectionPoint(IUnknown* owner, IConnectionPointContainer* container, const IID& iid)
       : m_owner(owner), m_container(container), m_iid(iid) {}
@@ -25,11 +26,11 @@ class EventConnectionPoint : public implements<EventConnectionPoint, owned_lifet
   IUnknown* Owner() const { return m_owner; }
 
   // IConnectionPoint
-  STDMETHODIMP GetConnectionInterface(IID* iid) override;
-  STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** out) override;
-  STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
-  STDMETHODIMP Unadvise(DWORD cookie) override;
-  STDMETHODIMP EnumConnections(IEnumConnections** out) override;
+  STDMETHODIMP GetConnectionInterface(IID* iid) noexcept override;
+  STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** out) noexcept override;
+  STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) noexcept override;
+  STDMETHODIMP Unadvise(DWORD cookie) noexcept override;
+  STDMETHODIMP EnumConnections(IEnumConnections** out) noexcept override;
 
  private:
   struct Connection {

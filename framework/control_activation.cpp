@@ -25,7 +25,7 @@ const OLEVERB kOwnVerbs[] = {
 
 // IOleObject
 
-STDMETHODIMP COleControl::SetClientSite(IOleClientSite* site) {
+STDMETHODIMP COleControl::SetClientSite(IOleClientSite* site) noexcept {
   return ComBarrier([&] {
     // The old site's in-place session ends with it.
     if (m_inPlaceActive && site != m_clientSite.get()) InPlaceDeactivate();
@@ -36,16 +36,16 @@ STDMETHODIMP COleControl::SetClientSite(IOleClientSite* site) {
   });
 }
 
-STDMETHODIMP COleControl::GetClientSite(IOleClientSite** site) {
+STDMETHODIMP COleControl::GetClientSite(IOleClientSite** site) noexcept {
   if (!site) return E_POINTER;
   *site = m_clientSite.get();
   if (*site) (*site)->AddRef();
   return S_OK;
 }
 
-STDMETHODIMP COleControl::SetHostNames(LPCOLESTR, LPCOLESTR) { return S_OK; }
+STDMETHODIMP COleControl::SetHostNames(LPCOLESTR, LPCOLESTR) noexcept { return S_OK; }
 
-STDMETHODIMP COleControl::Close(DWORD saveOption) {
+STDMETHODIMP COleControl::Close(DWORD saveOption) noexcept {
   InPlaceDeactivate();
   if ((saveOption == OLECLOSE_SAVEIFDIRTY || saveOption == OLECLOSE_PROMPTSAVE) && m_modified &&
       m_clientSite)
@@ -54,19 +54,19 @@ STDMETHODIMP COleControl::Close(DWORD saveOption) {
   return S_OK;
 }
 
-STDMETHODIMP COleControl::SetMoniker(DWORD, IMoniker*) { return E_NOTIMPL; }
-STDMETHODIMP COleControl::GetMoniker(DWORD, DWORD, IMoniker** moniker) {
+STDMETHODIMP COleControl::SetMoniker(DWORD, IMoniker*) noexcept { return E_NOTIMPL; }
+STDMETHODIMP COleControl::GetMoniker(DWORD, DWORD, IMoniker** moniker) noexcept {
   if (moniker) *moniker = nullptr;
   return E_NOTIMPL;
 }
-STDMETHODIMP COleControl::InitFromData(IDataObject*, BOOL, DWORD) { return E_NOTIMPL; }
-STDMETHODIMP COleControl::GetClipboardData(DWORD, IDataObject** data) {
+STDMETHODIMP COleControl::InitFromData(IDataObject*, BOOL, DWORD) noexcept { return E_NOTIMPL; }
+STDMETHODIMP COleControl::GetClipboardData(DWORD, IDataObject** data) noexcept {
   if (data) *data = nullptr;
   return E_NOTIMPL;
 }
 
 STDMETHODIMP COleControl::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND parent,
-                                 LPCRECT position) {
+                                 LPCRECT position) noexcept {
   com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
   return ComBarrier([&]() -> HRESULT {
     switch (verb) {
@@ -150,23 +150,23 @@ HRESULT COleControl::OnProperties(HWND parent) {
   CAUUID pages = {};
   HRESULT hr = GetPages(&pages);
   if (FAILED(hr)) return hr;
+  const unique_cotaskmem pageList(pages.pElems);
   if (!parent && m_inPlaceSite) m_inPlaceSite->GetWindow(&parent);
   IUnknown* objects[] = {static_cast<IDispatch*>(this)};
   hr = ShowPropertyFrame(parent, m_info.userTypeName, 1, objects, pages.cElems, pages.pElems,
                          ::GetUserDefaultLCID());
-  ::CoTaskMemFree(pages.pElems);
   return hr;
 }
 
-STDMETHODIMP COleControl::EnumVerbs(IEnumOLEVERB** verbs) {
+STDMETHODIMP COleControl::EnumVerbs(IEnumOLEVERB** verbs) noexcept {
   return CreateEnumerator<IEnumOLEVERB>(kOwnVerbs, verbs);
 }
-STDMETHODIMP COleControl::Update() { return S_OK; }
-STDMETHODIMP COleControl::IsUpToDate() { return S_OK; }
+STDMETHODIMP COleControl::Update() noexcept { return S_OK; }
+STDMETHODIMP COleControl::IsUpToDate() noexcept { return S_OK; }
 
-STDMETHODIMP COleControl::GetUserClassID(CLSID* clsid) { return GetClassID(clsid); }
+STDMETHODIMP COleControl::GetUserClassID(CLSID* clsid) noexcept { return GetClassID(clsid); }
 
-STDMETHODIMP COleControl::GetUserType(DWORD, LPOLESTR* name) {
+STDMETHODIMP COleControl::GetUserType(DWORD, LPOLESTR* name) noexcept {
   if (!name) return E_POINTER;
   *name = nullptr;
   return ComBarrier([&] {
@@ -181,7 +181,7 @@ STDMETHODIMP COleControl::GetUserType(DWORD, LPOLESTR* name) {
   });
 }
 
-STDMETHODIMP COleControl::SetExtent(DWORD aspect, SIZEL* size) {
+STDMETHODIMP COleControl::SetExtent(DWORD aspect, SIZEL* size) noexcept {
   if (!size) return E_POINTER;
   if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
   if (!OnSetExtent(*size)) return E_FAIL;
@@ -190,37 +190,38 @@ STDMETHODIMP COleControl::SetExtent(DWORD aspect, SIZEL* size) {
   return S_OK;
 }
 
-STDMETHODIMP COleControl::GetExtent(DWORD aspect, SIZEL* size) {
+STDMETHODIMP COleControl::GetExtent(DWORD aspect, SIZEL* size) noexcept {
   if (!size) return E_POINTER;
   if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
   *size = m_extent;
   return S_OK;
 }
 
-STDMETHODIMP COleControl::Advise(IAdviseSink* sink, DWORD* connection) {
-  if (!m_adviseHolder && FAILED(::CreateOleAdviseHolder(m_adviseHolder.put()))) return E_OUTOFMEMORY;
+STDMETHODIMP COleControl::Advise(IAdviseSink* sink, DWORD* connection) noexcept {
+  if (!m_adviseHolder && FAILED(::CreateOleAdviseHolder(m_adviseHolder.put())))
+    return E_OUTOFMEMORY;
   return m_adviseHolder->Advise(sink, connection);
 }
 
-STDMETHODIMP COleControl::Unadvise(DWORD connection) {
+STDMETHODIMP COleControl::Unadvise(DWORD connection) noexcept {
   if (!m_adviseHolder) return OLE_E_NOCONNECTION;
   return m_adviseHolder->Unadvise(connection);
 }
 
-STDMETHODIMP COleControl::EnumAdvise(IEnumSTATDATA** advise) {
+STDMETHODIMP COleControl::EnumAdvise(IEnumSTATDATA** advise) noexcept {
   if (!advise) return E_POINTER;
   *advise = nullptr;
   if (!m_adviseHolder) return S_OK;
   return m_adviseHolder->EnumAdvise(advise);
 }
 
-STDMETHODIMP COleControl::GetMiscStatus(DWORD, DWORD* status) {
+STDMETHODIMP COleControl::GetMiscStatus(DWORD, DWORD* status) noexcept {
   if (!status) return E_POINTER;
   *status = m_info.miscStatus;
   return S_OK;
 }
 
-STDMETHODIMP COleControl::SetColorScheme(LOGPALETTE*) { return E_NOTIMPL; }
+STDMETHODIMP COleControl::SetColorScheme(LOGPALETTE*) noexcept { return E_NOTIMPL; }
 
 // Overridables
 
@@ -229,15 +230,15 @@ bool COleControl::OnSetExtent(const SIZEL&) { return true; }
 
 // IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject
 
-STDMETHODIMP COleControl::GetWindow(HWND* window) {
+STDMETHODIMP COleControl::GetWindow(HWND* window) noexcept {
   if (!window) return E_POINTER;
   *window = m_inPlaceActive ? m_window.get() : nullptr;
   return *window ? S_OK : E_FAIL;
 }
 
-STDMETHODIMP COleControl::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP COleControl::ContextSensitiveHelp(BOOL) noexcept { return E_NOTIMPL; }
 
-STDMETHODIMP COleControl::InPlaceDeactivate() {
+STDMETHODIMP COleControl::InPlaceDeactivate() noexcept {
   if (!m_inPlaceActive) return S_OK;
   UIDeactivate();
   m_inPlaceActive = false;
@@ -249,7 +250,7 @@ STDMETHODIMP COleControl::InPlaceDeactivate() {
   return S_OK;
 }
 
-STDMETHODIMP COleControl::UIDeactivate() {
+STDMETHODIMP COleControl::UIDeactivate() noexcept {
   if (!m_uiActive) return S_OK;
   m_uiActive = false;
   if (m_inPlaceUIWindow) m_inPlaceUIWindow->SetActiveObject(nullptr, nullptr);
@@ -258,7 +259,7 @@ STDMETHODIMP COleControl::UIDeactivate() {
   return S_OK;
 }
 
-STDMETHODIMP COleControl::SetObjectRects(LPCRECT position, LPCRECT) {
+STDMETHODIMP COleControl::SetObjectRects(LPCRECT position, LPCRECT) noexcept {
   if (!position) return E_POINTER;
   if (m_window && m_inPlaceActive)
     ::MoveWindow(m_window.get(), position->left, position->top, position->right - position->left,
@@ -266,16 +267,18 @@ STDMETHODIMP COleControl::SetObjectRects(LPCRECT position, LPCRECT) {
   return S_OK;
 }
 
-STDMETHODIMP COleControl::ReactivateAndUndo() { return E_NOTIMPL; }
-STDMETHODIMP COleControl::TranslateAccelerator(LPMSG) { return S_FALSE; }
-STDMETHODIMP COleControl::OnFrameWindowActivate(BOOL) { return S_OK; }
-STDMETHODIMP COleControl::OnDocWindowActivate(BOOL) { return S_OK; }
-STDMETHODIMP COleControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) { return S_OK; }
-STDMETHODIMP COleControl::EnableModeless(BOOL) { return S_OK; }
+STDMETHODIMP COleControl::ReactivateAndUndo() noexcept { return E_NOTIMPL; }
+STDMETHODIMP COleControl::TranslateAccelerator(LPMSG) noexcept { return S_FALSE; }
+STDMETHODIMP COleControl::OnFrameWindowActivate(BOOL) noexcept { return S_OK; }
+STDMETHODIMP COleControl::OnDocWindowActivate(BOOL) noexcept { return S_OK; }
+STDMETHODIMP COleControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) noexcept {
+  return S_OK;
+}
+STDMETHODIMP COleControl::EnableModeless(BOOL) noexcept { return S_OK; }
 
 // IOleControl
 
-STDMETHODIMP COleControl::GetControlInfo(CONTROLINFO* info) {
+STDMETHODIMP COleControl::GetControlInfo(CONTROLINFO* info) noexcept {
   if (!info) return E_POINTER;
   info->cb = sizeof *info;
   info->hAccel = nullptr;  // no mnemonics
@@ -284,7 +287,7 @@ STDMETHODIMP COleControl::GetControlInfo(CONTROLINFO* info) {
   return S_OK;
 }
 
-STDMETHODIMP COleControl::OnMnemonic(MSG*) { return E_NOTIMPL; }
-STDMETHODIMP COleControl::OnAmbientPropertyChange(DISPID) { return S_OK; }
+STDMETHODIMP COleControl::OnMnemonic(MSG*) noexcept { return E_NOTIMPL; }
+STDMETHODIMP COleControl::OnAmbientPropertyChange(DISPID) noexcept { return S_OK; }
 
 }  // namespace fw

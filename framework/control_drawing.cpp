@@ -9,7 +9,7 @@ namespace fw {
 
 STDMETHODIMP COleControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc,
                                LPCRECTL bounds, LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR),
-                               ULONG_PTR) {
+                               ULONG_PTR) noexcept {
   if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
   if (!dc) return E_INVALIDARG;
   RECT r = {};
@@ -33,20 +33,20 @@ STDMETHODIMP COleControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, 
 }
 
 STDMETHODIMP COleControl::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC,
-                                      LOGPALETTE** colors) {
+                                      LOGPALETTE** colors) noexcept {
   if (!colors) return E_POINTER;
   *colors = nullptr;
   return S_FALSE;  // no palette of its own
 }
 
-STDMETHODIMP COleControl::Freeze(DWORD, LONG, void*, DWORD* freeze) {
+STDMETHODIMP COleControl::Freeze(DWORD, LONG, void*, DWORD* freeze) noexcept {
   if (freeze) *freeze = 0;
   return E_NOTIMPL;
 }
 
-STDMETHODIMP COleControl::Unfreeze(DWORD) { return E_NOTIMPL; }
+STDMETHODIMP COleControl::Unfreeze(DWORD) noexcept { return E_NOTIMPL; }
 
-STDMETHODIMP COleControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
+STDMETHODIMP COleControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) noexcept {
   m_viewSink = com_ptr<IAdviseSink>(sink, true);
   m_viewSinkAspects = aspects;
   m_viewSinkFlags = flags;
@@ -54,7 +54,7 @@ STDMETHODIMP COleControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sin
   return S_OK;
 }
 
-STDMETHODIMP COleControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) {
+STDMETHODIMP COleControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) noexcept {
   if (aspects) *aspects = m_viewSinkAspects;
   if (flags) *flags = m_viewSinkFlags;
   if (sink) {
@@ -64,7 +64,7 @@ STDMETHODIMP COleControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** 
   return S_OK;
 }
 
-STDMETHODIMP COleControl::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) {
+STDMETHODIMP COleControl::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) noexcept {
   return GetExtent(aspect, size);
 }
 

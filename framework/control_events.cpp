@@ -43,15 +43,13 @@ class HeldArgs {
                                : static_cast<void*>(&V_I4(&value));
     }
   }
-  ~HeldArgs() {
-    for (auto& value : m_values) ::VariantClear(&value);
-  }
   HeldArgs(const HeldArgs&) = delete;
   HeldArgs& operator=(const HeldArgs&) = delete;
   std::span<VARIANT> args() { return m_args; }
 
  private:
-  std::vector<VARIANT> m_values;
+  // Cleared however the holder goes, a copy that failed half-way included.
+  std::vector<unique_variant> m_values;
   std::vector<VARIANT> m_args;
 };
 
@@ -75,7 +73,7 @@ void COleControl::WhenEventsThawed(std::function<void()> work) {
     work();
 }
 
-STDMETHODIMP COleControl::FreezeEvents(BOOL freeze) {
+STDMETHODIMP COleControl::FreezeEvents(BOOL freeze) noexcept {
   if (freeze)
     ++m_freezeEvents;
   else if (m_freezeEvents > 0 && --m_freezeEvents == 0)

@@ -10,13 +10,13 @@ namespace {
 constexpr wchar_t kContentsStream[] = L"Contents";
 }  // namespace
 
-STDMETHODIMP COleControl::GetClassID(CLSID* clsid) {
+STDMETHODIMP COleControl::GetClassID(CLSID* clsid) noexcept {
   if (!clsid) return E_POINTER;
   *clsid = *m_info.clsid;
   return S_OK;
 }
 
-STDMETHODIMP COleControl::IsDirty() { return m_modified ? S_OK : S_FALSE; }
+STDMETHODIMP COleControl::IsDirty() noexcept { return m_modified ? S_OK : S_FALSE; }
 
 HRESULT COleControl::ExchangeAll(CPropExchange& px) {
   return ComBarrier([&] { DoPropExchange(px); });
@@ -39,13 +39,13 @@ HRESULT COleControl::SaveTo(CPropExchange& px, bool clearDirty) {
 
 // IPersistStreamInit
 
-STDMETHODIMP COleControl::InitNew() {
+STDMETHODIMP COleControl::InitNew() noexcept {
   if (m_initialised) return CO_E_ALREADYINITIALIZED;
   CResetPropExchange px;
   return LoadFrom(px);
 }
 
-STDMETHODIMP COleControl::Load(LPSTREAM stream) {
+STDMETHODIMP COleControl::Load(LPSTREAM stream) noexcept {
   if (!stream) return E_POINTER;
   if (m_initialised) return CO_E_ALREADYINITIALIZED;
   return ComBarrier([&] {
@@ -57,7 +57,7 @@ STDMETHODIMP COleControl::Load(LPSTREAM stream) {
   });
 }
 
-STDMETHODIMP COleControl::Save(LPSTREAM stream, BOOL clearDirty) {
+STDMETHODIMP COleControl::Save(LPSTREAM stream, BOOL clearDirty) noexcept {
   if (!stream) return E_POINTER;
   return ComBarrier([&] {
     PropertyStore store;
@@ -69,7 +69,7 @@ STDMETHODIMP COleControl::Save(LPSTREAM stream, BOOL clearDirty) {
   });
 }
 
-STDMETHODIMP COleControl::GetSizeMax(ULARGE_INTEGER* size) {
+STDMETHODIMP COleControl::GetSizeMax(ULARGE_INTEGER* size) noexcept {
   if (!size) return E_POINTER;
   return ComBarrier([&] {
     com_ptr<IStream> probe;
@@ -84,14 +84,14 @@ STDMETHODIMP COleControl::GetSizeMax(ULARGE_INTEGER* size) {
 
 // IPersistPropertyBag
 
-STDMETHODIMP COleControl::Load(IPropertyBag* bag, IErrorLog* log) {
+STDMETHODIMP COleControl::Load(IPropertyBag* bag, IErrorLog* log) noexcept {
   if (!bag) return E_POINTER;
   if (m_initialised) return CO_E_ALREADYINITIALIZED;
   CBagPropExchange px(true, bag, log);
   return LoadFrom(px);
 }
 
-STDMETHODIMP COleControl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) {
+STDMETHODIMP COleControl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) noexcept {
   if (!bag) return E_POINTER;
   CBagPropExchange px(false, bag, nullptr);
   return SaveTo(px, clearDirty);
@@ -99,12 +99,12 @@ STDMETHODIMP COleControl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) {
 
 // IPersistStorage
 
-STDMETHODIMP COleControl::InitNew(IStorage* storage) {
+STDMETHODIMP COleControl::InitNew(IStorage* storage) noexcept {
   if (!storage) return E_POINTER;
   return InitNew();
 }
 
-STDMETHODIMP COleControl::Load(IStorage* storage) {
+STDMETHODIMP COleControl::Load(IStorage* storage) noexcept {
   if (!storage) return E_POINTER;
   if (m_initialised) return CO_E_ALREADYINITIALIZED;
   com_ptr<IStream> stream;
@@ -114,7 +114,7 @@ STDMETHODIMP COleControl::Load(IStorage* storage) {
   return Load(stream.get());
 }
 
-STDMETHODIMP COleControl::Save(IStorage* storage, BOOL sameAsLoad) {
+STDMETHODIMP COleControl::Save(IStorage* storage, BOOL sameAsLoad) noexcept {
   if (!storage) return E_POINTER;
   HRESULT hr = ::WriteClassStg(storage, *m_info.clsid);
   if (FAILED(hr)) return hr;
@@ -125,8 +125,8 @@ STDMETHODIMP COleControl::Save(IStorage* storage, BOOL sameAsLoad) {
   return Save(stream.get(), sameAsLoad);
 }
 
-STDMETHODIMP COleControl::SaveCompleted(IStorage*) { return S_OK; }
-STDMETHODIMP COleControl::HandsOffStorage() { return S_OK; }
+STDMETHODIMP COleControl::SaveCompleted(IStorage*) noexcept { return S_OK; }
+STDMETHODIMP COleControl::HandsOffStorage() noexcept { return S_OK; }
 
 // The framework's part of the exchange
 

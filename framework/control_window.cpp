@@ -106,21 +106,17 @@ void ReleaseParkingWindow() {
 
 }  // namespace
 
-bool COleControl::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam,
-                                      LRESULT& result) {
-  const MessageMapEntry* handler = nullptr;
-  for (const auto& entry : m_info.messages)
-    if (entry.message == message) handler = &entry;
-  if (!handler && message != kMsgRaiseHeldEvents) return false;
+bool COleControl::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   result = 0;
+  bool handled = true;
   // A handler may raise events whose sinks release the control: keep it alive meanwhile.
   com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
   ComBarrier(
       [&] {
-        if (handler)
-          result = handler->handler(this, wParam, lParam);
-        else
+        if (message == kMsgRaiseHeldEvents)
           RaiseHeldEvents();
+        else
+          handled = OnControlMessage(message, wParam, lParam, result);
       },
       [&](const AutomationException& e) noexcept {
         // No call is in progress to take the error: tell the user.
@@ -128,6 +124,7 @@ bool COleControl::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam
                        MB_OK | MB_ICONSTOP);
         return e.scode;
       });
+  if (!handled) return false;
   ComBarrier([&] { OnMessageHandled(); });
   return true;
 }
@@ -159,8 +156,8 @@ void COleControl::CreateControlWindow() {
   const wchar_t* windowClass = nullptr;
   HWND parent = ParkingWindow(m_info, &windowClass);
   SIZE px = m_info.initialSizePixels;
-  HWND w = parent ? ::CreateWindowExW(0, windowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0,
-                                      px.cx, px.cy, parent, nullptr, ThisModule(), nullptr)
+  HWND w = parent ? ::CreateWindowExW(0, windowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, px.cx,
+                                      px.cy, parent, nullptr, ThisModule(), nullptr)
                   : nullptr;
   if (!w) {
     ReleaseParkingWindow();

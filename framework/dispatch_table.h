@@ -1,5 +1,5 @@
-// The plain entry tables that describe a control's automation surface, and what the dispatcher
-// hands to the thunks of those entries.
+// The plain entry tables that describe an automation object's surface, typed on the object's class,
+// and what the dispatcher hands to the thunks of those entries.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -8,12 +8,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "framework/unique_any.h"
 
 namespace fw {
-
-class COleControl;
 
 // Boundary types of the entries: VT_I2, VT_I4, VT_R8, VT_BOOL, VT_BSTR (text), VT_VARIANT, and
 // VT_EMPTY for a method without a result.
@@ -42,7 +41,7 @@ class DispArgs {
   VARIANT* Variant(size_t i) const { return m_slots[i].raw; }
 
  private:
-  friend class Dispatcher;
+  friend class DispatchCore;
   struct Slot {
     unique_variant value;
     std::wstring_view text;
@@ -51,30 +50,29 @@ class DispArgs {
   mutable std::array<Slot, kMaxDispParams> m_slots;
 };
 
-using DispMemberFn = void* (*)(COleControl* self);
-using DispNotifyFn = void (*)(COleControl* self);
-using DispGetFn = void (*)(COleControl* self, VARIANT* result);
-using DispPutFn = void (*)(COleControl* self, const DispArgs& value);
-using DispCallFn = void (*)(COleControl* self, const DispArgs& args, VARIANT* result);
-
-struct DispEntry {
+// What is known of one member of an automation surface whoever owns it: its name, identifier and
+// shape.
+struct DispMember {
   const wchar_t* name;
   DISPID dispid;
   DispBinding binding;
   VARTYPE type;  // the property's type, or the method's result type
   bool readOnly;
-  DispMemberFn member;  // Member: the address of the member
-  DispNotifyFn notify;  // Member: runs after every successful put, when set
-  DispGetFn get;        // Accessors
-  DispPutFn put;        // Accessors, absent when read-only
-  DispCallFn call;      // Method
+  bool notifies;  // Member: a notification runs after every successful put
   std::span<const DispParam> params;
 };
 
-struct EventEntry {
-  const wchar_t* name;
-  DISPID dispid;
-  std::span<const DispParam> params;  // VT_BOOL | VT_BYREF for a flag the sink may set
+// A member bound to its owner's class: the compiler checks every binding, and the dispatcher hands
+// each thunk the object it was called on.
+template <typename Owner>
+struct DispEntry : DispMember {
+  using GetFn = void (*)(Owner& self, VARIANT* result);
+  using PutFn = void (*)(Owner& self, const DispArgs& value);
+  using CallFn = void (*)(Owner& self, const DispArgs& args, VARIANT* result);
+
+  GetFn get;    // Member, Accessors
+  PutFn put;    // Member (stores, then notifies), Accessors; absent when read-only
+  CallFn call;  // Method
 };
 
 // Result helpers for thunks: each stores a value of the declared type.
@@ -83,5 +81,85 @@ void ResultI4(VARIANT* result, LONG value);
 void ResultR8(VARIANT* result, double value);
 void ResultBool(VARIANT* result, LONG value);
 void ResultText(VARIANT* result, const std::wstring& value);
+
+namespace detail {
+// The automation type of a field, and how a field of that type is read and written.
+template <typename T>
+struct FieldType;
+template <>
+struct FieldType<short> {
+  static constexpr VARTYPE kType = VT_I2;
+  static void Get(VARIANT* r, short v) { ResultI2(r, v); }
+  static short Put(const DispArgs& a) { return a.I2(0); }
+};
+template <>
+struct FieldType<LONG> {
+  static constexpr VARTYPE kType = VT_I4;
+  static void Get(VARIANT* r, LONG v) { ResultI4(r, v); }
+  static LONG Put(const DispArgs& a) { return a.I4(0); }
+};
+template <>
+struct FieldType<double> {
+  static constexpr VARTYPE kType = VT_R8;
+  static void Get(VARIANT* r, double v) { ResultR8(r, v); }
+  static double Put(const DispArgs& a) { return a.R8(0); }
+};
+template <>
+struct FieldType<BOOL> {
+  static constexpr VARTYPE kType = VT_BOOL;
+  static void Get(VARIANT* r, BOOL v) { ResultBool(r, v); }
+  static BOOL Put(const DispArgs& a) { return a.Bool(0); }
+};
+template <>
+struct FieldType<std::wstring> {
+  static constexpr VARTYPE kType = VT_BSTR;
+  static void Get(VARIANT* r, const std::wstring& v) { ResultText(r, v); }
+  static std::wstring Put(const DispArgs& a) { return std::wstring(a.Text(0)); }
+};
+
+template <typename P>
+struct FieldOf;
+template <typename Owner, typename T>
+struct FieldOf<T Owner::*> {
+  using type = T;
+};
+}  // namespace detail
+
+// The builders of an owner's table, one per kind of entry.
+template <typename Owner>
+struct DispTable {
+  using Entry = DispEntry<Owner>;
+
+  // A property stored in the field `Field` and converted to its type on every put; `Notify`, a
+  // member function, runs after each successful put when given.
+  template <auto Field, auto Notify = nullptr>
+  static constexpr Entry Member(const wchar_t* name, DISPID id) {
+    using Type = detail::FieldType<typename detail::FieldOf<decltype(Field)>::type>;
+    constexpr bool kNotifies = !std::is_null_pointer_v<decltype(Notify)>;
+    return {{name, id, DispBinding::Member, Type::kType, false, kNotifies, {}},
+            [](Owner& self, VARIANT* r) { Type::Get(r, self.*Field); },
+            [](Owner& self, const DispArgs& a) {
+              self.*Field = Type::Put(a);
+              if constexpr (kNotifies) (self.*Notify)();
+            },
+            nullptr};
+  }
+  // A property with accessors; read-only without a put accessor.
+  static constexpr Entry Accessors(const wchar_t* name, DISPID id, VARTYPE type,
+                                   typename Entry::GetFn get, typename Entry::PutFn put = nullptr) {
+    return {{name, id, DispBinding::Accessors, type, put == nullptr, false, {}}, get, put, nullptr};
+  }
+  static constexpr Entry Method(const wchar_t* name, DISPID id, VARTYPE result,
+                                typename Entry::CallFn call,
+                                std::span<const DispParam> params = {}) {
+    return {{name, id, DispBinding::Method, result, false, false, params}, nullptr, nullptr, call};
+  }
+};
+
+struct EventEntry {
+  const wchar_t* name;
+  DISPID dispid;
+  std::span<const DispParam> params;  // VT_BOOL | VT_BYREF for a flag the sink may set
+};
 
 }  // namespace fw

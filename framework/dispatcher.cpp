@@ -1,6 +1,5 @@
 #include "framework/dispatcher.h"
 
-#include <climits>
 #include <cwchar>
 #include <new>
 
@@ -62,47 +61,13 @@ bool IsPut(WORD flags) { return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPER
 
 }  // namespace
 
-Dispatcher::Dispatcher(std::span<const DispEntry> entries) : m_entries(entries) {
-  if (m_entries.size() >= UCHAR_MAX) return;  // positions would not fit: Find walks the table
-  for (size_t i = 0; i < m_entries.size(); ++i) {
-    const DISPID id = m_entries[i].dispid;
-    // The first entry of an identifier is the one a walk would find.
-    if (id >= 0 && id < kIndexedIds && m_positionById[static_cast<size_t>(id)] == 0)
-      m_positionById[static_cast<size_t>(id)] = static_cast<unsigned char>(i + 1);
-  }
+bool DispatchCore::NameMatches(const wchar_t* entryName, const wchar_t* name) {
+  return ::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, entryName, -1, name, -1) == CSTR_EQUAL;
 }
 
-const DispEntry* Dispatcher::Find(DISPID id) const {
-  if (id >= 0 && id < kIndexedIds && m_entries.size() < UCHAR_MAX) {
-    const unsigned position = m_positionById[static_cast<size_t>(id)];
-    return position ? &m_entries[position - 1] : nullptr;
-  }
-  for (const auto& e : m_entries)
-    if (e.dispid == id) return &e;
-  return nullptr;
-}
-
-const DispEntry* Dispatcher::Find(const wchar_t* name) const {
-  if (!name) return nullptr;
-  for (const auto& e : m_entries)
-    if (::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, e.name, -1, name, -1) == CSTR_EQUAL)
-      return &e;
-  return nullptr;
-}
-
-HRESULT Dispatcher::GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids) const {
-  if (count == 0) return S_OK;
-  if (!names || !ids) return E_POINTER;
-  const DispEntry* e = Find(names[0]);
-  ids[0] = e ? e->dispid : DISPID_UNKNOWN;
-  // The table has no argument names: each one is an unknown name.
-  for (UINT i = 1; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-  return e && count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
-}
-
-HRESULT Dispatcher::Invoke(COleControl* self, bool initialised, DISPID id, REFIID iid, WORD flags,
-                           DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr,
-                           const wchar_t* source) const {
+HRESULT DispatchCore::Invoke(const Shape* entry, const Target& target, bool initialised, REFIID iid,
+                             WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+                             UINT* argErr, const wchar_t* source) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   if (!initialised) return E_UNEXPECTED;
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
@@ -112,11 +77,10 @@ HRESULT Dispatcher::Invoke(COleControl* self, bool initialised, DISPID id, REFII
   if (params->cNamedArgs > 0 && !(params->cNamedArgs == 1 && params->rgdispidNamedArgs &&
                                   params->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT))
     return DISP_E_NONAMEDARGS;
-  const DispEntry* entry = Find(id);
   constexpr WORD kCallKinds =
       DISPATCH_METHOD | DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF;
   if (!entry || !(flags & kCallKinds)) return DISP_E_MEMBERNOTFOUND;
-  return ComBarrier([&] { return InvokeEntry(self, *entry, flags, *params, result, argErr); },
+  return ComBarrier([&] { return InvokeEntry(*entry, target, flags, *params, result, argErr); },
                     [&](const AutomationException& e) noexcept {
                       if (excepInfo) {
                         *excepInfo = {};
@@ -129,15 +93,15 @@ HRESULT Dispatcher::Invoke(COleControl* self, bool initialised, DISPID id, REFII
                     });
 }
 
-HRESULT Dispatcher::InvokeEntry(COleControl* self, const DispEntry& entry, WORD flags,
-                                const DISPPARAMS& params, VARIANT* result, UINT* argErr) const {
+HRESULT DispatchCore::InvokeEntry(const Shape& entry, const Target& target, WORD flags,
+                                  const DISPPARAMS& params, VARIANT* result, UINT* argErr) {
   if (entry.binding == DispBinding::Method) {
     if (IsPut(flags)) return DISP_E_TYPEMISMATCH;
     DispArgs args;
     HRESULT hr = ConvertArgs(entry.params, params, args, argErr);
     if (FAILED(hr)) return hr;
     unique_variant out;
-    entry.call(self, args, &out);
+    target.Call(args, &out);
     return StoreResult(entry.type, out, result);
   }
 
@@ -146,32 +110,29 @@ HRESULT Dispatcher::InvokeEntry(COleControl* self, const DispEntry& entry, WORD 
   if (!put) {
     if (params.cArgs > 0) return DISP_E_BADPARAMCOUNT;
     if (!result) return DISP_E_PARAMNOTOPTIONAL;
-    if (entry.binding == DispBinding::Member) return GetMember(self, entry, result);
     unique_variant out;
-    entry.get(self, &out);
+    target.Get(&out);
     return StoreResult(entry.type, out, result);
   }
 
   // A put carries one value, the last argument; the result slot plays no part.
   if (params.cArgs != 1) return DISP_E_BADPARAMCOUNT;
-  if (entry.readOnly || (entry.binding == DispBinding::Accessors && !entry.put))
-    ThrowError(kSetNotSupported, L"");
-  if (entry.binding == DispBinding::Member) {
-    HRESULT hr = PutMember(self, entry, &params.rgvarg[0], argErr);
-    if (FAILED(hr)) return hr;
-    if (entry.notify) entry.notify(self);
-    return S_OK;
-  }
-  const DispParam value[] = {{L"value", entry.type}};
+  if (entry.readOnly || !entry.canPut) ThrowError(kSetNotSupported, L"");
   DispArgs args;
-  HRESULT hr = ConvertArgs(value, params, args, argErr);
+  HRESULT hr;
+  if (entry.binding == DispBinding::Member) {
+    hr = ConvertMemberValue(entry.type, &params.rgvarg[0], args, argErr);
+  } else {
+    const DispParam value[] = {{L"value", entry.type}};
+    hr = ConvertArgs(value, params, args, argErr);
+  }
   if (FAILED(hr)) return hr;
-  entry.put(self, args);
+  target.Put(args);
   return S_OK;
 }
 
-HRESULT Dispatcher::ConvertArgs(std::span<const DispParam> declared, const DISPPARAMS& params,
-                                DispArgs& args, UINT* argErr) {
+HRESULT DispatchCore::ConvertArgs(std::span<const DispParam> declared, const DISPPARAMS& params,
+                                  DispArgs& args, UINT* argErr) {
   const UINT count = params.cArgs;
   if (count > declared.size()) return DISP_E_BADPARAMCOUNT;
   for (size_t i = 0; i < declared.size(); ++i) {
@@ -216,7 +177,7 @@ HRESULT Dispatcher::ConvertArgs(std::span<const DispParam> declared, const DISPP
   return S_OK;
 }
 
-HRESULT Dispatcher::StoreResult(VARTYPE declared, VARIANT& produced, VARIANT* result) {
+HRESULT DispatchCore::StoreResult(VARTYPE declared, VARIANT& produced, VARIANT* result) {
   if (declared == VT_EMPTY || !result) return S_OK;
   if (declared != VT_VARIANT && V_VT(&produced) != declared) {
     // A thunk that hands back another type still gives the caller the declared one.
@@ -228,60 +189,18 @@ HRESULT Dispatcher::StoreResult(VARTYPE declared, VARIANT& produced, VARIANT* re
   return S_OK;
 }
 
-HRESULT Dispatcher::GetMember(COleControl* self, const DispEntry& entry, VARIANT* result) {
-  void* member = entry.member(self);
-  unique_variant out;
-  switch (entry.type) {
-    case VT_I2:
-      ResultI2(&out, *static_cast<short*>(member));
-      break;
-    case VT_I4:
-      ResultI4(&out, *static_cast<LONG*>(member));
-      break;
-    case VT_R8:
-      ResultR8(&out, *static_cast<double*>(member));
-      break;
-    case VT_BOOL:
-      ResultBool(&out, *static_cast<BOOL*>(member));
-      break;
-    case VT_BSTR:
-      ResultText(&out, *static_cast<std::wstring*>(member));
-      break;
-    default:
-      return E_NOTIMPL;
-  }
-  MoveVariant(out, result);
-  return S_OK;
-}
-
-HRESULT Dispatcher::PutMember(COleControl* self, const DispEntry& entry, VARIANT* value,
-                              UINT* argErr) {
-  unique_variant converted;
-  HRESULT hr = ConvertValue(&converted, value, entry.type);
+// A field takes the standard conversion of whatever the caller passed, a missing value included
+// (which it refuses as a type mismatch).
+HRESULT DispatchCore::ConvertMemberValue(VARTYPE type, VARIANT* value, DispArgs& args,
+                                         UINT* argErr) {
+  auto& slot = args.m_slots[0];
+  HRESULT hr = ConvertValue(&slot.value, value, type);
   if (FAILED(hr)) {
     if (argErr) *argErr = 0;
     return hr;
   }
-  void* member = entry.member(self);
-  switch (entry.type) {
-    case VT_I2:
-      *static_cast<short*>(member) = V_I2(&converted);
-      return S_OK;
-    case VT_I4:
-      *static_cast<LONG*>(member) = V_I4(&converted);
-      return S_OK;
-    case VT_R8:
-      *static_cast<double*>(member) = V_R8(&converted);
-      return S_OK;
-    case VT_BOOL:
-      *static_cast<BOOL*>(member) = V_BOOL(&converted) ? 1 : 0;
-      return S_OK;
-    case VT_BSTR:
-      *static_cast<std::wstring*>(member) = WideFromBstr(V_BSTR(&converted));
-      return S_OK;
-    default:
-      return E_NOTIMPL;
-  }
+  if (type == VT_BSTR) slot.text = ViewOfBstr(V_BSTR(&slot.value));
+  return S_OK;
 }
 
 }  // namespace fw

@@ -78,7 +78,7 @@ class Enumerator final : public implements<Enumerator<Enum>, Enum> {
     for (const auto& i : m_items) Traits::Hold(i);
   }
 
-  STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
+  STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) noexcept override {
     if (!out || (count > 1 && !fetched)) return E_POINTER;
     ULONG n = 0;
     for (; n < count && m_next < m_items.size(); ++n, ++m_next) {
@@ -91,7 +91,7 @@ class Enumerator final : public implements<Enumerator<Enum>, Enum> {
     if (fetched) *fetched = n;
     return n == count ? S_OK : S_FALSE;
   }
-  STDMETHODIMP Skip(ULONG count) override {
+  STDMETHODIMP Skip(ULONG count) noexcept override {
     if (count > m_items.size() - m_next) {
       m_next = m_items.size();
       return S_FALSE;
@@ -99,11 +99,11 @@ class Enumerator final : public implements<Enumerator<Enum>, Enum> {
     m_next += count;
     return S_OK;
   }
-  STDMETHODIMP Reset() override {
+  STDMETHODIMP Reset() noexcept override {
     m_next = 0;
     return S_OK;
   }
-  STDMETHODIMP Clone(Enum** out) override {
+  STDMETHODIMP Clone(Enum** out) noexcept override {
     if (!out) return E_POINTER;
     *out = nullptr;
     return ComBarrier([&] {

@@ -56,8 +56,8 @@ bool Answers(REFIID iid) {
 
 template <typename First, typename... Rest>
 struct FirstInterface {
-  using type = std::conditional_t<kIsInterface<First>, First,
-                                  typename FirstInterface<Rest...>::type>;
+  using type =
+      std::conditional_t<kIsInterface<First>, First, typename FirstInterface<Rest...>::type>;
 };
 template <typename Last>
 struct FirstInterface<Last> {
@@ -75,7 +75,7 @@ class implements : public I... {
   static_assert(detail::kIsInterface<Identity>, "implements<> needs at least one interface");
 
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) noexcept override {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (IsEqualIID(iid, IID_IUnknown))
@@ -88,7 +88,7 @@ class implements : public I... {
     return S_OK;
   }
 
-  STDMETHODIMP_(ULONG) AddRef() override {
+  STDMETHODIMP_(ULONG) AddRef() noexcept override {
     if constexpr (kOwned) {
       return static_cast<D*>(this)->Owner()->AddRef();
     } else {
@@ -97,7 +97,7 @@ class implements : public I... {
     }
   }
 
-  STDMETHODIMP_(ULONG) Release() override {
+  STDMETHODIMP_(ULONG) Release() noexcept override {
     if constexpr (kOwned) {
       return static_cast<D*>(this)->Owner()->Release();
     } else if constexpr (kStatic) {

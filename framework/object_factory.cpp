@@ -21,7 +21,7 @@ COleObjectFactory::COleObjectFactory(const CLSID& clsid, CreateFn create, const 
   g_lastFactory = this;
 }
 
-STDMETHODIMP COleObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
+STDMETHODIMP COleObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) noexcept {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (outer) return CLASS_E_NOAGGREGATION;
@@ -34,7 +34,7 @@ namespace {
 LONG g_locks = 0;
 }  // namespace
 
-STDMETHODIMP COleObjectFactory::LockServer(BOOL lock) {
+STDMETHODIMP COleObjectFactory::LockServer(BOOL lock) noexcept {
   if (lock) {
     ::InterlockedIncrement(&g_locks);
     ModuleAddRef();

@@ -28,8 +28,8 @@ class COleObjectFactory : public implements<COleObjectFactory, static_lifetime, 
   virtual bool UpdateRegistry(bool registering, HKEY classesRoot) = 0;
 
   // IClassFactory
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
-  STDMETHODIMP LockServer(BOOL lock) override;
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) noexcept override;
+  STDMETHODIMP LockServer(BOOL lock) noexcept override;
 
   // The module's list.
   static void RegisterAll();

@@ -1,14 +1,13 @@
-// The control object's core: construction, the automation calls and the connection points. The
-// other concerns of COleControl have files of their own: control_window.cpp (the window and the
-// message map), control_events.cpp (raising and holding events), control_persistence.cpp,
-// control_activation.cpp (IOleObject, in-place activation, verbs), control_drawing.cpp and
-// control_type_info.cpp.
+// The control object's core: construction and the property pages. The automation calls, the
+// connection point and the class information are automation_object's; the other concerns of
+// COleControl have files of their own: control_window.cpp (the window and the message map),
+// control_events.cpp (raising and holding events), control_persistence.cpp,
+// control_activation.cpp (IOleObject, in-place activation, verbs) and control_drawing.cpp.
 #include "framework/ole_control.h"
 
 #include <olectl.h>
 
 #include "framework/automation_error.h"
-#include "framework/enumerator.h"
 
 namespace fw {
 
@@ -23,50 +22,18 @@ LONG HimetricFromPixels(LONG pixels, int axis) {
 }  // namespace
 
 COleControl::COleControl(const ControlClassInfo& info)
-    : m_info(info),
-      m_dispatcher(info.dispatch),
-      m_events(static_cast<IDispatch*>(this), this, *info.eventsIid) {
+    : automation_object({info.clsid, info.typeLibId, info.typeLibVersion, info.dispatchIid,
+                         info.eventsIid}),
+      m_info(info) {
   m_extent.cx = HimetricFromPixels(info.initialSizePixels.cx, LOGPIXELSX);
   m_extent.cy = HimetricFromPixels(info.initialSizePixels.cy, LOGPIXELSY);
 }
 
-COleControl::~COleControl() {
-  DestroyControlWindow();
-  m_events.DisconnectAll();
-}
-
-void* COleControl::QueryOther(REFIID iid) {
-  return IsEqualIID(iid, *m_info.dispatchIid) ? static_cast<IDispatch*>(this) : nullptr;
-}
-
-// IDispatch (the type information is in control_type_info.cpp)
-
-STDMETHODIMP COleControl::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
-                                 VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
-  com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
-  return m_dispatcher.Invoke(this, m_initialised, id, iid, flags, params, result, excepInfo, argErr,
-                            m_info.userTypeName);
-}
-
-// IConnectionPointContainer
-
-STDMETHODIMP COleControl::EnumConnectionPoints(IEnumConnectionPoints** out) {
-  IConnectionPoint* const points[] = {&m_events};
-  return CreateEnumerator<IEnumConnectionPoints>(points, out);
-}
-
-STDMETHODIMP COleControl::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (!IsEqualIID(iid, m_events.iid())) return CONNECT_E_NOCONNECTION;
-  *out = &m_events;
-  m_events.AddRef();
-  return S_OK;
-}
+COleControl::~COleControl() { DestroyControlWindow(); }
 
 // ISpecifyPropertyPages: the control lists no page of its own.
 
-STDMETHODIMP COleControl::GetPages(CAUUID* pages) {
+STDMETHODIMP COleControl::GetPages(CAUUID* pages) noexcept {
   if (!pages) return E_POINTER;
   pages->cElems = 0;
   pages->pElems = nullptr;

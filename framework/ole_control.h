@@ -9,24 +9,35 @@
 #include <functional>
 #include <span>
 
-#include "framework/connection_point.h"
+#include "framework/automation_object.h"
 #include "framework/dispatch_table.h"
-#include "framework/dispatcher.h"
-#include "framework/implements.h"
 #include "framework/prop_exchange.h"
 #include "framework/type_library.h"
 #include "framework/unique_any.h"
 
 namespace fw {
 
-class COleControl;
 // The framework's own message to a control's window: raise the events held while frozen.
 inline constexpr UINT kMsgRaiseHeldEvents = WM_APP + 1;
 
+// One of a control's own window messages and its handler, typed on the control's class.
+template <typename Owner>
 struct MessageMapEntry {
   UINT message;
-  LRESULT (*handler)(COleControl* self, WPARAM wParam, LPARAM lParam);
+  LRESULT (*handler)(Owner& self, WPARAM wParam, LPARAM lParam);
 };
+
+// Runs the handler `map` has for `message`; false when it has none.
+template <typename Owner>
+bool RunMessageHandler(std::span<const MessageMapEntry<Owner>> map, Owner& self, UINT message,
+                       WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  for (const auto& entry : map)
+    if (entry.message == message) {
+      result = entry.handler(self, wParam, lParam);
+      return true;
+    }
+  return false;
+}
 
 // What a derived control tells the framework about itself: every fact of the product that the
 // framework uses comes from here.
@@ -36,9 +47,7 @@ struct ControlClassInfo {
   TypeLibVersion typeLibVersion;
   const IID* dispatchIid;
   const IID* eventsIid;
-  std::span<const DispEntry> dispatch;
   std::span<const EventEntry> events;
-  std::span<const MessageMapEntry> messages;
   SIZE initialSizePixels;
   DWORD miscStatus;
   const wchar_t* userTypeName;  // also the caption of the control's message boxes
@@ -53,102 +62,97 @@ struct ControlClassInfo {
   DWORD streamSignature;
 };
 
-class COleControl
-    : public implements<COleControl, IDispatch, IConnectionPointContainer, IOleObject,
-                        IPersistStreamInit, IPersistPropertyBag, IPersistStorage, IOleInPlaceObject,
-                        IOleInPlaceActiveObject, IOleControl, IViewObject2, IProvideClassInfo2,
-                        ISpecifyPropertyPages> {
+// IDispatch, the connection point and the class information come from automation_object; the
+// derived control supplies its members through MemberId and InvokeMember.
+class COleControl : public automation_object<COleControl, IDispatch, IOleObject, IPersistStreamInit,
+                                             IPersistPropertyBag, IPersistStorage,
+                                             IOleInPlaceObject, IOleInPlaceActiveObject,
+                                             IOleControl, IViewObject2, ISpecifyPropertyPages> {
  public:
-  // IDispatch
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-  STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
-  STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
-                             DISPID* ids) override;
-  STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
-                      VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override;
-
-  // IConnectionPointContainer
-  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** out) override;
-  STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
+  // The derived control's members, as its typed dispatcher finds and runs them.
+  virtual DISPID MemberId(const wchar_t* name) const = 0;
+  virtual HRESULT InvokeMember(DISPID id, REFIID iid, WORD flags, DISPPARAMS* params,
+                               VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) = 0;
+  // Runs the derived control's handler of one of its own window messages; false when it has
+  // none. It may throw: the window reports what it throws.
+  virtual bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) = 0;
 
   // IOleObject
-  STDMETHODIMP SetClientSite(IOleClientSite* site) override;
-  STDMETHODIMP GetClientSite(IOleClientSite** site) override;
-  STDMETHODIMP SetHostNames(LPCOLESTR app, LPCOLESTR object) override;
-  STDMETHODIMP Close(DWORD saveOption) override;
-  STDMETHODIMP SetMoniker(DWORD which, IMoniker* moniker) override;
-  STDMETHODIMP GetMoniker(DWORD assign, DWORD which, IMoniker** moniker) override;
-  STDMETHODIMP InitFromData(IDataObject* data, BOOL creation, DWORD reserved) override;
-  STDMETHODIMP GetClipboardData(DWORD reserved, IDataObject** data) override;
+  STDMETHODIMP SetClientSite(IOleClientSite* site) noexcept override;
+  STDMETHODIMP GetClientSite(IOleClientSite** site) noexcept override;
+  STDMETHODIMP SetHostNames(LPCOLESTR app, LPCOLESTR object) noexcept override;
+  STDMETHODIMP Close(DWORD saveOption) noexcept override;
+  STDMETHODIMP SetMoniker(DWORD which, IMoniker* moniker) noexcept override;
+  STDMETHODIMP GetMoniker(DWORD assign, DWORD which, IMoniker** moniker) noexcept override;
+  STDMETHODIMP InitFromData(IDataObject* data, BOOL creation, DWORD reserved) noexcept override;
+  STDMETHODIMP GetClipboardData(DWORD reserved, IDataObject** data) noexcept override;
   STDMETHODIMP DoVerb(LONG verb, LPMSG msg, IOleClientSite* site, LONG index, HWND parent,
-                      LPCRECT rect) override;
-  STDMETHODIMP EnumVerbs(IEnumOLEVERB** verbs) override;
-  STDMETHODIMP Update() override;
-  STDMETHODIMP IsUpToDate() override;
-  STDMETHODIMP GetUserClassID(CLSID* clsid) override;
-  STDMETHODIMP GetUserType(DWORD form, LPOLESTR* name) override;
-  STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override;
-  STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) override;
-  STDMETHODIMP Advise(IAdviseSink* sink, DWORD* connection) override;
-  STDMETHODIMP Unadvise(DWORD connection) override;
-  STDMETHODIMP EnumAdvise(IEnumSTATDATA** advise) override;
-  STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override;
-  STDMETHODIMP SetColorScheme(LOGPALETTE* palette) override;
+                      LPCRECT rect) noexcept override;
+  STDMETHODIMP EnumVerbs(IEnumOLEVERB** verbs) noexcept override;
+  STDMETHODIMP Update() noexcept override;
+  STDMETHODIMP IsUpToDate() noexcept override;
+  STDMETHODIMP GetUserClassID(CLSID* clsid) noexcept override;
+  STDMETHODIMP GetUserType(DWORD form, LPOLESTR* name) noexcept override;
+  STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) noexcept override;
+  STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) noexcept override;
+  STDMETHODIMP Advise(IAdviseSink* sink, DWORD* connection) noexcept override;
+  STDMETHODIMP Unadvise(DWORD connection) noexcept override;
+  STDMETHODIMP EnumAdvise(IEnumSTATDATA** advise) noexcept override;
+  STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) noexcept override;
+  STDMETHODIMP SetColorScheme(LOGPALETTE* palette) noexcept override;
 
   // IPersist, IPersistStreamInit, IPersistPropertyBag
-  STDMETHODIMP GetClassID(CLSID* clsid) override;
-  STDMETHODIMP IsDirty() override;
-  STDMETHODIMP Load(LPSTREAM stream) override;
-  STDMETHODIMP Save(LPSTREAM stream, BOOL clearDirty) override;
-  STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override;
-  STDMETHODIMP InitNew() override;
-  STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
-  STDMETHODIMP Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+  STDMETHODIMP GetClassID(CLSID* clsid) noexcept override;
+  STDMETHODIMP IsDirty() noexcept override;
+  STDMETHODIMP Load(LPSTREAM stream) noexcept override;
+  STDMETHODIMP Save(LPSTREAM stream, BOOL clearDirty) noexcept override;
+  STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) noexcept override;
+  STDMETHODIMP InitNew() noexcept override;
+  STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) noexcept override;
+  STDMETHODIMP Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) noexcept override;
 
   // IPersistStorage: the properties live in the storage's "Contents" stream.
-  STDMETHODIMP InitNew(IStorage* storage) override;
-  STDMETHODIMP Load(IStorage* storage) override;
-  STDMETHODIMP Save(IStorage* storage, BOOL sameAsLoad) override;
-  STDMETHODIMP SaveCompleted(IStorage* storage) override;
-  STDMETHODIMP HandsOffStorage() override;
+  STDMETHODIMP InitNew(IStorage* storage) noexcept override;
+  STDMETHODIMP Load(IStorage* storage) noexcept override;
+  STDMETHODIMP Save(IStorage* storage, BOOL sameAsLoad) noexcept override;
+  STDMETHODIMP SaveCompleted(IStorage* storage) noexcept override;
+  STDMETHODIMP HandsOffStorage() noexcept override;
 
   // IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject
-  STDMETHODIMP GetWindow(HWND* window) override;
-  STDMETHODIMP ContextSensitiveHelp(BOOL enter) override;
-  STDMETHODIMP InPlaceDeactivate() override;
-  STDMETHODIMP UIDeactivate() override;
-  STDMETHODIMP SetObjectRects(LPCRECT position, LPCRECT clip) override;
-  STDMETHODIMP ReactivateAndUndo() override;
-  STDMETHODIMP TranslateAccelerator(LPMSG msg) override;
-  STDMETHODIMP OnFrameWindowActivate(BOOL activate) override;
-  STDMETHODIMP OnDocWindowActivate(BOOL activate) override;
-  STDMETHODIMP ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window, BOOL frame) override;
-  STDMETHODIMP EnableModeless(BOOL enable) override;
+  STDMETHODIMP GetWindow(HWND* window) noexcept override;
+  STDMETHODIMP ContextSensitiveHelp(BOOL enter) noexcept override;
+  STDMETHODIMP InPlaceDeactivate() noexcept override;
+  STDMETHODIMP UIDeactivate() noexcept override;
+  STDMETHODIMP SetObjectRects(LPCRECT position, LPCRECT clip) noexcept override;
+  STDMETHODIMP ReactivateAndUndo() noexcept override;
+  STDMETHODIMP TranslateAccelerator(LPMSG msg) noexcept override;
+  STDMETHODIMP OnFrameWindowActivate(BOOL activate) noexcept override;
+  STDMETHODIMP OnDocWindowActivate(BOOL activate) noexcept override;
+  STDMETHODIMP ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window,
+                            BOOL frame) noexcept override;
+  STDMETHODIMP EnableModeless(BOOL enable) noexcept override;
 
   // IOleControl
-  STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
-  STDMETHODIMP OnMnemonic(MSG* msg) override;
-  STDMETHODIMP OnAmbientPropertyChange(DISPID id) override;
-  STDMETHODIMP FreezeEvents(BOOL freeze) override;
+  STDMETHODIMP GetControlInfo(CONTROLINFO* info) noexcept override;
+  STDMETHODIMP OnMnemonic(MSG* msg) noexcept override;
+  STDMETHODIMP OnAmbientPropertyChange(DISPID id) noexcept override;
+  STDMETHODIMP FreezeEvents(BOOL freeze) noexcept override;
 
   // IViewObject, IViewObject2
   STDMETHODIMP Draw(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* target,
                     HDC targetInfo, HDC dc, LPCRECTL bounds, LPCRECTL windowBounds,
-                    BOOL(STDMETHODCALLTYPE* cont)(ULONG_PTR), ULONG_PTR contArg) override;
+                    BOOL(STDMETHODCALLTYPE* cont)(ULONG_PTR), ULONG_PTR contArg) noexcept override;
   STDMETHODIMP GetColorSet(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* target,
-                           HDC targetInfo, LOGPALETTE** colors) override;
-  STDMETHODIMP Freeze(DWORD aspect, LONG index, void* aspectInfo, DWORD* freeze) override;
-  STDMETHODIMP Unfreeze(DWORD freeze) override;
-  STDMETHODIMP SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) override;
-  STDMETHODIMP GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) override;
-  STDMETHODIMP GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* target, LPSIZEL size) override;
-
-  // IProvideClassInfo, IProvideClassInfo2
-  STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
-  STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
+                           HDC targetInfo, LOGPALETTE** colors) noexcept override;
+  STDMETHODIMP Freeze(DWORD aspect, LONG index, void* aspectInfo, DWORD* freeze) noexcept override;
+  STDMETHODIMP Unfreeze(DWORD freeze) noexcept override;
+  STDMETHODIMP SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) noexcept override;
+  STDMETHODIMP GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) noexcept override;
+  STDMETHODIMP GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* target,
+                         LPSIZEL size) noexcept override;
 
   // ISpecifyPropertyPages
-  STDMETHODIMP GetPages(CAUUID* pages) override;
+  STDMETHODIMP GetPages(CAUUID* pages) noexcept override;
 
   // Services for the derived control.
   void FireEvent(DISPID id, std::span<VARIANT> args);
@@ -178,9 +182,6 @@ class COleControl
  protected:
   explicit COleControl(const ControlClassInfo& info);
   ~COleControl() override;
-  // The class description's dispatch interface is answered as IDispatch.
-  void* QueryOther(REFIID iid) override;
-
   // Overridables, in the framework's order.
   virtual void DoPropExchange(CPropExchange& px);
   virtual void OnDraw(HDC dc, const RECT& bounds);
@@ -216,8 +217,6 @@ class COleControl
   void RaiseHeldEvents();
 
   const ControlClassInfo& m_info;
-  Dispatcher m_dispatcher;
-  EventConnectionPoint m_events;
   bool m_initialised = false;
   bool m_modified = false;
   SIZEL m_extent{};  // HIMETRIC

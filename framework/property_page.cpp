@@ -10,12 +10,8 @@ namespace fw {
 
 // CDataExchange
 
-CDataExchange::~CDataExchange() {
-  for (auto& c : m_changes) ::VariantClear(&c.value);
-}
-
 void CDataExchange::SetProperty(const wchar_t* name, const VARIANT& value) {
-  Change c{name, VARIANT{}};
+  Change c{name, {}};
   if (FAILED(::VariantCopy(&c.value, const_cast<VARIANT*>(&value)))) throw std::bad_alloc();
   m_changes.push_back(std::move(c));
 }
@@ -62,24 +58,23 @@ INT_PTR CALLBACK COlePropertyPage::PageProc(HWND dialog, UINT message, WPARAM, L
 SIZE COlePropertyPage::TemplateSizePixels() const {
   // Dialog units depend on the template's font: measure a throw-away instance of the dialog.
   SIZE size = {0, 0};
-  HWND probe =
-      ::CreateDialogParamW(ThisModule(), MAKEINTRESOURCEW(m_templateId), HWND_MESSAGE, nullptr, 0);
+  const unique_hwnd probe(
+      ::CreateDialogParamW(ThisModule(), MAKEINTRESOURCEW(m_templateId), HWND_MESSAGE, nullptr, 0));
   if (probe) {
     RECT r = {};
-    ::GetWindowRect(probe, &r);
+    ::GetWindowRect(probe.get(), &r);
     size = {r.right - r.left, r.bottom - r.top};
-    ::DestroyWindow(probe);
   }
   return size;
 }
 
-STDMETHODIMP COlePropertyPage::SetPageSite(IPropertyPageSite* site) {
+STDMETHODIMP COlePropertyPage::SetPageSite(IPropertyPageSite* site) noexcept {
   if (site && m_site) return E_UNEXPECTED;
   m_site = com_ptr<IPropertyPageSite>(site, true);
   return S_OK;
 }
 
-STDMETHODIMP COlePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL) {
+STDMETHODIMP COlePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL) noexcept {
   if (!rect) return E_POINTER;
   if (m_window) return E_UNEXPECTED;
   return ComBarrier([&] {
@@ -93,12 +88,12 @@ STDMETHODIMP COlePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL) {
   });
 }
 
-STDMETHODIMP COlePropertyPage::Deactivate() {
+STDMETHODIMP COlePropertyPage::Deactivate() noexcept {
   m_window.reset();
   return S_OK;
 }
 
-STDMETHODIMP COlePropertyPage::GetPageInfo(PROPPAGEINFO* info) {
+STDMETHODIMP COlePropertyPage::GetPageInfo(PROPPAGEINFO* info) noexcept {
   if (!info) return E_POINTER;
   return ComBarrier([&] {
     const std::wstring title = ModuleString(m_captionId, L"");
@@ -116,7 +111,7 @@ STDMETHODIMP COlePropertyPage::GetPageInfo(PROPPAGEINFO* info) {
   });
 }
 
-STDMETHODIMP COlePropertyPage::SetObjects(ULONG count, IUnknown** objects) {
+STDMETHODIMP COlePropertyPage::SetObjects(ULONG count, IUnknown** objects) noexcept {
   if (count && !objects) return E_POINTER;
   return ComBarrier([&] {
     std::vector<com_ptr<IDispatch>> found;
@@ -132,13 +127,13 @@ STDMETHODIMP COlePropertyPage::SetObjects(ULONG count, IUnknown** objects) {
   });
 }
 
-STDMETHODIMP COlePropertyPage::Show(UINT command) {
+STDMETHODIMP COlePropertyPage::Show(UINT command) noexcept {
   if (!m_window) return E_UNEXPECTED;
   ::ShowWindow(m_window.get(), command);
   return S_OK;
 }
 
-STDMETHODIMP COlePropertyPage::Move(LPCRECT rect) {
+STDMETHODIMP COlePropertyPage::Move(LPCRECT rect) noexcept {
   if (!rect) return E_POINTER;
   if (!m_window) return E_UNEXPECTED;
   ::MoveWindow(m_window.get(), rect->left, rect->top, rect->right - rect->left,
@@ -146,7 +141,7 @@ STDMETHODIMP COlePropertyPage::Move(LPCRECT rect) {
   return S_OK;
 }
 
-STDMETHODIMP COlePropertyPage::IsPageDirty() { return m_dirty ? S_OK : S_FALSE; }
+STDMETHODIMP COlePropertyPage::IsPageDirty() noexcept { return m_dirty ? S_OK : S_FALSE; }
 
 HRESULT COlePropertyPage::Exchange(bool save) {
   return ComBarrier([&] {
@@ -156,15 +151,15 @@ HRESULT COlePropertyPage::Exchange(bool save) {
   });
 }
 
-STDMETHODIMP COlePropertyPage::Apply() {
+STDMETHODIMP COlePropertyPage::Apply() noexcept {
   HRESULT hr = Exchange(true);
   if (SUCCEEDED(hr)) SetModifiedFlag(false);
   return hr;
 }
 
-STDMETHODIMP COlePropertyPage::Help(LPCOLESTR) { return E_NOTIMPL; }
+STDMETHODIMP COlePropertyPage::Help(LPCOLESTR) noexcept { return E_NOTIMPL; }
 
-STDMETHODIMP COlePropertyPage::TranslateAccelerator(MSG* msg) {
+STDMETHODIMP COlePropertyPage::TranslateAccelerator(MSG* msg) noexcept {
   if (!msg) return E_POINTER;
   if (m_window && ::IsDialogMessageW(m_window.get(), msg)) return S_OK;
   return S_FALSE;

@@ -25,29 +25,26 @@ class CDataExchange {
  private:
   struct Change {
     std::wstring name;
-    VARIANT value;
+    unique_variant value;
   };
   bool m_saveAndValidate;
   std::vector<Change> m_changes;
-
- public:
-  ~CDataExchange();
 };
 
 class COlePropertyPage : public implements<COlePropertyPage, IPropertyPage> {
  public:
   // IPropertyPage
-  STDMETHODIMP SetPageSite(IPropertyPageSite* site) override;
-  STDMETHODIMP Activate(HWND parent, LPCRECT rect, BOOL modal) override;
-  STDMETHODIMP Deactivate() override;
-  STDMETHODIMP GetPageInfo(PROPPAGEINFO* info) override;
-  STDMETHODIMP SetObjects(ULONG count, IUnknown** objects) override;
-  STDMETHODIMP Show(UINT command) override;
-  STDMETHODIMP Move(LPCRECT rect) override;
-  STDMETHODIMP IsPageDirty() override;
-  STDMETHODIMP Apply() override;
-  STDMETHODIMP Help(LPCOLESTR helpDir) override;
-  STDMETHODIMP TranslateAccelerator(MSG* msg) override;
+  STDMETHODIMP SetPageSite(IPropertyPageSite* site) noexcept override;
+  STDMETHODIMP Activate(HWND parent, LPCRECT rect, BOOL modal) noexcept override;
+  STDMETHODIMP Deactivate() noexcept override;
+  STDMETHODIMP GetPageInfo(PROPPAGEINFO* info) noexcept override;
+  STDMETHODIMP SetObjects(ULONG count, IUnknown** objects) noexcept override;
+  STDMETHODIMP Show(UINT command) noexcept override;
+  STDMETHODIMP Move(LPCRECT rect) noexcept override;
+  STDMETHODIMP IsPageDirty() noexcept override;
+  STDMETHODIMP Apply() noexcept override;
+  STDMETHODIMP Help(LPCOLESTR helpDir) noexcept override;
+  STDMETHODIMP TranslateAccelerator(MSG* msg) noexcept override;
 
   HWND GetSafeHwnd() const { return m_window.get(); }
   void SetModifiedFlag(bool modified = true);

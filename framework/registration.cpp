@@ -96,18 +96,6 @@ bool RegisteredForPlatform(HKEY classesRoot, const std::wstring& libKeyName,
 
 }  // namespace
 
-RegKey& RegKey::operator=(RegKey&& o) noexcept {
-  if (this != &o) {
-    reset();
-    m_key = std::exchange(o.m_key, nullptr);
-  }
-  return *this;
-}
-
-void RegKey::reset() {
-  if (m_key) ::RegCloseKey(std::exchange(m_key, nullptr));
-}
-
 std::wstring GuidText(REFGUID guid) {
   wchar_t text[40] = {};
   ::StringFromGUID2(guid, text, 40);

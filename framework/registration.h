@@ -7,29 +7,12 @@
 
 #include "framework/type_library.h"
 
+#include "framework/unique_any.h"
+
 namespace fw {
 
 // An open registry key, closed when it goes out of scope.
-class RegKey {
- public:
-  RegKey() = default;
-  explicit RegKey(HKEY key) : m_key(key) {}
-  ~RegKey() { reset(); }
-  RegKey(RegKey&& o) noexcept : m_key(o.m_key) { o.m_key = nullptr; }
-  RegKey& operator=(RegKey&& o) noexcept;
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-  HKEY get() const { return m_key; }
-  HKEY* put() {
-    reset();
-    return &m_key;
-  }
-  void reset();
-  explicit operator bool() const { return m_key != nullptr; }
-
- private:
-  HKEY m_key = nullptr;
-};
+using RegKey = unique_any<HKEY, detail::CloseRegKey>;
 
 // The registry form of a GUID, braces included.
 std::wstring GuidText(REFGUID guid);

@@ -59,6 +59,8 @@ inline void ReleaseUnknown(IUnknown* u) { u->Release(); }
 inline void DeleteDc(HDC dc) { ::DeleteDC(dc); }
 inline void ReleaseWindowDc(window_dc d) { ::ReleaseDC(d.window, d.dc); }
 inline void DeleteGdiObject(HGDIOBJ o) { ::DeleteObject(o); }
+inline void CloseRegKey(HKEY k) { ::RegCloseKey(k); }
+inline void FreeTaskMemory(void* p) { ::CoTaskMemFree(p); }
 inline void RestoreSelection(selected_object s) { ::SelectObject(s.dc, s.previous); }
 }  // namespace detail
 
@@ -69,6 +71,7 @@ using unique_hdc = unique_any<HDC, detail::DeleteDc>;
 using unique_hdc_window = unique_any<window_dc, detail::ReleaseWindowDc>;
 using unique_hbitmap = unique_any<HBITMAP, detail::DeleteGdiObject>;
 using unique_select_object = unique_any<selected_object, detail::RestoreSelection>;
+using unique_cotaskmem = unique_any<void*, detail::FreeTaskMemory>;
 
 // GetDC(window) owned; nullptr for the screen.
 inline unique_hdc_window GetWindowDc(HWND window) {
@@ -82,6 +85,18 @@ inline unique_select_object SelectObject(HDC dc, HGDIOBJ object) {
   return previous && previous != HGDI_ERROR ? unique_select_object(selected_object{dc, previous})
                                             : unique_select_object();
 }
+
+// The exception information a call fills in: its texts are freed when it goes out of scope.
+struct unique_excepinfo : EXCEPINFO {
+  unique_excepinfo() : EXCEPINFO{} {}
+  ~unique_excepinfo() {
+    ::SysFreeString(bstrSource);
+    ::SysFreeString(bstrDescription);
+    ::SysFreeString(bstrHelpFile);
+  }
+  unique_excepinfo(const unique_excepinfo&) = delete;
+  unique_excepinfo& operator=(const unique_excepinfo&) = delete;
+};
 
 // A VARIANT that is cleared when it goes out of scope. It starts wholly zero (VariantInit sets
 // only the type), so that whoever fills it, or clears it before filling it, never sees stale

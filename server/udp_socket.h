@@ -27,9 +27,8 @@
 #include <string>
 
 #include "control/endpoint_listener.h"
-#include "framework/connection_point.h"
+#include "framework/automation_object.h"
 #include "framework/dispatch_table.h"
-#include "framework/implements.h"
 #include "framework/object_factory.h"
 #include "framework/unique_any.h"
 #include "typelib/udp.h"
@@ -40,30 +39,19 @@ class CUdpCtrl;
 
 namespace server {
 
-class CUdpSocket final
-    : public fw::implements<CUdpSocket, _DUdpSocket, IConnectionPointContainer, IProvideClassInfo2>,
-      private udp::EndpointListener {
+class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
+                         private udp::EndpointListener {
  public:
   CUdpSocket();
 
   // Creates the control, gives it its window and a new control's defaults, and listens to it.
   HRESULT Initialise();
 
-  // IDispatch
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-  STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
-  STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
-                             DISPID* ids) override;
-  STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
-                      VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override;
-
-  // IConnectionPointContainer
-  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** out) override;
-  STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
-
-  // IProvideClassInfo, IProvideClassInfo2
-  STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
-  STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
+  // The members automation_object dispatches: the socket's own, then the control's (all but
+  // AboutBox), run on the control directly.
+  DISPID MemberId(const wchar_t* name) const;
+  HRESULT InvokeMember(DISPID id, REFIID iid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                       EXCEPINFO* excepInfo, UINT* argErr);
 
   // The members _DUdpSocket adds to the control's (udp_socket_members.cpp).
   bool Wait(LONG milliseconds);
@@ -126,7 +114,6 @@ class CUdpSocket final
   bool Pump(const std::function<bool()>& done, LONG milliseconds);
 
   fw::com_ptr<udp::CUdpCtrl> m_endpoint;
-  fw::EventConnectionPoint m_events;
   // One per event of _DUdpEvents, by DISPID - 1.
   fw::com_ptr<IDispatch> m_callbacks[5];
   std::shared_ptr<const Sender> m_lastSender, m_from;
@@ -145,7 +132,7 @@ class CUdpSocket final
 };
 
 // The members of _DUdpSocket that are the socket's own (the others are the control's).
-extern const std::span<const fw::DispEntry> kUdpSocketDispatch;
+extern const std::span<const fw::DispEntry<CUdpSocket>> kUdpSocketDispatch;
 
 // The default limits of the receive queue.
 inline constexpr LONG kDefaultQueueLimit = 1024;

@@ -156,13 +156,10 @@ fw::unique_variant CUdpSocket::Raise(DISPID id, std::span<VARIANT> args) {
   const size_t count = std::min<size_t>(args.size(), 4);
   for (size_t i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
   DISPPARAMS params = {reversed, nullptr, static_cast<UINT>(count), 0};
-  EXCEPINFO excepInfo = {};
+  fw::unique_excepinfo excepInfo;
   UINT argErr = 0;
   const HRESULT hr = callback->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
                                       &params, &result, &excepInfo, &argErr);
-  ::SysFreeString(excepInfo.bstrSource);
-  ::SysFreeString(excepInfo.bstrDescription);
-  ::SysFreeString(excepInfo.bstrHelpFile);
   // A callback that fails is ignored; the events that follow still reach the next ones.
   if (FAILED(hr)) result.reset();
   return result;

@@ -14,16 +14,12 @@ namespace server {
 
 namespace {
 
-using fw::DispBinding;
-using fw::DispEntry;
 using fw::DispParam;
+using Table = fw::DispTable<CUdpSocket>;
 
 constexpr LONG kUtf8 = 65001;
 constexpr LONG kAnsi = 0;
 constexpr LONG kUtf16 = 1200;
-
-// The dispatcher hands the socket's entries the socket itself (see CUdpSocket::Invoke).
-CUdpSocket* Self(fw::COleControl* self) { return reinterpret_cast<CUdpSocket*>(self); }
 
 LONG Milliseconds(LONG ms) {
   if (ms < 0) udp::ThrowUdpError(udp::kErrBadArgument);
@@ -70,28 +66,19 @@ std::wstring BytesToText(const VARIANT* data, LONG codePage) {
     return std::wstring(reinterpret_cast<const wchar_t*>(raw), length / sizeof(wchar_t));
   }
   const UINT cp = WindowsCodePage(codePage);
-  const int n = length ? ::MultiByteToWideChar(cp, 0, raw, static_cast<int>(length), nullptr, 0) : 0;
+  const int n =
+      length ? ::MultiByteToWideChar(cp, 0, raw, static_cast<int>(length), nullptr, 0) : 0;
   std::wstring text(static_cast<size_t>(n), L'\0');
   if (n) ::MultiByteToWideChar(cp, 0, raw, static_cast<int>(length), text.data(), n);
   return text;
 }
 
-constexpr DispEntry Accessors(const wchar_t* name, DISPID id, VARTYPE type, fw::DispGetFn get,
-                              fw::DispPutFn put = nullptr) {
-  return {name, id, DispBinding::Accessors, type, put == nullptr, nullptr, nullptr, get, put,
-          nullptr, {}};
-}
-constexpr DispEntry Method(const wchar_t* name, DISPID id, VARTYPE result, fw::DispCallFn call,
-                           std::span<const DispParam> params) {
-  return {name, id, DispBinding::Method, result, false, nullptr, nullptr, nullptr, nullptr, call,
-          params};
-}
 // A callback property of one event. VT_VARIANT: Nothing, Empty and Null reach the setter too.
 template <DISPID kEvent>
-constexpr DispEntry Callback(const wchar_t* name, DISPID id) {
-  return Accessors(
-      name, id, VT_VARIANT, [](fw::COleControl* s, VARIANT* r) { Self(s)->GetCallback(kEvent, r); },
-      [](fw::COleControl* s, const fw::DispArgs& a) { Self(s)->SetCallback(kEvent, a.Variant(0)); });
+constexpr Table::Entry Callback(const wchar_t* name, DISPID id) {
+  return Table::Accessors(
+      name, id, VT_VARIANT, [](CUdpSocket& s, VARIANT* r) { s.GetCallback(kEvent, r); },
+      [](CUdpSocket& s, const fw::DispArgs& a) { s.SetCallback(kEvent, a.Variant(0)); });
 }
 
 // Optional numbers take their defaults from the dispatcher, which converts them as any number.
@@ -100,44 +87,48 @@ constexpr DispParam kTextToBytesParams[] = {{L"Text", VT_BSTR}, {L"CodePage", VT
 constexpr DispParam kBytesToTextParams[] = {{L"Data", VT_VARIANT},
                                             {L"CodePage", VT_I4, true, kUtf8}};
 
-const DispEntry kEntries[] = {
-    Method(L"Wait", UDP_DISPID(Wait), VT_BOOL,
-           [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
-             fw::ResultBool(r, Self(s)->Wait(Milliseconds(a.I4(0))));
-           },
-           kTimeParams),
-    Method(L"Receive", UDP_DISPID(Receive), VT_VARIANT,
-           [](fw::COleControl* s, const fw::DispArgs& a, VARIANT* r) {
-             Self(s)->Receive(Milliseconds(a.I4(0)), r);
-           },
-           kTimeParams),
-    Accessors(L"FromAddress", UDP_DISPID(FromAddress), VT_BSTR,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Self(s)->FromAddress()); }),
-    Accessors(L"FromPort", UDP_DISPID(FromPort), VT_BSTR,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultText(r, Self(s)->FromPort()); }),
-    Method(L"TextToBytes", UDP_DISPID(TextToBytes), VT_VARIANT,
-           [](fw::COleControl*, const fw::DispArgs& a, VARIANT* r) {
-             TextToBytes(std::wstring(a.Text(0)), CodePage(a.I4(1)), r);
-           },
-           kTextToBytesParams),
-    Method(L"BytesToText", UDP_DISPID(BytesToText), VT_BSTR,
-           [](fw::COleControl*, const fw::DispArgs& a, VARIANT* r) {
-             const LONG codePage = CodePage(a.I4(1));
-             fw::ResultText(r, BytesToText(a.Variant(0), codePage));
-           },
-           kBytesToTextParams),
-    Accessors(L"Queued", UDP_DISPID(Queued), VT_I4,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->Queued()); }),
-    Accessors(
+const Table::Entry kEntries[] = {
+    Table::Method(
+        L"Wait", UDP_DISPID(Wait), VT_BOOL,
+        [](CUdpSocket& s, const fw::DispArgs& a, VARIANT* r) {
+          fw::ResultBool(r, s.Wait(Milliseconds(a.I4(0))));
+        },
+        kTimeParams),
+    Table::Method(
+        L"Receive", UDP_DISPID(Receive), VT_VARIANT,
+        [](CUdpSocket& s, const fw::DispArgs& a, VARIANT* r) {
+          s.Receive(Milliseconds(a.I4(0)), r);
+        },
+        kTimeParams),
+    Table::Accessors(L"FromAddress", UDP_DISPID(FromAddress), VT_BSTR,
+                     [](CUdpSocket& s, VARIANT* r) { fw::ResultText(r, s.FromAddress()); }),
+    Table::Accessors(L"FromPort", UDP_DISPID(FromPort), VT_BSTR,
+                     [](CUdpSocket& s, VARIANT* r) { fw::ResultText(r, s.FromPort()); }),
+    Table::Method(
+        L"TextToBytes", UDP_DISPID(TextToBytes), VT_VARIANT,
+        [](CUdpSocket&, const fw::DispArgs& a, VARIANT* r) {
+          TextToBytes(std::wstring(a.Text(0)), CodePage(a.I4(1)), r);
+        },
+        kTextToBytesParams),
+    Table::Method(
+        L"BytesToText", UDP_DISPID(BytesToText), VT_BSTR,
+        [](CUdpSocket&, const fw::DispArgs& a, VARIANT* r) {
+          const LONG codePage = CodePage(a.I4(1));
+          fw::ResultText(r, BytesToText(a.Variant(0), codePage));
+        },
+        kBytesToTextParams),
+    Table::Accessors(L"Queued", UDP_DISPID(Queued), VT_I4,
+                     [](CUdpSocket& s, VARIANT* r) { fw::ResultI4(r, s.Queued()); }),
+    Table::Accessors(
         L"QueueLimit", UDP_DISPID(QueueLimit), VT_I4,
-        [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->GetQueueLimit()); },
-        [](fw::COleControl* s, const fw::DispArgs& a) { Self(s)->SetQueueLimit(a.I4(0)); }),
-    Accessors(
+        [](CUdpSocket& s, VARIANT* r) { fw::ResultI4(r, s.GetQueueLimit()); },
+        [](CUdpSocket& s, const fw::DispArgs& a) { s.SetQueueLimit(a.I4(0)); }),
+    Table::Accessors(
         L"QueueByteLimit", UDP_DISPID(QueueByteLimit), VT_I4,
-        [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->GetQueueByteLimit()); },
-        [](fw::COleControl* s, const fw::DispArgs& a) { Self(s)->SetQueueByteLimit(a.I4(0)); }),
-    Accessors(L"Dropped", UDP_DISPID(Dropped), VT_I4,
-              [](fw::COleControl* s, VARIANT* r) { fw::ResultI4(r, Self(s)->Dropped()); }),
+        [](CUdpSocket& s, VARIANT* r) { fw::ResultI4(r, s.GetQueueByteLimit()); },
+        [](CUdpSocket& s, const fw::DispArgs& a) { s.SetQueueByteLimit(a.I4(0)); }),
+    Table::Accessors(L"Dropped", UDP_DISPID(Dropped), VT_I4,
+                     [](CUdpSocket& s, VARIANT* r) { fw::ResultI4(r, s.Dropped()); }),
     Callback<udp::kEventReady>(L"OnReady", UDP_DISPID(OnReady)),
     Callback<udp::kEventReceived>(L"OnReceived", UDP_DISPID(OnReceived)),
     Callback<udp::kEventSent>(L"OnSent", UDP_DISPID(OnSent)),
@@ -147,7 +138,7 @@ const DispEntry kEntries[] = {
 
 }  // namespace
 
-const std::span<const fw::DispEntry> kUdpSocketDispatch = kEntries;
+const std::span<const fw::DispEntry<CUdpSocket>> kUdpSocketDispatch = kEntries;
 
 bool CUdpSocket::Wait(LONG milliseconds) {
   // Inside one of this object's handlers too: its events wait for the handler, but what arrives

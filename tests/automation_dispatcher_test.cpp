@@ -12,8 +12,6 @@
 namespace {
 
 using fw::DispArgs;
-using fw::DispBinding;
-using fw::DispEntry;
 using fw::DispParam;
 using host::Var;
 
@@ -31,8 +29,10 @@ struct Probe {
   SCODE variantError = 0;
   VARIANT* variantSeen = nullptr;
   Var any;
+  void OnFlagPut() { ++flagNotified; }
 };
 Probe g;
+using Table = fw::DispTable<Probe>;
 
 constexpr DispParam kText[] = {{L"text", VT_BSTR}};
 constexpr DispParam kR8[] = {{L"value", VT_R8}};
@@ -42,76 +42,45 @@ constexpr DispParam kTwoTextsAndData[] = {
     {L"first", VT_BSTR}, {L"second", VT_BSTR}, {L"data", VT_VARIANT}};
 constexpr DispParam kData[] = {{L"data", VT_VARIANT}};
 
-DispEntry MemberEntry(const wchar_t* name, DISPID id, VARTYPE type, fw::DispMemberFn member,
-                      fw::DispNotifyFn notify = nullptr) {
-  return {name,    id, DispBinding::Member, type, false, member, notify, nullptr, nullptr,
-          nullptr, {}};
-}
-DispEntry MethodEntry(const wchar_t* name, DISPID id, VARTYPE result, fw::DispCallFn call,
-                      std::span<const DispParam> params = {}) {
-  return {name, id,    DispBinding::Method, result, false, nullptr, nullptr, nullptr, nullptr,
-          call, params};
-}
-
-const DispEntry kProbe[] = {
-    MemberEntry(L"Number", 1, VT_I2, [](fw::COleControl*) -> void* { return &g.number; }),
-    MemberEntry(
-        L"Flag", 2, VT_BOOL, [](fw::COleControl*) -> void* { return &g.flag; },
-        [](fw::COleControl*) { ++g.flagNotified; }),
-    MemberEntry(L"Label", 3, VT_BSTR, [](fw::COleControl*) -> void* { return &g.label; }),
-    {L"Fixed",
-     4,
-     DispBinding::Accessors,
-     VT_I4,
-     true,
-     nullptr,
-     nullptr,
-     [](fw::COleControl*, VARIANT* r) { fw::ResultI4(r, 42); },
-     nullptr,
-     nullptr,
-     {}},
-    {L"Any",
-     5,
-     DispBinding::Accessors,
-     VT_VARIANT,
-     false,
-     nullptr,
-     nullptr,
-     [](fw::COleControl*, VARIANT* r) { ::VariantCopy(r, g.any.get()); },
-     [](fw::COleControl*, const DispArgs& a) { g.any = Var(*a.Variant(0)); },
-     nullptr,
-     {}},
-    MethodEntry(
+const Table::Entry kProbe[] = {
+    Table::Member<&Probe::number>(L"Number", 1),
+    Table::Member<&Probe::flag, &Probe::OnFlagPut>(L"Flag", 2),
+    Table::Member<&Probe::label>(L"Label", 3),
+    Table::Accessors(L"Fixed", 4, VT_I4, [](Probe&, VARIANT* r) { fw::ResultI4(r, 42); }),
+    Table::Accessors(
+        L"Any", 5, VT_VARIANT, [](Probe& p, VARIANT* r) { ::VariantCopy(r, p.any.get()); },
+        [](Probe& p, const DispArgs& a) { p.any = Var(*a.Variant(0)); }),
+    Table::Method(
         L"TakeText", 10, VT_EMPTY,
-        [](fw::COleControl*, const DispArgs& a, VARIANT*) {
+        [](Probe&, const DispArgs& a, VARIANT*) {
           ++g.calls;
           g.texts.push_back(std::wstring(a.Text(0)));
         },
         kText),
-    MethodEntry(
+    Table::Method(
         L"TakeDouble", 11, VT_EMPTY,
-        [](fw::COleControl*, const DispArgs& a, VARIANT*) {
+        [](Probe&, const DispArgs& a, VARIANT*) {
           ++g.calls;
           g.r8 = a.R8(0);
         },
         kR8),
-    MethodEntry(
+    Table::Method(
         L"TakeLong", 12, VT_EMPTY,
-        [](fw::COleControl*, const DispArgs& a, VARIANT*) {
+        [](Probe&, const DispArgs& a, VARIANT*) {
           ++g.calls;
           g.i4 = a.I4(0);
         },
         kI4),
-    MethodEntry(
+    Table::Method(
         L"TakeBool", 13, VT_EMPTY,
-        [](fw::COleControl*, const DispArgs& a, VARIANT*) {
+        [](Probe&, const DispArgs& a, VARIANT*) {
           ++g.calls;
           g.boolean = a.Bool(0);
         },
         kBool),
-    MethodEntry(
+    Table::Method(
         L"TakeThree", 14, VT_EMPTY,
-        [](fw::COleControl*, const DispArgs& a, VARIANT*) {
+        [](Probe&, const DispArgs& a, VARIANT*) {
           ++g.calls;
           g.texts = {std::wstring(a.Text(0)), std::wstring(a.Text(1))};
           g.variantSeen = a.Variant(2);
@@ -119,9 +88,9 @@ const DispEntry kProbe[] = {
           if (V_VT(a.Variant(2)) == VT_ERROR) g.variantError = V_ERROR(a.Variant(2));
         },
         kTwoTextsAndData),
-    MethodEntry(
+    Table::Method(
         L"TakeData", 15, VT_EMPTY,
-        [](fw::COleControl*, const DispArgs& a, VARIANT*) {
+        [](Probe&, const DispArgs& a, VARIANT*) {
           ++g.calls;
           g.variantSeen = a.Variant(0);
           g.variantType = V_VT(a.Variant(0));
@@ -129,15 +98,15 @@ const DispEntry kProbe[] = {
         },
         kData),
     // Declared R8 but the body hands back a long: the caller still gets the declared type.
-    MethodEntry(L"GiveDouble", 16, VT_R8,
-                [](fw::COleControl*, const DispArgs&, VARIANT* r) { fw::ResultI4(r, 65535); }),
-    MethodEntry(L"Fail", 17, VT_EMPTY,
-                [](fw::COleControl*, const DispArgs&, VARIANT*) {
-                  ++g.calls;
-                  fw::ThrowError(host::kScodeBadArgument, host::kBadArgumentMessage);
-                }),
-    MethodEntry(L"GiveText", 18, VT_BSTR,
-                [](fw::COleControl*, const DispArgs&, VARIANT* r) { fw::ResultText(r, L"Ü"); }),
+    Table::Method(L"GiveDouble", 16, VT_R8,
+                  [](Probe&, const DispArgs&, VARIANT* r) { fw::ResultI4(r, 65535); }),
+    Table::Method(L"Fail", 17, VT_EMPTY,
+                  [](Probe&, const DispArgs&, VARIANT*) {
+                    ++g.calls;
+                    fw::ThrowError(host::kScodeBadArgument, host::kBadArgumentMessage);
+                  }),
+    Table::Method(L"GiveText", 18, VT_BSTR,
+                  [](Probe&, const DispArgs&, VARIANT* r) { fw::ResultText(r, L"Ü"); }),
 };
 
 struct Outcome {
@@ -165,8 +134,8 @@ class Dispatcher : public testing::Test {
     EXCEPINFO ei = {};
     Outcome out{};
     out.argErr = 0xFFFF;
-    out.hr = dispatcher.Invoke(nullptr, true, id, IID_NULL, flags, &dp,
-                               wantResult ? &result : nullptr, &ei, &out.argErr);
+    out.hr = dispatcher.Invoke(g, true, id, IID_NULL, flags, &dp, wantResult ? &result : nullptr,
+                               &ei, &out.argErr);
     out.value = Var(result);
     ::VariantClear(&result);
     out.scode = ei.scode;
@@ -181,7 +150,7 @@ class Dispatcher : public testing::Test {
     return Invoke(id, DISPATCH_PROPERTYPUT, {value}, false, {DISPID_PROPERTYPUT});
   }
 
-  fw::Dispatcher dispatcher{kProbe};
+  fw::Dispatcher<Probe> dispatcher{kProbe};
 };
 
 Var ByRef(VARIANT* inner) {
@@ -263,9 +232,9 @@ TEST_F(Dispatcher, VariantParametersGetTheCallersOwnVariantIncludingReferences) 
   V_ARRAYREF(&ref) = &V_ARRAY(data.get());
   std::vector<VARIANT> raw = {ref};
   DISPPARAMS dp = {raw.data(), nullptr, 1, 0};
-  ASSERT_EQ(dispatcher.Invoke(nullptr, true, 15, IID_NULL, DISPATCH_METHOD, &dp, nullptr, nullptr,
-                              nullptr),
-            S_OK);
+  ASSERT_EQ(
+      dispatcher.Invoke(g, true, 15, IID_NULL, DISPATCH_METHOD, &dp, nullptr, nullptr, nullptr),
+      S_OK);
   EXPECT_EQ(g.variantSeen, &raw[0]);
   EXPECT_EQ(g.variantType, VT_ARRAY | VT_UI1 | VT_BYREF);
 }
@@ -332,9 +301,9 @@ TEST_F(Dispatcher, ExceptionsReachTheCallerWithStatusAndUnchangedText) {
   EXPECT_EQ(r.description, host::kBadArgumentMessage);
   // Without an exception record the status alone reports it.
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
-  EXPECT_EQ(dispatcher.Invoke(nullptr, true, 17, IID_NULL, DISPATCH_METHOD, &none, nullptr, nullptr,
-                              nullptr),
-            DISP_E_EXCEPTION);
+  EXPECT_EQ(
+      dispatcher.Invoke(g, true, 17, IID_NULL, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+      DISP_E_EXCEPTION);
 }
 
 TEST_F(Dispatcher, ResultsCarryTheDeclaredType) {
@@ -354,11 +323,11 @@ TEST_F(Dispatcher, GuardsComeInTheirOrder) {
   ::VariantInit(&result);
   const IID other = IID_IDispatch;
   // An interface identifier is refused before the initialisation is looked at.
-  EXPECT_EQ(dispatcher.Invoke(nullptr, false, 1, other, DISPATCH_PROPERTYGET, &none, &result,
-                              nullptr, nullptr),
-            DISP_E_UNKNOWNINTERFACE);
-  EXPECT_EQ(dispatcher.Invoke(nullptr, false, 99, IID_NULL, DISPATCH_PROPERTYGET, &none, &result,
-                              nullptr, nullptr),
+  EXPECT_EQ(
+      dispatcher.Invoke(g, false, 1, other, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+      DISP_E_UNKNOWNINTERFACE);
+  EXPECT_EQ(dispatcher.Invoke(g, false, 99, IID_NULL, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                              nullptr),
             E_UNEXPECTED);
   DISPID named = 0;
   VARIANT arg;
@@ -366,8 +335,8 @@ TEST_F(Dispatcher, GuardsComeInTheirOrder) {
   V_I4(&arg) = 1;
   DISPPARAMS withName = {&arg, &named, 1, 1};
   // Named arguments are refused before the DISPID is looked up.
-  EXPECT_EQ(dispatcher.Invoke(nullptr, true, 99, IID_NULL, DISPATCH_METHOD, &withName, nullptr,
-                              nullptr, nullptr),
+  EXPECT_EQ(dispatcher.Invoke(g, true, 99, IID_NULL, DISPATCH_METHOD, &withName, nullptr, nullptr,
+                              nullptr),
             DISP_E_NONAMEDARGS);
 }
 

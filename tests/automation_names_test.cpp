@@ -76,7 +76,7 @@ TEST_F(AutomationTypeInfo, DescribesTheDispatchInterfaceForTheCallersLocale) {
     EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
     // As many properties and methods as the control's table binds.
     const auto methods = std::count_if(udp::kUdpDispatch.begin(), udp::kUdpDispatch.end(),
-                                       [](const fw::DispEntry& e) {
+                                       [](const fw::DispMember& e) {
                                          return e.binding == fw::DispBinding::Method;
                                        });
     EXPECT_EQ(attr->cFuncs, methods);

@@ -149,7 +149,7 @@ Surface FromDispatchTable() {
                  (e.readOnly || (e.binding == fw::DispBinding::Accessors && !e.put));
     if (e.binding == fw::DispBinding::Accessors) m.binding = Binding::Accessors;
     if (e.binding == fw::DispBinding::Member)
-      m.binding = e.notify ? Binding::MemberNotified : Binding::Member;
+      m.binding = e.notifies ? Binding::MemberNotified : Binding::Member;
     EXPECT_TRUE(s.emplace(e.name, m).second)
         << "twice in the table: " << testing::PrintToString(std::wstring(e.name));
   }

@@ -36,19 +36,20 @@ uint64_t g_seed = 0;
 long g_messageBoxes = 0, g_dialogs = 0;
 
 // The entry of a DISPID in the control's table or UdpSocket's own, or nullptr.
-const fw::DispEntry* EntryOf(DISPID id) {
-  for (const auto table : {udp::kUdpDispatch, server::kUdpSocketDispatch})
-    for (const auto& e : table)
-      if (e.dispid == id) return &e;
+const fw::DispMember* EntryOf(DISPID id) {
+  for (const fw::DispMember& e : udp::kUdpDispatch)
+    if (e.dispid == id) return &e;
+  for (const fw::DispMember& e : server::kUdpSocketDispatch)
+    if (e.dispid == id) return &e;
   return nullptr;
 }
 
 // Every DISPID of both surfaces but AboutBox (a modal dialog), and some that name nothing.
 std::vector<DISPID> SurfaceIds() {
   std::vector<DISPID> ids;
-  for (const auto table : {udp::kUdpDispatch, server::kUdpSocketDispatch})
-    for (const auto& e : table)
-      if (e.dispid != DISPID_ABOUTBOX) ids.push_back(e.dispid);
+  for (const auto& e : udp::kUdpDispatch)
+    if (e.dispid != DISPID_ABOUTBOX) ids.push_back(e.dispid);
+  for (const auto& e : server::kUdpSocketDispatch) ids.push_back(e.dispid);
   return ids;
 }
 constexpr DISPID kUnknownIds[] = {0, 23, 24, 25, 38, 39, 42, DISPID_UNKNOWN, DISPID_PROPERTYPUT,
@@ -101,7 +102,7 @@ bool IsDataArray(const VARIANT& v, long size = -1) {
 
 // What the dispatcher promises about a call that succeeded; the broken promise, or nullptr.
 const char* BrokenPromise(DISPID id, WORD flags, UINT count, const VARIANT& result) {
-  const fw::DispEntry* entry = EntryOf(id);
+  const fw::DispMember* entry = EntryOf(id);
   if (!entry) return "a DISPID that names nothing succeeded";
   const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ||
                    ((flags & DISPATCH_METHOD) && count > 0);
@@ -252,7 +253,7 @@ class Fuzzer {
                                  : rng_.Pick(kUnknownIds);
     if (rng_.OneIn(50)) call.id = static_cast<DISPID>(rng_.Bits());
     if (call.id == DISPID_ABOUTBOX) call.id = 0;
-    const fw::DispEntry* entry = EntryOf(call.id);
+    const fw::DispMember* entry = EntryOf(call.id);
     // Half the calls have the member's own shape, so that they get past the argument checks and
     // reach the control with hostile values; the other half have any shape at all.
     if (entry && rng_.OneIn(2)) {

@@ -190,24 +190,19 @@ void CUdpCtrl::FireReceived(BSTR ipAddress, BSTR port, VARIANT* data) {
   FireEvent(kEventReceived, raw);
 }
 
-void CUdpCtrl::FireClosed() {
+void CUdpCtrl::FireToListenerOrSinks(DISPID event, void (EndpointListener::*heard)()) {
   if (m_listener)
-    m_listener->OnEndpointClosed();
+    (m_listener->*heard)();
   else
-    FireEvent(kEventClosed, {});
+    FireEvent(event, {});
+}
+void CUdpCtrl::FireClosed() {
+  FireToListenerOrSinks(kEventClosed, &EndpointListener::OnEndpointClosed);
 }
 void CUdpCtrl::FireReady() {
-  if (m_listener)
-    m_listener->OnEndpointReady();
-  else
-    FireEvent(kEventReady, {});
+  FireToListenerOrSinks(kEventReady, &EndpointListener::OnEndpointReady);
 }
-void CUdpCtrl::FireSent() {
-  if (m_listener)
-    m_listener->OnEndpointSent();
-  else
-    FireEvent(kEventSent, {});
-}
+void CUdpCtrl::FireSent() { FireToListenerOrSinks(kEventSent, &EndpointListener::OnEndpointSent); }
 
 void CUdpCtrl::OnMessageHandled() {
   if (m_listener) m_listener->OnEndpointIdle();

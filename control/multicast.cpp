@@ -180,19 +180,23 @@ bool CUdpCtrl::ApplyMulticastOptions(SOCKET socket) {
           SetInterfaceOption(socket, m_multicastInterfaceNet));
 }
 
+void CUdpCtrl::RequireOpenSocketTook(bool took) {
+  if (!took) FailCall(Winsock().WSAGetLastError(), false);
+}
+
 // Each setter checks the value, hands it to an open socket, and keeps it only once the socket
 // took it: a refused value leaves the property as it was.
 void CUdpCtrl::SetMulticastTtl(LONG ttl) {
   if (ttl < 0 || ttl > kMaxTtl) ThrowUdpError(kErrBadArgument);
-  if (m_socket != INVALID_SOCKET && !SetIntOption(m_socket, IPPROTO_IP, IP_MULTICAST_TTL, ttl))
-    FailCall(Winsock().WSAGetLastError(), false);
+  RequireOpenSocketTook(m_socket == INVALID_SOCKET ||
+                        SetIntOption(m_socket, IPPROTO_IP, IP_MULTICAST_TTL, ttl));
   m_multicastTtl = ttl;
 }
 
 void CUdpCtrl::SetMulticastLoopback(BOOL loopback) {
   const int value = loopback ? 1 : 0;
-  if (m_socket != INVALID_SOCKET && !SetIntOption(m_socket, IPPROTO_IP, IP_MULTICAST_LOOP, value))
-    FailCall(Winsock().WSAGetLastError(), false);
+  RequireOpenSocketTook(m_socket == INVALID_SOCKET ||
+                        SetIntOption(m_socket, IPPROTO_IP, IP_MULTICAST_LOOP, value));
   m_multicastLoopback = value;
 }
 
@@ -203,8 +207,7 @@ void CUdpCtrl::SetMulticastInterface(std::wstring_view address) {
     if (!parsed) ThrowUdpError(kErrBadArgument);
     iface = *parsed;
   }
-  if (m_socket != INVALID_SOCKET && !SetInterfaceOption(m_socket, iface))
-    FailCall(Winsock().WSAGetLastError(), false);
+  RequireOpenSocketTook(m_socket == INVALID_SOCKET || SetInterfaceOption(m_socket, iface));
   m_multicastInterface = address;
   m_multicastInterfaceNet = iface;
 }
@@ -212,8 +215,8 @@ void CUdpCtrl::SetMulticastInterface(std::wstring_view address) {
 // SO_REUSEADDR matters at the bind; on an open socket it still lets later sockets share the port.
 void CUdpCtrl::SetReuseAddress(BOOL reuse) {
   const int value = reuse ? 1 : 0;
-  if (m_socket != INVALID_SOCKET && !SetIntOption(m_socket, SOL_SOCKET, SO_REUSEADDR, value))
-    FailCall(Winsock().WSAGetLastError(), false);
+  RequireOpenSocketTook(m_socket == INVALID_SOCKET ||
+                        SetIntOption(m_socket, SOL_SOCKET, SO_REUSEADDR, value));
   m_reuseAddress = value;
 }
 

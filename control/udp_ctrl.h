@@ -148,6 +148,8 @@ class CUdpCtrl : public fw::COleControl {
   void FireClosed();
   void FireReady();
   void FireSent();
+  // An event without arguments: to the listener when there is one, else to the sinks.
+  void FireToListenerOrSinks(DISPID event, void (EndpointListener::*heard)());
   // Raises WsError, then closes unless the handler cancelled the close or reopened the port.
   // While events are held all of it waits its turn, so that the handler still decides; a
   // listener raises it itself. A failed datagram is not tried again meanwhile.
@@ -158,6 +160,9 @@ class CUdpCtrl : public fw::COleControl {
   void ReportWinsockFailure(int wsaError, const wchar_t* where, bool failedDatagram = false);
   // A Windows Sockets failure inside a call: LastError (and State 9 when asked), then the throw.
   [[noreturn]] void FailCall(int wsaError, bool setFailedState);
+  // An option setter's check: the open socket, if any, took the value; else the call fails with
+  // Windows Sockets' error and the property keeps its value.
+  void RequireOpenSocketTook(bool took);
   // Thin wrappers that record m_wsaError.
   int WsaStartup();
   int WsaCleanup();

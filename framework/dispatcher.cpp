@@ -117,7 +117,7 @@ HRESULT DispatchCore::InvokeEntry(const Shape& entry, const Target& target, WORD
 
   // A put carries one value, the last argument; the result slot plays no part.
   if (params.cArgs != 1) return DISP_E_BADPARAMCOUNT;
-  if (entry.readOnly || !entry.canPut) ThrowError(kSetNotSupported, L"");
+  if (!entry.canPut) ThrowError(kSetNotSupported, L"");
   DispArgs args;
   HRESULT hr;
   if (entry.binding == DispBinding::Member) {

@@ -28,8 +28,7 @@ class DispatchCore {
   struct Shape {
     DispBinding binding;
     VARTYPE type;
-    bool readOnly;
-    bool canPut;
+    bool canPut;  // a property with a put thunk; read-only ones have none
     std::span<const DispParam> params;
   };
   // The thunks of that entry, bound to the object called.
@@ -111,7 +110,7 @@ class Dispatcher : DispatchCore {
     const Bound target(self, entry);
     Shape shape{};
     if (entry)
-      shape = {entry->binding, entry->type, entry->readOnly, entry->put != nullptr, entry->params};
+      shape = {entry->binding, entry->type, entry->put != nullptr, entry->params};
     return DispatchCore::Invoke(entry ? &shape : nullptr, target, initialised, iid, flags, params,
                                 result, excepInfo, argErr, source);
   }

@@ -26,7 +26,7 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 // A callable object as scripts hand them over: its default member takes the event's arguments.
-class Callback : public IDispatch {
+class Callback : public host::StaticDispatch {
  public:
   std::vector<std::vector<Var>> calls;  // each call's arguments, in declared order
   HRESULT status = S_OK;
@@ -34,18 +34,6 @@ class Callback : public IDispatch {
   std::function<void()> onCall;
 
   Var AsVar() { return Var::Object(this); }
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ? this : nullptr;
-    return *out ? S_OK : E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
-    *n = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* out, EXCEPINFO*,
                       UINT*) override {
     if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;

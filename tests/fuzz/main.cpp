@@ -470,24 +470,10 @@ class Fuzzer {
   }
 
   // A callback of one event that re-enters as a sink does. It lives as long as the fuzzer.
-  class Reentrant : public IDispatch {
+  class Reentrant : public host::StaticDispatch {
    public:
     Fuzzer* fuzzer = nullptr;
     DISPID event = 0;
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-      *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ? this : nullptr;
-      return *out ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* n) override {
-      *n = 0;
-      return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-      return E_NOTIMPL;
-    }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                         UINT*) override {
       if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;

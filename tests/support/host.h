@@ -82,6 +82,24 @@ struct Event {
 // is recorded by its value.
 std::vector<Var> ArgumentsOf(const DISPPARAMS* params);
 
+// A callable object as a script hands it over, living on its owner's stack or in static storage:
+// it answers only Invoke, which the derived class gives.
+class StaticDispatch : public IDispatch {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ? this : nullptr;
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    *n = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+};
+
 // The event sink a host connects with IConnectionPoint::Advise. It lives on its owner's stack or
 // inside it: the reference count is only checked, never acted on.
 class EventSink : public IDispatch {

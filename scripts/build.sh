@@ -8,7 +8,7 @@ source "$(dirname "$0")/env.sh"
 build_tree() {  # dir toolchain loader
   local dir="$1" toolchain="$2" loader="$3"
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINE_LOADER="$loader" >/dev/null \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINE_LOADER="$loader" -DUDP_BUILD_TESTS=ON >/dev/null \
     || fail "configuring $dir"
   cmake --build "$dir" || fail "building $dir"
 }

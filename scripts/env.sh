@@ -15,6 +15,16 @@ export WINE64 WINE32 WINESERVER
 
 # Every failing step says what failed, on one line, and stops the script.
 fail() { echo "error: $*" >&2; exit 1; }
+# Runs a command as root (through sudo when this is not root).
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then env DEBIAN_FRONTEND=noninteractive "$@"
+  else sudo env DEBIAN_FRONTEND=noninteractive "$@"; fi
+}
+# Installs Debian packages (apt-get install's further options may come first, e.g. -t suite).
+apt_install() {
+  as_root apt-get update -q >/dev/null || fail "apt-get update"
+  as_root apt-get install -y -q --no-install-recommends "$@" >/dev/null || fail "apt-get install $*"
+}
 # Runs a command; when it fails, stops the script naming the step.
 step() { local what="$1"; shift; "$@" || fail "$what (exit $?)"; }
 

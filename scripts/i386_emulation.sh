@@ -7,6 +7,40 @@
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
+# The URIs and keyring of the configured source that serves the suite "$1" with main (deb822
+# .sources files or one-line lists); the keyring is "-" when the source names none.
+debian_source() {
+  local codename="$1" file
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$file" ] || continue
+    awk -v suite="$codename" '
+      function flush() {
+        if (types ~ /(^| )deb( |$)/ && (" " suites " ") ~ (" " suite " ") && (" " comps " ") ~ / main /)
+          { print uris, (key == "" ? "-" : key); found = 1; exit }
+        types = suites = comps = uris = key = ""
+      }
+      /^[[:space:]]*#/ { next }
+      /^[[:space:]]*$/ { flush(); next }
+      { field = tolower($1); sub(/^[^:]*:[[:space:]]*/, "") }
+      field == "types:" { types = $0 } field == "suites:" { suites = $0 }
+      field == "components:" { comps = $0 } field == "uris:" { uris = $0 }
+      field == "signed-by:" { key = $0 }
+      END { if (!found) flush() }' "$file" | grep . && return 0
+  done
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$file" ] || continue
+    awk -v suite="$codename" '
+      $1 != "deb" { next }
+      { key = "-"; i = 2 }
+      $2 ~ /^\[/ { while (i <= NF) { if ($i ~ /signed-by=/) { key = $i; sub(/.*signed-by=/, "", key);
+                                                             sub(/\]$/, "", key) }
+                                    if ($i ~ /\]$/) break; i++ }
+                   i++ }
+      $(i + 1) == suite { for (c = i + 2; c <= NF; c++) if ($c == "main") { print $i, key; exit } }
+      ' "$file" | grep . && return 0
+  done
+  return 1
+}
 runs_i386() { "$WINE32" --version >/dev/null 2>&1; }
 runs_i386 && exit 0
 echo "this kernel runs no 32-bit program: running them under qemu-i386"
@@ -15,16 +49,18 @@ echo "this kernel runs no 32-bit program: running them under qemu-i386"
 qemu=/usr/bin/qemu-i386-static
 if ! "$qemu" --version 2>/dev/null | grep -qE 'version ([89]|[1-9][0-9])\.'; then
   source /etc/os-release
-  suite="${VERSION_CODENAME:?no VERSION_CODENAME in /etc/os-release}-backports"
+  codename="${VERSION_CODENAME:?no VERSION_CODENAME in /etc/os-release}"
+  suite="$codename-backports"
   list=/etc/apt/sources.list.d/$suite.sources
   if ! grep -rqs "$suite" /etc/apt/sources.list /etc/apt/sources.list.d; then
-    printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: $suite" \
-      "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" > "$list" \
-      || fail "writing $list"
+    # The suite comes from where the machine's own Debian packages come from (a mirror stays one).
+    read -r uris keyring < <(debian_source "$codename") && [ -n "$uris" ] \
+      || fail "no Debian source for $codename in /etc/apt/sources.list or sources.list.d"
+    [ "$keyring" != - ] || keyring=
+    printf '%s\n' "Types: deb" "URIs: $uris" "Suites: $suite" "Components: main" \
+      ${keyring:+"Signed-By: $keyring"} > "$list" || fail "writing $list"
   fi
-  env DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null || fail "apt-get update ($suite)"
-  env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -t "$suite" \
-    qemu-user-static >/dev/null || fail "apt-get install qemu-user-static from $suite"
+  apt_install -t "$suite" qemu-user-static
 fi
 qemu="$(readlink -f "$qemu")"
 

@@ -5,6 +5,8 @@
 #pragma once
 #include <winsock.h>
 
+#include <cstdint>
+
 namespace udp {
 
 // A failure outside a call, as the failure convention reports it. Its texts are the control's
@@ -16,9 +18,10 @@ struct EndpointFailure {
   // The endpoint it happened on (the control's count of successful Opens then): the automatic
   // close closes that endpoint only, never one opened since.
   LONG endpoint;
-  // The pending datagram failed (its look-up or its send): once the failure has been reported it
-  // is dropped, whether or not the port stays open.
-  bool failedDatagram;
+  // The pending datagram that failed (its look-up or its send), by the number SendTo gave it; 0
+  // for any other failure. Once the failure has been reported that datagram is dropped, whether
+  // or not the port stays open; a datagram sent since is not this failure's.
+  uint64_t failedDatagram;
 };
 
 class EndpointListener {

@@ -212,19 +212,40 @@ void CUdpCtrl::OnMessageHandled() {
 
 void CUdpCtrl::ReportFailure(LONG ecode, const wchar_t* description, const wchar_t* where,
                              bool failedDatagram) {
+  // One failure per datagram: once it failed, what else goes wrong with it is already told.
+  if (failedDatagram && m_pendingFailed) return;
   // The endpoint is taken now: when the report waits, the host may have opened another since.
-  const EndpointFailure failure{ecode, description, where, m_openCount, failedDatagram};
-  if (failedDatagram) m_pendingFailed = true;
-  if (m_listener) {
-    m_listener->OnEndpointFailure(failure);
-    return;
+  const EndpointFailure failure{ecode, description, where, m_openCount,
+                                failedDatagram ? m_pendingNumber : 0};
+  if (failedDatagram) {
+    m_pendingFailed = true;
+    // The datagram's other look-up has nothing left to do: its completion must not report the
+    // same datagram again.
+    CancelLookup(m_hostLookup);
+    CancelLookup(m_servLookup);
   }
-  WhenEventsThawed([this, failure] { RaiseFailure(failure); });
+  // However the report ends (no memory to hold it, a handler's failure), the failure is settled
+  // as one nobody cancelled: otherwise a failed datagram would stay pending and every SendTo
+  // would answer "not writable" until Close.
+  try {
+    if (m_listener)
+      m_listener->OnEndpointFailure(failure);
+    else
+      WhenEventsThawed([this, failure] { RaiseFailure(failure); });
+  } catch (...) {
+    SettleFailure(failure, false);
+    throw;
+  }
 }
 
 void CUdpCtrl::RaiseFailure(const EndpointFailure& failure) {
   BOOL cancelClose = FALSE;
-  FireWsError(failure.ecode, failure.description, failure.where, &cancelClose);
+  try {
+    FireWsError(failure.ecode, failure.description, failure.where, &cancelClose);
+  } catch (...) {
+    SettleFailure(failure, false);
+    throw;
+  }
   SettleFailure(failure, cancelClose != FALSE);
 }
 
@@ -233,6 +254,9 @@ void CUdpCtrl::SettleFailure(const EndpointFailure& failure, bool cancelClose) {
   if (failure.endpoint != m_openCount) return;
   if (!cancelClose) Close();
   if (!failure.failedDatagram || m_socket == INVALID_SOCKET) return;
+  // A datagram the host sent after this one failed (from the handler, once Sendable allowed) is
+  // not this failure's to drop.
+  if (!m_pendingData || m_pendingNumber != failure.failedDatagram) return;
   // The host keeps the port open so that it goes on working: the datagram whose failure it has
   // just heard goes, with whatever look-up of its destination is still under way.
   CancelLookup(m_hostLookup);

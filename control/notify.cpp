@@ -64,7 +64,9 @@ LRESULT CUdpCtrl::OnSocketEvent2(WPARAM socket, LPARAM eventWord) {
                                                : where::kOtherEvent;
     if (event != FD_READ && event != FD_WRITE && !m_listener)
       fw::ShowMessageBox(GetSafeHwnd(), kInvalidEvent, ClassInfo().userTypeName, MB_OK);
-    ReportWinsockFailure(error, place);
+    // A write notification that carries an error while a datagram waits is that datagram's
+    // failure: it is reported once and not tried again, and goes if the close is cancelled.
+    ReportWinsockFailure(error, place, event == FD_WRITE && m_pendingData);
     return 0;
   }
   switch (event) {

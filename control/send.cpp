@@ -52,6 +52,7 @@ void CUdpCtrl::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
     case DataError::None:
       break;
   }
+  m_pendingNumber = ++m_datagramsTaken;
 
   if (portLookup == 0 && hostLookup == 0 && !PostSocketNotify(FD_WRITE)) {
     // Nothing would ever send it: the call fails and leaves nothing pending.

@@ -152,7 +152,8 @@ class CUdpCtrl : public fw::COleControl {
   void FireToListenerOrSinks(DISPID event, void (EndpointListener::*heard)());
   // Raises WsError, then closes unless the handler cancelled the close or reopened the port.
   // While events are held all of it waits its turn, so that the handler still decides; a
-  // listener raises it itself. A failed datagram is not tried again meanwhile.
+  // listener raises it itself. A failed datagram is not tried again meanwhile, and a second
+  // failure of the same datagram (its other look-up, say) is not reported.
   void ReportFailure(LONG ecode, const wchar_t* description, const wchar_t* where,
                      bool failedDatagram = false);
   void RaiseFailure(const EndpointFailure& failure);
@@ -237,8 +238,13 @@ class CUdpCtrl : public fw::COleControl {
   SOCKET m_socket = INVALID_SOCKET;
   LONG m_openCount = 0;
   PendingDatagram m_pendingData;
-  // The pending datagram failed and waits for its failure to be reported: it is not sent again.
+  // The pending datagram failed and waits for its failure to be reported: it is not sent again,
+  // and nothing else about it is reported.
   bool m_pendingFailed = false;
+  // The pending datagram's number (each SendTo that keeps one gives the next), so that settling a
+  // failure drops the datagram that failed and never one sent since.
+  uint64_t m_pendingNumber = 0;
+  uint64_t m_datagramsTaken = 0;
   EndpointListener* m_listener = nullptr;
   BOOL m_bindPending = FALSE;
   LONG m_rcvbuf = 0, m_sndbuf = 0;

@@ -12,6 +12,7 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include "framework/automation_error.h"
 #include "framework/connection_point.h"
 #include "framework/dispatcher.h"
 #include "framework/enumerator.h"
@@ -44,20 +45,26 @@ class automation_object
     if (!out) return E_POINTER;
     *out = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    return LoadTypeInfo(*m_class.typeLibId, m_class.typeLibVersion, lcid, *m_class.dispatchIid,
-                        out);
+    // Loading the library may allocate (the module's path when it is not registered): nothing it
+    // throws may leave a noexcept method, which would end the host's process.
+    return ComBarrier([&] {
+      return LoadTypeInfo(*m_class.typeLibId, m_class.typeLibVersion, lcid, *m_class.dispatchIid,
+                          out);
+    });
   }
   STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
                              DISPID* ids) noexcept override {
     if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    // A caller that names a locale gets the type library's own look-up.
-    if (lcid != 0) {
-      com_ptr<ITypeInfo> info;
-      if (SUCCEEDED(GetTypeInfo(0, lcid, info.put())))
-        return info->GetIDsOfNames(names, count, ids);
-    }
-    return DispatchCore::IdsOfNames(
-        names, count, ids, [this](const wchar_t* name) { return Derived().MemberId(name); });
+    return ComBarrier([&]() -> HRESULT {
+      // A caller that names a locale gets the type library's own look-up.
+      if (lcid != 0) {
+        com_ptr<ITypeInfo> info;
+        if (SUCCEEDED(GetTypeInfo(0, lcid, info.put())))
+          return info->GetIDsOfNames(names, count, ids);
+      }
+      return DispatchCore::IdsOfNames(
+          names, count, ids, [this](const wchar_t* name) { return Derived().MemberId(name); });
+    });
   }
   STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                       EXCEPINFO* excepInfo, UINT* argErr) noexcept override {
@@ -84,8 +91,10 @@ class automation_object
   STDMETHODIMP GetClassInfo(ITypeInfo** info) noexcept override {
     if (!info) return E_POINTER;
     *info = nullptr;
-    return LoadTypeInfo(*m_class.typeLibId, m_class.typeLibVersion, ::GetUserDefaultLCID(),
-                        *m_class.clsid, info);
+    return ComBarrier([&] {
+      return LoadTypeInfo(*m_class.typeLibId, m_class.typeLibVersion, ::GetUserDefaultLCID(),
+                          *m_class.clsid, info);
+    });
   }
   STDMETHODIMP GetGUID(DWORD kind, GUID* guid) noexcept override {
     if (!guid) return E_POINTER;

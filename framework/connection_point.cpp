@@ -17,7 +17,13 @@ void EventConnectionPoint::DisconnectAll() {
   m_connections.clear();
 }
 
-void EventConnectionPoint::Fire(DISPID id, std::span<VARIANT> args) {
+bool EventConnectionPoint::HasHandlersOf(DISPID id) const {
+  return std::ranges::any_of(m_connections, [id](const Connection& c) {
+    return std::ranges::find(c.unhandled, id) == c.unhandled.end();
+  });
+}
+
+size_t EventConnectionPoint::Fire(DISPID id, std::span<VARIANT> args) {
   // Automation passes arguments last first. Events are raised per datagram: the usual few
   // arguments and sinks are held on the stack.
   constexpr size_t kInline = 4;
@@ -32,18 +38,33 @@ void EventConnectionPoint::Fire(DISPID id, std::span<VARIANT> args) {
   DISPPARAMS params = {reversed, nullptr, static_cast<UINT>(args.size()), 0};
   // A sink may unadvise, or advise others, while it runs: raise to the sinks connected now.
   const size_t count = m_connections.size();
-  com_ptr<IDispatch> inlineSinks[kInline];
-  std::vector<com_ptr<IDispatch>> manySinks;
-  com_ptr<IDispatch>* sinks = inlineSinks;
+  struct Target {
+    DWORD cookie;
+    com_ptr<IDispatch> sink;
+  };
+  Target inlineSinks[kInline];
+  std::vector<Target> manySinks;
+  Target* sinks = inlineSinks;
   if (count > kInline) {
     manySinks.resize(count);
     sinks = manySinks.data();
   }
-  for (size_t i = 0; i < count; ++i) sinks[i] = m_connections[i].sink;
+  for (size_t i = 0; i < count; ++i) sinks[i] = {m_connections[i].cookie, m_connections[i].sink};
+  size_t handled = 0;
   for (size_t i = 0; i < count; ++i) {
-    sinks[i]->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
-                     nullptr);
+    const HRESULT hr = sinks[i].sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                             &params, nullptr, nullptr, nullptr);
+    if (hr != DISP_E_MEMBERNOTFOUND && hr != DISP_E_UNKNOWNNAME) {
+      ++handled;
+      continue;
+    }
+    // Found by cookie: the sink may have unadvised, or others advised, while it ran.
+    const auto connection = std::ranges::find(m_connections, sinks[i].cookie, &Connection::cookie);
+    if (connection != m_connections.end() &&
+        std::ranges::find(connection->unhandled, id) == connection->unhandled.end())
+      connection->unhandled.push_back(id);
   }
+  return handled;
 }
 
 STDMETHODIMP EventConnectionPoint::GetConnectionInterface(IID* iid) noexcept {
@@ -68,7 +89,7 @@ STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcep
     if (FAILED(sink->QueryInterface(m_iid, dispatch.put_void())) &&
         FAILED(sink->QueryInterface(IID_IDispatch, dispatch.put_void())))
       return CONNECT_E_CANNOTCONNECT;
-    m_connections.push_back({m_nextCookie, dispatch});
+    m_connections.push_back({m_nextCookie, dispatch, {}});
     *cookie = m_nextCookie++;
     return S_OK;
   });

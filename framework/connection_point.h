@@ -18,10 +18,14 @@ class EventConnectionPoint
   ~EventConnectionPoint();
 
   const IID& iid() const { return m_iid; }
-  // Calls every connected sink synchronously; args are in declared order.
-  void Fire(DISPID id, std::span<VARIANT> args);
+  // Calls every connected sink synchronously; args are in declared order. Answers how many sinks
+  // handle the event: one that answers DISP_E_MEMBERNOTFOUND or DISP_E_UNKNOWNNAME has no handler
+  // for it (a script's sink with only some handlers written), and is remembered as such.
+  size_t Fire(DISPID id, std::span<VARIANT> args);
   void DisconnectAll();
   bool HasConnections() const { return !m_connections.empty(); }
+  // Whether a connected sink may handle the event: one not known to lack a handler for it.
+  bool HasHandlersOf(DISPID id) const;
 
   IUnknown* Owner() const { return m_owner; }
 
@@ -36,6 +40,8 @@ class EventConnectionPoint
   struct Connection {
     DWORD cookie;
     com_ptr<IDispatch> sink;
+    // The events this sink answered as members it does not have.
+    std::vector<DISPID> unhandled;
   };
   IUnknown* m_owner;
   IConnectionPointContainer* m_container;

@@ -6,10 +6,14 @@
 // datagram no handler took for Receive.
 //
 // The three rules (docs/reference.md tells them to hosts):
-// - Queue: a datagram that arrives while a Receive waits is that Receive's; otherwise it is raised
-//   as Received to the sinks and OnReceived when any is connected, which take it; else it is kept,
-//   oldest first, for the next Receive, within QueueLimit datagrams and QueueByteLimit bytes (an
-//   arrival beyond them is dropped and counted in Dropped). Kept datagrams outlive Close.
+// - Queue: which datagram a waiting Receive takes is decided as it arrives: the first to arrive
+//   while it waits is its own, whatever the limits (they bound what is kept, not what is handed
+//   over). Any other is raised as Received to the sinks and OnReceived when any may take it,
+//   after the handler running then, if any, returns; a sink that has no Received handler (it
+//   answers that it lacks the member) takes nothing. Else it is kept, oldest first, for the next
+//   Receive, within QueueLimit datagrams and QueueByteLimit bytes (an arrival beyond them is
+//   dropped and counted in Dropped, which stops at the largest Long). Kept datagrams outlive
+//   Close.
 // - Handlers: while one of this object's handlers runs, its further events wait and are raised,
 //   in order, after it returns; datagrams keep arriving meanwhile, so Wait and Receive inside a
 //   handler wait for real.
@@ -23,8 +27,10 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "control/endpoint_listener.h"
 #include "framework/automation_object.h"
@@ -62,6 +68,8 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   void SetCallback(DISPID event, VARIANT* value);
   LONG Queued() const { return static_cast<LONG>(m_queue.size()); }
   LONG Dropped() const { return m_dropped; }
+  // Counts a datagram lost to the limits or to memory; the count stops at the largest LONG.
+  void CountDropped();
   LONG GetQueueLimit() const { return m_queueLimit; }
   void SetQueueLimit(LONG datagrams);
   LONG GetQueueByteLimit() const { return m_queueByteLimit; }
@@ -80,6 +88,10 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
     std::shared_ptr<const Sender> from;
     fw::unique_variant data;
     size_t size;
+  };
+  // A Receive waiting in its pump, and the datagram that arrived for it.
+  struct ReceiveWait {
+    std::optional<Datagram> datagram;
   };
   // An event heard from the endpoint that waits for no handler of this object to be running.
   struct HeldEvent {
@@ -103,10 +115,13 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   void RaiseReceived(uint64_t datagram);
   void RaiseWsError(const udp::EndpointFailure& failure);
   // To the sinks (arguments in declared order), then to the event's callback; the callback's
-  // result, Empty when there is none or it failed.
-  fw::unique_variant Raise(DISPID id, std::span<VARIANT> args);
+  // result, Empty when there is none or it failed. taken: whether any sink or the callback
+  // handles the event.
+  fw::unique_variant Raise(DISPID id, std::span<VARIANT> args, bool* taken = nullptr);
   bool HasReceivedTakers() const;
-  Datagram* FindQueued(uint64_t datagram);
+  // Keeps a datagram for Receive, in arrival order, within the limits unless told otherwise; a
+  // datagram beyond them is dropped and counted.
+  void Keep(Datagram&& datagram, bool withinLimits);
   void TakeFromQueue(std::deque<Datagram>::iterator datagram);
 
   // Processes this thread's window messages until done() holds or the time is up, checking both
@@ -126,9 +141,10 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   std::deque<HeldEvent> m_held;
   // Events heard from the endpoint so far: Wait watches it.
   unsigned long m_eventsHeard = 0;
-  // This object's handlers running further up the stack, and its Receive calls waiting.
+  // This object's handlers running further up the stack, and its Receive calls waiting (the
+  // innermost last).
   int m_handlerDepth = 0;
-  int m_receiving = 0;
+  std::vector<ReceiveWait*> m_receiveWaits;
 };
 
 // The members of _DUdpSocket that are the socket's own (the others are the control's).

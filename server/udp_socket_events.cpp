@@ -9,6 +9,7 @@
 // notification dispatch, whose next notifications (the datagrams a Receive inside the handler
 // waits for) therefore keep coming.
 #include <algorithm>
+#include <climits>
 
 #include "control/data_variant.h"
 #include "control/udp_ctrl.h"
@@ -31,18 +32,23 @@ void CUdpSocket::OnEndpointReady() { Hold(udp::kEventReady); }
 void CUdpSocket::OnEndpointSent() { Hold(udp::kEventSent); }
 void CUdpSocket::OnEndpointClosed() { Hold(udp::kEventClosed); }
 void CUdpSocket::OnEndpointFailure(const udp::EndpointFailure& failure) {
+  // The control settles a failure that cannot be held (no memory) as one nobody cancelled.
   Hold(udp::kEventWsError, 0, failure);
 }
 
 void CUdpSocket::OnEndpointReceived(const sockaddr_in& from, BSTR address, BSTR port,
                                     const char* data, size_t length) {
   ++m_eventsHeard;
+  // The innermost waiting Receive that has none yet takes it, whatever the limits.
+  const auto waiting = std::find_if(m_receiveWaits.rbegin(), m_receiveWaits.rend(),
+                                    [](const ReceiveWait* w) { return !w->datagram; });
   // One that a handler takes as soon as the control's message is done passes through the queue
   // whatever its limits; any other waits there, and only within them.
-  const bool takenAtOnce = m_handlerDepth == 0 && m_receiving == 0 && HasReceivedTakers();
-  if (!takenAtOnce && (m_queue.size() >= static_cast<size_t>(m_queueLimit) ||
-                       m_queuedBytes + length > static_cast<size_t>(m_queueByteLimit))) {
-    ++m_dropped;
+  const bool takenAtOnce = m_handlerDepth == 0 && HasReceivedTakers();
+  if (waiting == m_receiveWaits.rend() && !takenAtOnce &&
+      (m_queue.size() >= static_cast<size_t>(m_queueLimit) ||
+       m_queuedBytes + length > static_cast<size_t>(m_queueByteLimit))) {
+    CountDropped();
     return;
   }
   // A datagram that cannot be kept is dropped like one beyond the limits; the endpoint goes on.
@@ -58,11 +64,32 @@ void CUdpSocket::OnEndpointReceived(const sockaddr_in& from, BSTR address, BSTR 
     }
     Datagram datagram{m_nextDatagram++, m_lastSender, {}, length};
     udp::VariantFromBytes(data, static_cast<UINT>(length), &datagram.data);
+    if (waiting != m_receiveWaits.rend()) {
+      (*waiting)->datagram = std::move(datagram);
+      return;
+    }
     m_held.push_back({udp::kEventReceived, datagram.id, {}});
     m_queue.push_back(std::move(datagram));
     m_queuedBytes += length;
   });
-  if (FAILED(kept)) ++m_dropped;
+  if (FAILED(kept)) CountDropped();
+}
+
+void CUdpSocket::CountDropped() {
+  if (m_dropped < LONG_MAX) ++m_dropped;
+}
+
+void CUdpSocket::Keep(Datagram&& datagram, bool withinLimits) {
+  if (withinLimits && (m_queue.size() >= static_cast<size_t>(m_queueLimit) ||
+                       m_queuedBytes + datagram.size > static_cast<size_t>(m_queueByteLimit))) {
+    CountDropped();
+    return;
+  }
+  // Arrival order is the datagrams' numbers.
+  const auto later = std::find_if(m_queue.begin(), m_queue.end(),
+                                  [&](const Datagram& d) { return d.id > datagram.id; });
+  m_queuedBytes += datagram.size;
+  m_queue.insert(later, std::move(datagram));
 }
 
 void CUdpSocket::OnEndpointIdle() { RaiseHeldEvents(); }
@@ -103,22 +130,28 @@ void CUdpSocket::RaiseHeldEvents() {
 }
 
 void CUdpSocket::RaiseReceived(uint64_t id) {
-  // A Receive took it already, or waits for it; or nobody would take it: it stays queued.
-  if (m_receiving > 0 || !HasReceivedTakers()) return;
-  auto datagram = std::find_if(m_queue.begin(), m_queue.end(),
-                               [&](const Datagram& d) { return d.id == id; });
-  if (datagram == m_queue.end()) return;
-  std::shared_ptr<const Sender> from = datagram->from;
-  fw::unique_variant data = std::move(datagram->data);
-  TakeFromQueue(datagram);
+  // Nobody would take it: it stays queued.
+  if (!HasReceivedTakers()) return;
+  auto queued = std::find_if(m_queue.begin(), m_queue.end(),
+                             [&](const Datagram& d) { return d.id == id; });
+  // A Receive took it already.
+  if (queued == m_queue.end()) return;
+  // Out of the queue while it is raised: a Receive inside the handler gets the next one.
+  Datagram datagram = std::move(*queued);
+  TakeFromQueue(queued);
+  const std::shared_ptr<const Sender> from = datagram.from;
   m_from = from;
   VARIANT args[3] = {};
   V_VT(&args[0]) = VT_BSTR;
   V_BSTR(&args[0]) = from->addressText.get();
   V_VT(&args[1]) = VT_BSTR;
   V_BSTR(&args[1]) = from->portText.get();
-  args[2] = data;
-  Raise(udp::kEventReceived, args);
+  args[2] = datagram.data;
+  bool taken = false;
+  Raise(udp::kEventReceived, args, &taken);
+  // Every sink lacked the handler: the datagram is Receive's, as if no sink were connected. It
+  // passed the limits as one a handler would take, so they are checked now.
+  if (!taken) Keep(std::move(datagram), true);
 }
 
 void CUdpSocket::RaiseWsError(const udp::EndpointFailure& failure) {
@@ -134,7 +167,14 @@ void CUdpSocket::RaiseWsError(const udp::EndpointFailure& failure) {
   V_BSTR(&args[2]) = where.get();
   V_VT(&args[3]) = VT_BOOL | VT_BYREF;
   V_BOOLREF(&args[3]) = &cancel;
-  fw::unique_variant result = Raise(udp::kEventWsError, args);
+  fw::unique_variant result;
+  try {
+    result = Raise(udp::kEventWsError, args);
+  } catch (...) {
+    // However the raise ends, the failure is settled, as one nobody cancelled.
+    m_endpoint->SettleFailure(failure, false);
+    throw;
+  }
   // A script function cannot set CancelClose: a True result stands for it.
   fw::unique_variant truth;
   if (V_VT(&result) != VT_EMPTY && SUCCEEDED(::VariantChangeType(&truth, &result, 0, VT_BOOL)) &&
@@ -143,13 +183,14 @@ void CUdpSocket::RaiseWsError(const udp::EndpointFailure& failure) {
   m_endpoint->SettleFailure(failure, cancel != VARIANT_FALSE);
 }
 
-fw::unique_variant CUdpSocket::Raise(DISPID id, std::span<VARIANT> args) {
+fw::unique_variant CUdpSocket::Raise(DISPID id, std::span<VARIANT> args, bool* taken) {
   const DepthGuard depth(m_handlerDepth);
-  m_events.Fire(id, args);
+  const size_t handled = m_events.Fire(id, args);
   fw::unique_variant result;
   const size_t slot = static_cast<size_t>(id - udp::kEventWsError);
   // A copy: the callback may replace or remove itself.
   fw::com_ptr<IDispatch> callback = m_callbacks[slot];
+  if (taken) *taken = handled > 0 || callback;
   if (!callback) return result;
   // A callback takes the arguments as Invoke does, last first.
   VARIANT reversed[4];
@@ -166,7 +207,8 @@ fw::unique_variant CUdpSocket::Raise(DISPID id, std::span<VARIANT> args) {
 }
 
 bool CUdpSocket::HasReceivedTakers() const {
-  return m_events.HasConnections() || m_callbacks[udp::kEventReceived - udp::kEventWsError];
+  return m_events.HasHandlersOf(udp::kEventReceived) ||
+         m_callbacks[udp::kEventReceived - udp::kEventWsError];
 }
 
 void CUdpSocket::TakeFromQueue(std::deque<Datagram>::iterator datagram) {

@@ -148,21 +148,27 @@ bool CUdpSocket::Wait(LONG milliseconds) {
 }
 
 void CUdpSocket::Receive(LONG milliseconds, VARIANT* result) {
-  if (m_queue.empty()) {
-    if (!m_endpoint->IsOpen()) udp::ThrowUdpError(udp::kErrNotOpen);
-    ++m_receiving;
-    struct Done {
-      int& receiving;
-      ~Done() { --receiving; }
-    } done{m_receiving};
-    // A port that closes while Receive waits brings no datagram any more.
-    Pump([&] { return !m_queue.empty() || !m_endpoint->IsOpen(); }, milliseconds);
-    if (m_queue.empty()) return;
+  if (!m_queue.empty()) {
+    Datagram& oldest = m_queue.front();
+    m_from = oldest.from;
+    oldest.data.release_to(result);
+    TakeFromQueue(m_queue.begin());
+    return;
   }
-  Datagram& oldest = m_queue.front();
-  m_from = oldest.from;
-  oldest.data.release_to(result);
-  TakeFromQueue(m_queue.begin());
+  if (!m_endpoint->IsOpen()) udp::ThrowUdpError(udp::kErrNotOpen);
+  // The first datagram to arrive from now on is this call's (OnEndpointReceived hands it over).
+  ReceiveWait wait;
+  m_receiveWaits.push_back(&wait);
+  struct Done {
+    std::vector<ReceiveWait*>& waits;
+    ReceiveWait* wait;
+    ~Done() { std::erase(waits, wait); }
+  } done{m_receiveWaits, &wait};
+  // A port that closes while Receive waits brings no datagram any more.
+  Pump([&] { return wait.datagram.has_value() || !m_endpoint->IsOpen(); }, milliseconds);
+  if (!wait.datagram) return;
+  m_from = wait.datagram->from;
+  wait.datagram->data.release_to(result);
 }
 
 std::wstring CUdpSocket::FromAddress() const {

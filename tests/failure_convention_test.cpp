@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "support/datagrams.h"
+#include "support/failing_allocation.h"
+#include "support/lookups.h"
 
 using host::Host;
 using host::kWinsockMessage;
@@ -103,4 +105,101 @@ TEST(FailureConvention, HandlerMayReenterTheControlWhileAnEventIsRaised) {
   EXPECT_EQ(states, (std::vector<short>{1, 0}));
   EXPECT_EQ(h.MustGet(L"UserData1").text(), L"set inside Ready");
   EXPECT_EQ(h.MustGet(L"Socket").i4(), -1);
+}
+
+// A failed datagram is reported once and settled however its report ends: its other look-up
+// does not report it again, a write notification's error is its failure, and a report that
+// cannot even be raised (no memory to hold it) still settles it, so nothing stays pending.
+TEST(FailureConvention, AFailedDatagramIsReportedOnceAndNeverOutlivesItsReport) {
+  const struct {
+    const char* name;
+    bool windowsCancel;
+    bool hostFailsFirst;  // else the service's look-up fails first
+  } cases[] = {{"Wine's cancel, host first", false, true},
+               {"Wine's cancel, service first", false, false},
+               {"Windows' cancel, host first", true, true},
+               {"Windows' cancel, service first", true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    host::FakeLookups fake;
+    fake.windowsCancel = c.windowsCancel;
+    host::PeerSocket peer;
+    Host h;
+    OpenAndWaitReady(h);
+    h.MustCall(L"SendTo", {Var(L"nowhere.invalid"), Var(L"no-such-service"), Var::Bytes({1})});
+    ASSERT_EQ(fake.requests.size(), 2u);
+    const size_t host = fake.requests[0].name == "nowhere.invalid" ? 0 : 1;
+    const size_t first = c.hostFailsFirst ? host : 1 - host;
+    // The handler keeps the port, lets the other look-up fail meanwhile, and sends again as
+    // soon as the port is sendable.
+    h.sink().handler = [&](const host::Event& e, DISPPARAMS* p) {
+      if (e.id != host::kWsError) return;
+      host::SetCancelClose(p);
+      fake.Fail(1 - first, WSAHOST_NOT_FOUND);
+      host::Pump([] { return false; }, 100);
+      if (h.MustGet(L"Sendable").boolean())
+        h.MustCall(L"SendTo", {Var(host::kLoopbackText), Var(host::PortText(peer.port())),
+                               Var::Bytes({2})});
+    };
+    fake.Fail(first, WSAHOST_NOT_FOUND);
+    ASSERT_TRUE(h.WaitForEvents(host::kWsError, 1));
+    ASSERT_TRUE(host::PumpUntilIdle());
+    if (h.sink().Count(host::kSent) == 0)
+      h.MustCall(L"SendTo",
+                 {Var(host::kLoopbackText), Var(host::PortText(peer.port())), Var::Bytes({2})});
+    ASSERT_TRUE(h.WaitForEvents(host::kSent, 1));
+    std::vector<unsigned char> got;
+    ASSERT_TRUE(peer.Receive(got));
+    EXPECT_EQ(got, std::vector<unsigned char>{2});
+    EXPECT_EQ(h.sink().Count(host::kWsError), 1);
+  }
+}
+
+TEST(FailureConvention, AWriteErrorWhileADatagramWaitsIsThatDatagramsFailure) {
+  host::FakeLookups fake;
+  host::PeerSocket peer;
+  Host h;
+  OpenAndWaitReady(h);
+  h.CancelCloseOnWsError();
+  h.MustCall(L"SendTo", {Var(L"peer.invalid"), Var(host::PortText(peer.port())), Var::Bytes({1})});
+  ASSERT_EQ(fake.requests.size(), 1u);
+  host::PostSocketNotify(h, FD_WRITE, WSAENETDOWN);
+  ASSERT_TRUE(h.WaitForEvents(host::kWsError, 1));
+  ASSERT_TRUE(host::PumpUntilIdle());
+  EXPECT_EQ(h.sink().Of(host::kWsError)[0].args[2].text(), L"FD_WRITE");
+  // The close was cancelled: the datagram went, and its look-up with it.
+  EXPECT_TRUE(h.MustGet(L"Sendable").boolean());
+  fake.CompleteHost(0, "peer.invalid", "127.0.0.1");
+  ASSERT_TRUE(host::PumpUntilIdle());
+  std::vector<unsigned char> got;
+  EXPECT_FALSE(peer.Receive(got, nullptr, 200));
+  EXPECT_EQ(h.sink().Count(host::kWsError), 1);
+  EXPECT_EQ(h.sink().Count(host::kSent), 0);
+}
+
+namespace {
+int PASCAL SendFailsOutOfMemory(SOCKET, const char*, int, int, const sockaddr*, int) {
+  // The report of this failure is the next thing to allocate.
+  host::FailNextAllocation();
+  ::WSASetLastError(WSAENETUNREACH);
+  return SOCKET_ERROR;
+}
+}  // namespace
+
+TEST(FailureConvention, AFailureThatCannotBeRaisedIsSettledAsOneNobodyCancelled) {
+  Host h;
+  OpenAndWaitReady(h);
+  {
+    host::WinsockPatch patch;
+    patch->sendto = SendFailsOutOfMemory;
+    h.MustCall(L"SendTo", {Var(host::kLoopbackText), Var(L"9"), Var::Bytes({1})});
+    ASSERT_TRUE(h.WaitForEvents(host::kClosed, 1));
+  }
+  EXPECT_EQ(h.sink().Count(host::kWsError), 0);
+  EXPECT_EQ(h.MustGet(L"LastError").i4(), WSAENETUNREACH);
+  // Nothing stayed pending: the port reopens and sends.
+  OpenAndWaitReady(h);
+  host::PeerSocket peer;
+  h.MustCall(L"SendTo", {Var(host::kLoopbackText), Var(host::PortText(peer.port())), Var::Bytes({3})});
+  ASSERT_TRUE(h.WaitForEvents(host::kSent, 1));
 }

@@ -14,6 +14,7 @@
 #include "server/udp_socket.h"
 #include "support/container.h"
 #include "support/datagrams.h"
+#include "support/failing_allocation.h"
 #include "support/lookups.h"
 #include "support/trace.h"
 #include "support/typelib.h"
@@ -231,6 +232,97 @@ TEST_F(UdpSocketTest, DatagramsNoHandlerTookAreKeptInOrderWithinTheLimits) {
     EXPECT_EQ(host::Invoke(quiet.get(), limit, DISPATCH_PROPERTYPUT, {-1}).scode,
               kScodeBadArgument);
   EXPECT_EQ(host::MustGet(quiet.get(), L"QueueByteLimit").i4(), 1 << 20);
+}
+
+// Which datagram a waiting Receive takes is decided as it arrives: the first one is its own
+// whatever the limits, and those that arrive while a handler runs inside it (OnSent, waiting)
+// are raised once the handler returns, as any datagram is: none is left queued unannounced.
+TEST_F(UdpSocketTest, AWaitingReceiveTakesTheFirstArrivalAndTheOthersAreRaised) {
+  const struct {
+    const wchar_t* limit;
+    LONG value;
+    size_t size;
+    unsigned char answers;
+  } cases[] = {{L"QueueLimit", 0, 10, 1}, {L"QueueByteLimit", 100, 200, 1},
+               {L"QueueLimit", server::kDefaultQueueLimit, 4, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.limit)) + " " + std::to_string(c.value));
+    MustCall(L"Close");
+    sink_.Clear();
+    Put(L"QueueLimit", static_cast<int>(server::kDefaultQueueLimit));
+    Put(L"QueueByteLimit", static_cast<int>(server::kDefaultQueueByteLimit));
+    Put(c.limit, static_cast<int>(c.value));
+    PeerSocket peer;
+    Callback& onSent = callbacks_.emplace_back();
+    Callback& onReceived = callbacks_.emplace_back();
+    Put(L"OnSent", onSent.AsVar());
+    Put(L"OnReceived", onReceived.AsVar());
+    const u_short port = OpenAndWaitReady();
+    onSent.onCall = [&] {
+      for (unsigned char i = 1; i <= c.answers; ++i) {
+        ASSERT_TRUE(peer.SendTo(port, Bytes(c.size, i)));
+        Wait(150);
+      }
+    };
+    MustCall(L"SendTo", {host::kLoopbackText, std::to_wstring(peer.port()), Var::Bytes({0})});
+    EXPECT_EQ(MustCall(L"Receive", {3000}).bytes(), Bytes(c.size, 1));
+    ASSERT_TRUE(host::Pump([&] { return onReceived.calls.size() + 1 >= c.answers; }, 3000));
+    for (size_t i = 0; i < onReceived.calls.size(); ++i)
+      EXPECT_EQ(onReceived.calls[i][2].bytes(), Bytes(c.size, static_cast<unsigned char>(i + 2)));
+    EXPECT_EQ(onReceived.calls.size(), c.answers - 1u);
+    EXPECT_EQ(Get(L"Queued").i4(), 0);
+    EXPECT_EQ(Get(L"Dropped").i4(), 0);
+  }
+}
+
+// A sink with no Received handler (a script's sink with only WsError written answers that it
+// lacks the member) takes no datagram: they are kept for Receive as if no sink were connected.
+TEST_F(UdpSocketTest, ASinkWithoutAReceivedHandlerLeavesTheDatagramsToReceive) {
+  struct ErrorsOnlySink : EventSink {
+    HRESULT lacks;
+    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* info, UINT* argErr) override {
+      if (id == kReceived) return lacks;
+      return EventSink::Invoke(id, iid, lcid, flags, params, result, info, argErr);
+    }
+  };
+  for (const HRESULT lacks : {DISP_E_MEMBERNOTFOUND, DISP_E_UNKNOWNNAME}) {
+    SCOPED_TRACE(lacks);
+    ErrorsOnlySink errorsOnly;
+    errorsOnly.lacks = lacks;
+    events_.reset();
+    MustCall(L"Close");
+    events_ = host::AdviseEvents(socket_.get(), &errorsOnly);
+    MustCall(L"Open", {L"0"});
+    const u_short port = BoundPortOf(socket_.get());
+    PeerSocket peer;
+    for (unsigned char i = 1; i <= 3; ++i) ASSERT_TRUE(peer.SendTo(port, {i}));
+    ASSERT_TRUE(host::Pump([&] { return Get(L"Queued").i4() == 3; }, 3000));
+    for (unsigned char i = 1; i <= 3; ++i) EXPECT_EQ(MustCall(L"Receive", {0}).bytes(), Bytes{i});
+    EXPECT_EQ(Get(L"Dropped").i4(), 0);
+    events_.reset();
+  }
+}
+
+// Type information that cannot be loaded (no memory for the module's path, the library not
+// registered) is an error the caller gets, never an exception that ends the host's process.
+TEST(UdpSocketAbi, TypeInformationThatCannotBeLoadedIsAnErrorForTheCaller) {
+  ::UnRegisterTypeLib(LIBID_UDPLib, 1, 0, LOCALE_NEUTRAL, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+  fw::com_ptr<IDispatch> socket;
+  ASSERT_EQ(server::CreateUdpSocket(IID_IDispatch, socket.put_void()), S_OK);
+  fw::com_ptr<ITypeInfo> info;
+  host::FailNextAllocation();
+  EXPECT_EQ(socket->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()), E_OUTOFMEMORY);
+  auto classInfo = socket.query<IProvideClassInfo2>(IID_IProvideClassInfo2);
+  ASSERT_TRUE(classInfo);
+  host::FailNextAllocation();
+  EXPECT_EQ(classInfo->GetClassInfo(info.put()), E_OUTOFMEMORY);
+  // A named locale falls back to the object's own names.
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"Receive")};
+  DISPID id = DISPID_UNKNOWN;
+  host::FailNextAllocation();
+  EXPECT_EQ(socket->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+  EXPECT_EQ(id, UDP_DISPID(Receive));
 }
 
 WNDPROC g_staticProc = nullptr;

@@ -1,0 +1,23 @@
+#include "support/failing_allocation.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+thread_local bool t_failNext = false;
+}  // namespace
+
+namespace host {
+void FailNextAllocation() { t_failNext = true; }
+}  // namespace host
+
+void* operator new(std::size_t size) {
+  if (t_failNext) {
+    t_failNext = false;
+    throw std::bad_alloc();
+  }
+  if (void* block = std::malloc(size ? size : 1)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }

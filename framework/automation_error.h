@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <new>
+#include <source_location>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -17,9 +18,15 @@ struct AutomationException {
 // Fails the current automation call with a status code and a description (help context 0).
 [[noreturn]] void ThrowError(SCODE scode, std::wstring_view description);
 
-// Writes what a barrier turned into an HRESULT to the debugger's output (under Wine,
-// WINEDEBUG=+debugstr shows it), as WIL's barrier logs each failure it maps.
-void LogBarrier(HRESULT hr, std::wstring_view what) noexcept;
+// Writes a fault that a barrier turned into an HRESULT to the debugger's output (under Wine,
+// WINEDEBUG=+debugstr shows it), as WIL's barrier logs each failure it maps: the module's file
+// name, the HRESULT, what was caught and where the barrier stands. Automation errors, which a
+// caller's bad argument makes every day, are not faults and are not logged.
+void LogBarrier(HRESULT hr, std::wstring_view what, const std::source_location& where) noexcept;
+
+// Where the lines go: the debugger's output unless a test listens (nullptr restores it).
+using BarrierLogHook = void (*)(const char* line);
+BarrierLogHook SetBarrierLogHook(BarrierLogHook hook) noexcept;
 
 // What an automation exception becomes at a barrier that has no use for its description.
 struct StatusOf {
@@ -31,7 +38,8 @@ struct StatusOf {
 // an automation exception becomes what onAutomationException makes of it (by default its status
 // code), running out of memory E_OUTOFMEMORY, anything else E_UNEXPECTED.
 template <typename Body, typename OnAutomationException = StatusOf>
-HRESULT ComBarrier(Body&& body, OnAutomationException&& onAutomationException = {}) noexcept {
+HRESULT ComBarrier(Body&& body, OnAutomationException&& onAutomationException = {},
+                   const std::source_location where = std::source_location::current()) noexcept {
   static_assert(noexcept(onAutomationException(std::declval<const AutomationException&>())),
                 "what handles an exception at the barrier must not throw");
   try {
@@ -42,14 +50,12 @@ HRESULT ComBarrier(Body&& body, OnAutomationException&& onAutomationException = 
       return body();
     }
   } catch (const AutomationException& e) {
-    const HRESULT hr = onAutomationException(e);
-    LogBarrier(hr, e.description);
-    return hr;
+    return onAutomationException(e);
   } catch (const std::bad_alloc&) {
-    LogBarrier(E_OUTOFMEMORY, L"out of memory");
+    LogBarrier(E_OUTOFMEMORY, L"out of memory", where);
     return E_OUTOFMEMORY;
   } catch (...) {
-    LogBarrier(E_UNEXPECTED, L"an unexpected C++ exception");
+    LogBarrier(E_UNEXPECTED, L"an unexpected C++ exception", where);
     return E_UNEXPECTED;
   }
 }

@@ -359,3 +359,29 @@ TEST_F(Dispatcher, NamesMatchWithoutRegardToCase) {
 }
 
 }  // namespace
+
+namespace {
+std::vector<std::string> g_barrierLines;
+void RecordBarrierLine(const char* line) { g_barrierLines.emplace_back(line); }
+}  // namespace
+
+// The barrier logs a fault (what it caught, where it stands, the module that wrote it) and not an
+// automation error, which a script's bad argument makes every day.
+TEST(Barrier, LogsFaultsWithWhereTheyWereCaughtAndNoAutomationError) {
+  const auto previous = fw::SetBarrierLogHook(RecordBarrierLine);
+  g_barrierLines.clear();
+  const int line = __LINE__ + 1;
+  EXPECT_EQ(fw::ComBarrier([] { throw 42; }), E_UNEXPECTED);
+  EXPECT_EQ(fw::ComBarrier([] { throw std::bad_alloc(); }), E_OUTOFMEMORY);
+  EXPECT_EQ(fw::ComBarrier([] { fw::ThrowError(0x800A74D5, L"Invalid argument"); }),
+            static_cast<HRESULT>(0x800A74D5));
+  fw::SetBarrierLogHook(previous);
+  ASSERT_EQ(g_barrierLines.size(), 2u);
+  EXPECT_EQ(g_barrierLines[0].rfind("udp_tests.exe: 0x8000FFFF at a COM boundary: an unexpected", 0),
+            0u)
+      << g_barrierLines[0];
+  EXPECT_NE(g_barrierLines[0].find("automation_dispatcher_test.cpp:" + std::to_string(line)),
+            std::string::npos)
+      << g_barrierLines[0];
+  EXPECT_NE(g_barrierLines[1].find("0x8007000E at a COM boundary: out of memory"), std::string::npos);
+}

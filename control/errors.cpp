@@ -1,5 +1,7 @@
 #include "control/errors.h"
 
+#include <iterator>
+
 #include "framework/automation_error.h"
 
 namespace udp {
@@ -34,6 +36,17 @@ void ThrowUdpError(int code) { fw::ThrowError(AutomationStatus(code), ErrorMessa
 
 void ThrowWinsockError(int wsaError) {
   fw::ThrowError(AutomationStatus(wsaError), ErrorMessage(kErrWinsock));
+}
+
+// Not 0x800A0000 plus the number: small system numbers there read as Visual Basic's own run-time
+// errors (7, out of memory), and the host could not tell them from the control's codes.
+void ThrowSystemError(DWORD error) {
+  wchar_t text[512] = {};
+  DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, text, std::size(text), nullptr);
+  // The system ends its messages with a line break, which a host's message box need not show.
+  while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n')) --length;
+  fw::ThrowError(HRESULT_FROM_WIN32(error), std::wstring_view(text, length));
 }
 
 }  // namespace udp

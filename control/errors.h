@@ -27,5 +27,8 @@ constexpr SCODE AutomationStatus(int code) { return static_cast<SCODE>(0x800A000
 [[noreturn]] void ThrowUdpError(int code);
 // Fails it with a Windows Sockets error number and the Windows Sockets message.
 [[noreturn]] void ThrowWinsockError(int wsaError);
+// Fails it with a system error number that is not a Windows Sockets one (the IP helper's): status
+// HRESULT_FROM_WIN32(error), the system's message for the number.
+[[noreturn]] void ThrowSystemError(DWORD error);
 
 }  // namespace udp

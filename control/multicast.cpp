@@ -1,7 +1,7 @@
-// Multicast groups, the multicast options and port sharing. The options are kept here and reach
-// the socket at the next Open while the port is closed, at once while it is open; the groups
-// joined are remembered as (group, interface) pairs so that a leave without an interface, and
-// Close, know them.
+// Multicast groups, the multicast options and port sharing. The multicast options are kept here
+// and reach the socket at the next Open while the port is closed, at once while it is open; the
+// port-sharing option reaches it only at Open, before the bind. The groups joined are remembered
+// as (group, interface) pairs so that a leave without an interface, and Close, know them.
 #include <algorithm>
 #include <optional>
 
@@ -23,6 +23,13 @@ namespace {
 
 constexpr LONG kDefaultTtl = 1;
 constexpr LONG kMaxTtl = 255;
+// winsock2.h's SO_EXCLUSIVEADDRUSE; mingw's winsock.h (Windows Sockets 1.1) leaves it out, but
+// wsock32 passes socket-level options on to the same provider, which takes it.
+constexpr int kExclusiveAddrUse = static_cast<int>(~SO_REUSEADDR);
+
+// The texts of these members end at their first NUL, as every other text of the control does on
+// its way to ANSI: Wine's WScript.Shell leaves a NUL at the end of an expanded variable.
+std::wstring_view UpToNul(std::wstring_view text) { return text.substr(0, text.find(L'\0')); }
 
 // Four decimal numbers of 0 to 255 with dots between them and nothing else, in network order.
 // inet_addr would also take "127.1" or "0x7f.1", which a host that types them rarely means.
@@ -50,7 +57,7 @@ std::optional<unsigned long> ParseDotted(std::wstring_view text) {
 
 // A group address: dotted, in 224.0.0.0 to 239.255.255.255 (the first byte 1110xxxx).
 unsigned long GroupOf(std::wstring_view text) {
-  const std::optional<unsigned long> group = ParseDotted(text);
+  const std::optional<unsigned long> group = ParseDotted(UpToNul(text));
   if (!group || (reinterpret_cast<const u_char*>(&*group)[0] & 0xF0) != 0xE0)
     ThrowUdpError(kErrBadArgument);
   return *group;
@@ -69,7 +76,7 @@ std::optional<unsigned long> InterfaceOf(VARIANT* argument) {
   fw::unique_variant text;
   if (FAILED(::VariantChangeType(&text, const_cast<VARIANT*>(v), 0, VT_BSTR)))
     ThrowUdpError(kErrBadArgument);
-  const std::wstring_view view = fw::ViewOfBstr(V_BSTR(&text));
+  const std::wstring_view view = UpToNul(fw::ViewOfBstr(V_BSTR(&text)));
   if (view.empty()) return std::nullopt;
   const std::optional<unsigned long> address = ParseDotted(view);
   if (!address) ThrowUdpError(kErrBadArgument);
@@ -98,6 +105,17 @@ bool SetIntOption(SOCKET socket, int level, int option, int value) {
                               sizeof value) != SOCKET_ERROR;
 }
 
+// What a drop of a pair that is no longer a membership answers (its interface went away or
+// changed its address): WSAEADDRNOTAVAIL on Windows, WSAEINVAL under Wine (measured, both word
+// sizes).
+bool IsNotAMember(int wsaError) { return wsaError == WSAEADDRNOTAVAIL || wsaError == WSAEINVAL; }
+
+void Forget(std::vector<ip_mreq>& memberships, const std::vector<ip_mreq>& pairs) {
+  std::erase_if(memberships, [&](const ip_mreq& held) {
+    return std::ranges::any_of(pairs, [&](const ip_mreq& p) { return SameMembership(p, held); });
+  });
+}
+
 bool SetInterfaceOption(SOCKET socket, unsigned long iface) {
   in_addr address{};
   address.s_addr = iface;
@@ -116,7 +134,11 @@ void CUdpCtrl::JoinGroup(std::wstring_view group, VARIANT* iface) {
     interfaces.push_back(*chosen);
   } else {
     MulticastInterfaces found = MulticastInterfaceSource()();
-    if (found.error != 0) FailCall(static_cast<int>(found.error), false);
+    // The IP helper's number is a system error, not a Windows Sockets one: LastError keeps its
+    // meaning.
+    if (found.error != 0) ThrowSystemError(found.error);
+    // Joining nowhere is no join: the host learns that no interface can carry the group.
+    if (found.addresses.empty()) FailCall(WSAEADDRNOTAVAIL, false);
     interfaces = std::move(found.addresses);
   }
 
@@ -144,8 +166,9 @@ void CUdpCtrl::JoinGroup(std::wstring_view group, VARIANT* iface) {
 void CUdpCtrl::LeaveGroup(std::wstring_view group, VARIANT* iface) {
   if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
   const unsigned long groupNet = GroupOf(group);
+  const std::optional<unsigned long> chosen = InterfaceOf(iface);
   std::vector<ip_mreq> leaving;
-  if (const std::optional<unsigned long> chosen = InterfaceOf(iface)) {
+  if (chosen) {
     // Also a pair this object has not joined goes to the system, which then reports its error.
     leaving.push_back(Membership(groupNet, *chosen));
   } else {
@@ -155,24 +178,32 @@ void CUdpCtrl::LeaveGroup(std::wstring_view group, VARIANT* iface) {
   }
 
   auto& ws = Winsock();
-  std::vector<ip_mreq> dropped;
+  std::vector<ip_mreq> dropped, stale;
   for (const ip_mreq& m : leaving) {
     if (SetMembership(m_socket, IP_DROP_MEMBERSHIP, m)) {
       dropped.push_back(m);
       continue;
     }
     const int error = ws.WSAGetLastError();
+    // A remembered pair the system no longer holds is left already: kept, it would fail every
+    // later leave of the group until Close.
+    if (!chosen && IsNotAMember(error)) {
+      stale.push_back(m);
+      continue;
+    }
     for (const ip_mreq& undo : dropped) SetMembership(m_socket, IP_ADD_MEMBERSHIP, undo);
+    Forget(m_memberships, stale);
     FailCall(error, false);
   }
-  std::erase_if(m_memberships, [&](const ip_mreq& held) {
-    return std::ranges::any_of(dropped, [&](const ip_mreq& d) { return SameMembership(d, held); });
-  });
+  Forget(m_memberships, dropped);
+  Forget(m_memberships, stale);
 }
 
-// Only what differs from the system's defaults is set, so a socket that keeps them costs no call.
+// Of the multicast options only what differs from the system's defaults is set. The port-sharing
+// option is set always: Windows lets a later socket with SO_REUSEADDR bind a port that a socket
+// without it holds, and take its datagrams; SO_EXCLUSIVEADDRUSE keeps the port this socket's.
 bool CUdpCtrl::ApplyMulticastOptions(SOCKET socket) {
-  return (!m_reuseAddress || SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1)) &&
+  return SetIntOption(socket, SOL_SOCKET, m_reuseAddress ? SO_REUSEADDR : kExclusiveAddrUse, 1) &&
          (m_multicastTtl == kDefaultTtl ||
           SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, m_multicastTtl)) &&
          (m_multicastLoopback || SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, 0)) &&
@@ -202,8 +233,8 @@ void CUdpCtrl::SetMulticastLoopback(BOOL loopback) {
 
 void CUdpCtrl::SetMulticastInterface(std::wstring_view address) {
   unsigned long iface = INADDR_ANY;
-  if (!address.empty()) {
-    const std::optional<unsigned long> parsed = ParseDotted(address);
+  if (const std::wstring_view text = UpToNul(address); !text.empty()) {
+    const std::optional<unsigned long> parsed = ParseDotted(text);
     if (!parsed) ThrowUdpError(kErrBadArgument);
     iface = *parsed;
   }
@@ -212,12 +243,9 @@ void CUdpCtrl::SetMulticastInterface(std::wstring_view address) {
   m_multicastInterfaceNet = iface;
 }
 
-// SO_REUSEADDR matters at the bind; on an open socket it still lets later sockets share the port.
-void CUdpCtrl::SetReuseAddress(BOOL reuse) {
-  const int value = reuse ? 1 : 0;
-  RequireOpenSocketTook(m_socket == INVALID_SOCKET ||
-                        SetIntOption(m_socket, SOL_SOCKET, SO_REUSEADDR, value));
-  m_reuseAddress = value;
-}
+// Kept for the next Open only. The system reads the sharing options at the bind, and an open
+// socket cannot change sides: Windows (and Wine) refuse SO_REUSEADDR on an exclusive socket with
+// WSAEINVAL, and SO_EXCLUSIVEADDRUSE counts only when set before the bind.
+void CUdpCtrl::SetReuseAddress(BOOL reuse) { m_reuseAddress = reuse ? TRUE : FALSE; }
 
 }  // namespace udp

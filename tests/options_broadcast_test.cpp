@@ -66,6 +66,7 @@ TEST(Broadcast, WriteWhileClosedIsKeptAcrossOpenAndClose) {
   ASSERT_TRUE(h.WaitForEvents(kReady, 1));
   EXPECT_EQ(spy.SetsOf(SO_BROADCAST), 0);
   EXPECT_TRUE(h.MustGet(L"Broadcast").boolean());
+  spy.Clear();  // Open's port-sharing option is not this test's subject
   h.MustCall(L"Close");
   EXPECT_TRUE(h.MustGet(L"Broadcast").boolean());
   EXPECT_TRUE(spy.sets().empty());

@@ -18,6 +18,7 @@ SockoptSpy::SockoptSpy() {
   g_passOn = patch_.original();
   patch_.api().setsockopt = &SockoptSpy::SetOption;
   patch_.api().getsockopt = &SockoptSpy::GetOption;
+  patch_.api().bind = &SockoptSpy::Bind;
 }
 
 SockoptSpy::~SockoptSpy() { g_spy = nullptr; }
@@ -50,6 +51,11 @@ int PASCAL SockoptSpy::GetOption(SOCKET s, int level, int option, char* value, i
     return SOCKET_ERROR;
   }
   return g_passOn.getsockopt(s, level, option, value, length);
+}
+
+int PASCAL SockoptSpy::Bind(SOCKET s, const sockaddr* address, int length) {
+  if (g_spy->setsBeforeBind_ < 0) g_spy->setsBeforeBind_ = static_cast<int>(g_spy->sets_.size());
+  return g_passOn.bind(s, address, length);
 }
 
 int SystemSocketOption(SOCKET s, int option) {

@@ -17,8 +17,9 @@ struct SockoptCall {
   int value;  // the 4-byte value passed, or -1 for another length
 };
 
-// Records every setsockopt the control makes and passes it on; on request it refuses the
-// buffer-size options, on writes or on reads, with a chosen Windows Sockets error. One at a time.
+// Records every setsockopt the control makes, and where the first bind came among them, and passes
+// them on; on request it refuses the buffer-size options, on writes or on reads, with a chosen
+// Windows Sockets error. One at a time.
 class SockoptSpy {
  public:
   SockoptSpy();
@@ -31,20 +32,25 @@ class SockoptSpy {
   const std::vector<SockoptCall>& sets() const { return sets_; }
   int SetsOf(int option) const;
   int ReadsOf(int option) const;
+  // How many of sets() came before the first bind; -1 while nothing was bound.
+  int SetsBeforeBind() const { return setsBeforeBind_; }
   void Clear() {
     sets_.clear();
     reads_.clear();
+    setsBeforeBind_ = -1;
   }
 
  private:
   static int PASCAL SetOption(SOCKET s, int level, int option, const char* value, int length);
   static int PASCAL GetOption(SOCKET s, int level, int option, char* value, int* length);
+  static int PASCAL Bind(SOCKET s, const sockaddr* address, int length);
 
   WinsockPatch patch_;
   std::vector<SockoptCall> sets_;
   std::vector<int> reads_;
   int refuseWrites_ = 0;
   int refuseReads_ = 0;
+  int setsBeforeBind_ = -1;
 };
 
 // The value of an integer socket option as the system reports it; -1 when the call fails.

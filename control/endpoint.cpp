@@ -15,7 +15,7 @@ void CUdpCtrl::Open(const std::wstring& localPort) {
   auto& ws = Winsock();
   unique_socket socket(ws.socket(AF_INET, SOCK_DGRAM, 0));
   if (!socket) FailCall(ws.WSAGetLastError(), true);
-  // Before any bind: SO_REUSEADDR counts only there.
+  // Before any bind: the port-sharing options count only there.
   if (!ApplyMulticastOptions(socket.get())) FailCall(ws.WSAGetLastError(), true);
   // Windows fails the next read with WSAECONNRESET after a datagram meets a port where nobody
   // listens; switch that report off. A stack without the option reports nothing of the kind, and
@@ -51,8 +51,7 @@ void CUdpCtrl::Open(const std::wstring& localPort) {
   } else {
     SetLocalSockAddr(m_localAddress, 0);
   }
-  if (bindNow && ws.bind(socket.get(), reinterpret_cast<const sockaddr*>(&m_bindAddr),
-                         sizeof m_bindAddr) == SOCKET_ERROR)
+  if (bindNow && ws.bind(socket.get(), m_bindAddr.Get(), m_bindAddr.Length()) == SOCKET_ERROR)
     FailCall(ws.WSAGetLastError(), true);
   if (ws.WSAAsyncSelect(socket.get(), GetSafeHwnd(), kMsgSocketNotify, FD_READ | FD_WRITE) ==
       SOCKET_ERROR)

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "control/socket_address.h"
+
 namespace udp {
 
 // A failure outside a call, as the failure convention reports it. Its texts are the control's
@@ -29,7 +31,7 @@ class EndpointListener {
   virtual void OnEndpointReady() = 0;
   // One datagram, with its sender's texts as Received gives them. Everything is the control's
   // and valid only during the call.
-  virtual void OnEndpointReceived(const sockaddr_in& from, BSTR address, BSTR port,
+  virtual void OnEndpointReceived(const SocketAddress& from, BSTR address, BSTR port,
                                   const char* data, size_t length) = 0;
   virtual void OnEndpointSent() = 0;
   virtual void OnEndpointClosed() = 0;

@@ -62,7 +62,7 @@ CUdpCtrl::CUdpCtrl() : COleControl(ClassInfoOfUdp()), m_banner(kBanner) {
     return;
   }
   m_wsaStarted = true;
-  m_sockAddr = {};
+  m_sockAddr = SocketAddress();
 
   wchar_t text[32];
   std::swprintf(text, 32, L"%d.%d", LOBYTE(m_wsaData.wVersion), HIBYTE(m_wsaData.wVersion));

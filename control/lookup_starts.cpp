@@ -73,7 +73,7 @@ INT_PTR CUdpCtrl::AsyncGetHostByName(HWND, const std::string& host) {
   if (address != INADDR_NONE) {
     // An outstanding host look-up would overwrite this destination when it completes.
     CancelLookup(m_hostLookup);
-    m_sockAddr.sin_addr.s_addr = address;
+    m_sockAddr.SetIpv4Net(address);
     return 0;
   }
   return StartResult(StartLookup(m_hostLookup, true, [&](char* buffer) {
@@ -83,8 +83,8 @@ INT_PTR CUdpCtrl::AsyncGetHostByName(HWND, const std::string& host) {
 }
 
 INT_PTR CUdpCtrl::AsyncGetServByName(HWND, const std::string& port) {
-  m_sockAddr.sin_port = Winsock().htons(LeadingNumberLow16(port).value_or(0));
-  if (m_sockAddr.sin_port != 0) {
+  m_sockAddr.SetPortNet(Winsock().htons(LeadingNumberLow16(port).value_or(0)));
+  if (m_sockAddr.PortNet() != 0) {
     // An outstanding service look-up would overwrite this port when it completes.
     CancelLookup(m_servLookup);
     return 0;
@@ -101,16 +101,14 @@ INT_PTR CUdpCtrl::AsyncGetLocalServByName(HWND, const std::string& port) {
 }
 
 void CUdpCtrl::SetLocalSockAddr(const std::wstring& address, u_short portNet) {
-  m_bindAddr.sin_family = AF_INET;
-  m_bindAddr.sin_port = portNet;
+  m_bindAddr = SocketAddress::Ipv4(INADDR_ANY, portNet);
   m_localPort = static_cast<short>(portNet);
   if (!address.empty() && !IsBroadcastText(address)) {
     const unsigned long a = Winsock().inet_addr(fw::AnsiFromWide(address).c_str());
-    m_bindAddr.sin_addr.s_addr = a;
+    m_bindAddr.SetIpv4Net(a);
     m_localIp = static_cast<LONG>(a);
     m_localAddress = address;
   } else {
-    m_bindAddr.sin_addr.s_addr = INADDR_ANY;
     m_localIp = 0;
     m_localAddress = L"255.255.255.255";
   }

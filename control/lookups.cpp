@@ -48,7 +48,7 @@ void CUdpCtrl::OnAsyncGetHostByName(const LookupCompletion& completion) {
     return;
   }
   m_state = kStateLookedUp;
-  m_sockAddr.sin_addr = address;
+  m_sockAddr.SetIpv4Net(address.s_addr);
   m_hostLookup.Finish(completion);
   SendWhenResolved();
 }
@@ -59,7 +59,7 @@ void CUdpCtrl::OnAsyncGetServByName(const LookupCompletion& completion) {
     ReportWinsockFailure(error, where::kGetServ, true);
     return;
   }
-  m_sockAddr.sin_port = static_cast<u_short>(completion.service()->s_port);
+  m_sockAddr.SetPortNet(static_cast<u_short>(completion.service()->s_port));
   m_servLookup.Finish(completion);
   SendWhenResolved();
 }
@@ -109,8 +109,7 @@ void CUdpCtrl::MakeDeferredBind() {
   m_bindPending = FALSE;
   SetLocalSockAddr(L"255.255.255.255", m_localPortNet);
   auto& ws = Winsock();
-  if (ws.bind(m_socket, reinterpret_cast<const sockaddr*>(&m_bindAddr), sizeof m_bindAddr) ==
-      SOCKET_ERROR) {
+  if (ws.bind(m_socket, m_bindAddr.Get(), m_bindAddr.Length()) == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     // The port will not be bound now: a datagram held back for it goes out as any other.
     SendWhenResolved();
@@ -204,30 +203,28 @@ std::wstring CUdpCtrl::HostIp(const std::wstring& remote) {
 
   unique_socket probe(ws.socket(AF_INET, SOCK_DGRAM, 0));
   if (!probe) fail(ws.WSAGetLastError());
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  ws.bind(probe.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any);
+  const SocketAddress any = SocketAddress::Ipv4(INADDR_ANY);
+  ws.bind(probe.get(), any.Get(), any.Length());
 
   const std::string target =
       remote.empty() ? std::string(kRouteProbeTarget) : fw::AnsiFromWide(remote);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = ws.htons(kRouteProbePort);
-  to.sin_addr.s_addr = ws.inet_addr(target.c_str());
-  if (to.sin_addr.s_addr == INADDR_NONE) {
+  SocketAddress to = SocketAddress::Ipv4(ws.inet_addr(target.c_str()), ws.htons(kRouteProbePort));
+  if (to.Ipv4Net() == INADDR_NONE) {
     const hostent* entry = ws.gethostbyname(target.c_str());
     if (!entry) fail(ws.WSAGetLastError());
-    if (!FirstAddress(entry, to.sin_addr)) fail(WSANO_DATA);
+    in_addr address{};
+    if (!FirstAddress(entry, address)) fail(WSANO_DATA);
+    to.SetIpv4Net(address.s_addr);
   }
   // On a datagram socket connect only chooses the route and with it the local address.
-  if (ws.connect(probe.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) == SOCKET_ERROR)
+  if (ws.connect(probe.get(), to.Get(), to.Length()) == SOCKET_ERROR) fail(ws.WSAGetLastError());
+  SocketAddress local;
+  int length = 0;
+  if (ws.getsockname(probe.get(), local.Out(&length), &length) == SOCKET_ERROR)
     fail(ws.WSAGetLastError());
-  sockaddr_in local{};
-  int length = sizeof local;
-  if (ws.getsockname(probe.get(), reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR)
-    fail(ws.WSAGetLastError());
+  local.Written(length);
   probe.reset();
-  if (local.sin_addr.s_addr != 0) return fw::WideFromAnsi(ws.inet_ntoa(local.sin_addr));
+  if (local.Ipv4Net() != 0) return fw::WideFromAnsi(local.AddressText());
 
   // No address from the route: fall back to the address of the host's own name.
   char name[kHostIpNameBufferSize] = {};

@@ -21,9 +21,9 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
     }
   }
   auto& ws = Winsock();
-  int fromLength = sizeof m_fromAddr;
+  int fromLength = 0;
   const int n = udp_recv(m_socket, m_receiveBuffer.get(), m_maxDatagram, 0,
-                         reinterpret_cast<sockaddr*>(&m_fromAddr), &fromLength);
+                         m_fromAddr.Out(&fromLength), &fromLength);
   if (n == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     // A datagram sent earlier met a port where nobody listens (an ICMP report). That says nothing
@@ -35,6 +35,7 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
     return;
   }
   if (n == 0) return;
+  m_fromAddr.Written(fromLength);
 
   // The datagram is copied out before the event so that a handler may close or reopen.
   fw::unique_variant data;

@@ -26,7 +26,7 @@ void CUdpCtrl::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
   } own{*this};
 
   auto& ws = Winsock();
-  m_sockAddr.sin_family = AF_INET;
+  if (m_sockAddr.Family() != AF_INET) m_sockAddr = SocketAddress::Ipv4(INADDR_ANY);
   const INT_PTR portLookup = AsyncGetServByName(GetSafeHwnd(), fw::AnsiFromWide(remotePort));
   if (portLookup == -1) FailCall(ws.WSAGetLastError(), true);
   own.port = portLookup != 0;
@@ -34,7 +34,7 @@ void CUdpCtrl::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
   INT_PTR hostLookup = 0;
   if (IsBroadcastText(remoteIp)) {
     CancelLookup(m_hostLookup);
-    m_sockAddr.sin_addr.s_addr = INADDR_BROADCAST;
+    m_sockAddr.SetIpv4Net(INADDR_BROADCAST);
     m_broadcast = TRUE;
   } else {
     hostLookup = AsyncGetHostByName(GetSafeHwnd(), fw::AnsiFromWide(remoteIp));
@@ -87,8 +87,8 @@ void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
   }
   const size_t length = m_pendingData.size();
   if (length > 0 &&
-      udp_send(m_socket, m_pendingData.data(), static_cast<int>(length), 0,
-               reinterpret_cast<const sockaddr*>(&m_sockAddr), sizeof m_sockAddr) == SOCKET_ERROR) {
+      udp_send(m_socket, m_pendingData.data(), static_cast<int>(length), 0, m_sockAddr.Get(),
+               m_sockAddr.Length()) == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     if (error == WSAEWOULDBLOCK) return;  // the sockets layer posts FD_WRITE again when it can
     ReportWinsockFailure(error, where::kSend, true);

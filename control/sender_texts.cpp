@@ -8,19 +8,18 @@
 
 namespace udp {
 
-void SenderTexts::Update(const sockaddr_in& from) {
-  if (m_known && from.sin_addr.s_addr == m_lastAddress && from.sin_port == m_lastPort) return;
+void SenderTexts::Update(const SocketAddress& from) {
+  if (m_known && from == m_last) return;
   m_known = false;
   auto& ws = Winsock();
-  fw::unique_bstr address(fw::AllocBstr(fw::WideFromAnsi(ws.inet_ntoa(from.sin_addr))));
+  fw::unique_bstr address(fw::AllocBstr(fw::WideFromAnsi(from.AddressText())));
   wchar_t portText[8];
-  std::swprintf(portText, 8, L"%d", static_cast<short>(ws.ntohs(from.sin_port)));
+  std::swprintf(portText, 8, L"%d", static_cast<short>(ws.ntohs(from.PortNet())));
   fw::unique_bstr port(::SysAllocString(portText));
   if (!address || !port) throw std::bad_alloc();
   m_address = std::move(address);
   m_port = std::move(port);
-  m_lastAddress = from.sin_addr.s_addr;
-  m_lastPort = from.sin_port;
+  m_last = from;
   m_known = true;
 }
 

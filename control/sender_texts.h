@@ -4,6 +4,7 @@
 #pragma once
 #include <winsock.h>
 
+#include "control/socket_address.h"
 #include "framework/unique_any.h"
 
 namespace udp {
@@ -11,13 +12,12 @@ namespace udp {
 class SenderTexts {
  public:
   // Makes the texts of `from`, unless they are those of the last sender. Throws std::bad_alloc.
-  void Update(const sockaddr_in& from);
+  void Update(const SocketAddress& from);
   BSTR address() const { return m_address.get(); }
   BSTR port() const { return m_port.get(); }
 
  private:
-  ULONG m_lastAddress = 0;
-  USHORT m_lastPort = 0;
+  SocketAddress m_last;
   bool m_known = false;
   fw::unique_bstr m_address, m_port;
 };

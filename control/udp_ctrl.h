@@ -16,6 +16,7 @@
 #include "control/endpoint_listener.h"
 #include "control/lookup_channel.h"
 #include "control/sender_texts.h"
+#include "control/socket_address.h"
 #include "control/winsock_api.h"
 #include "framework/ole_control.h"
 #include "typelib/udp_dispids.h"
@@ -249,11 +250,11 @@ class CUdpCtrl : public fw::COleControl {
   BOOL m_bindPending = FALSE;
   LONG m_rcvbuf = 0, m_sndbuf = 0;
   // The destination of the pending datagram.
-  sockaddr_in m_sockAddr{};
+  SocketAddress m_sockAddr;
   // The local address of the next bind; kept apart from the destination so that a SendTo made
   // while Open waits for its service look-up keeps the destination it named.
-  sockaddr_in m_bindAddr{};
-  sockaddr_in m_fromAddr{};
+  SocketAddress m_bindAddr;
+  SocketAddress m_fromAddr;
   // Kept from one datagram to the next while the endpoint is open: the read buffer, the texts
   // of the last sender, and the SO_BROADCAST value the socket has (-1: not set on this socket).
   std::unique_ptr<char[]> m_receiveBuffer;

@@ -80,7 +80,7 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
 
   // The sender of a datagram, its texts made once per peer and shared by its datagrams.
   struct Sender {
-    sockaddr_in address;
+    udp::SocketAddress address;
     fw::unique_bstr addressText, portText;
   };
   struct Datagram {
@@ -102,7 +102,7 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
 
   // udp::EndpointListener (udp_socket_events.cpp)
   void OnEndpointReady() override;
-  void OnEndpointReceived(const sockaddr_in& from, BSTR address, BSTR port, const char* data,
+  void OnEndpointReceived(const udp::SocketAddress& from, BSTR address, BSTR port, const char* data,
                           size_t length) override;
   void OnEndpointSent() override;
   void OnEndpointClosed() override;

@@ -36,7 +36,7 @@ void CUdpSocket::OnEndpointFailure(const udp::EndpointFailure& failure) {
   Hold(udp::kEventWsError, 0, failure);
 }
 
-void CUdpSocket::OnEndpointReceived(const sockaddr_in& from, BSTR address, BSTR port,
+void CUdpSocket::OnEndpointReceived(const udp::SocketAddress& from, BSTR address, BSTR port,
                                     const char* data, size_t length) {
   ++m_eventsHeard;
   // The innermost waiting Receive that has none yet takes it, whatever the limits.
@@ -53,8 +53,7 @@ void CUdpSocket::OnEndpointReceived(const sockaddr_in& from, BSTR address, BSTR 
   }
   // A datagram that cannot be kept is dropped like one beyond the limits; the endpoint goes on.
   const HRESULT kept = fw::ComBarrier([&] {
-    if (!m_lastSender || m_lastSender->address.sin_addr.s_addr != from.sin_addr.s_addr ||
-        m_lastSender->address.sin_port != from.sin_port) {
+    if (!m_lastSender || !(m_lastSender->address == from)) {
       auto sender = std::make_shared<Sender>();
       sender->address = from;
       sender->addressText.reset(::SysAllocStringLen(address, ::SysStringLen(address)));

@@ -119,9 +119,9 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   // handles the event.
   fw::unique_variant Raise(DISPID id, std::span<VARIANT> args, bool* taken = nullptr);
   bool HasReceivedTakers() const;
-  // Keeps a datagram for Receive, in arrival order, within the limits unless told otherwise; a
-  // datagram beyond them is dropped and counted.
-  void Keep(Datagram&& datagram, bool withinLimits);
+  // Keeps a datagram for Receive in arrival order, within the limits; a datagram beyond them is
+  // dropped and counted.
+  void Keep(Datagram&& datagram);
   void TakeFromQueue(std::deque<Datagram>::iterator datagram);
 
   // Processes this thread's window messages until done() holds or the time is up, checking both

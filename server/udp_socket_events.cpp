@@ -10,6 +10,7 @@
 // waits for) therefore keep coming.
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "control/data_variant.h"
 #include "control/udp_ctrl.h"
@@ -78,9 +79,9 @@ void CUdpSocket::CountDropped() {
   if (m_dropped < LONG_MAX) ++m_dropped;
 }
 
-void CUdpSocket::Keep(Datagram&& datagram, bool withinLimits) {
-  if (withinLimits && (m_queue.size() >= static_cast<size_t>(m_queueLimit) ||
-                       m_queuedBytes + datagram.size > static_cast<size_t>(m_queueByteLimit))) {
+void CUdpSocket::Keep(Datagram&& datagram) {
+  if (m_queue.size() >= static_cast<size_t>(m_queueLimit) ||
+      m_queuedBytes + datagram.size > static_cast<size_t>(m_queueByteLimit)) {
     CountDropped();
     return;
   }
@@ -139,7 +140,7 @@ void CUdpSocket::RaiseReceived(uint64_t id) {
   Datagram datagram = std::move(*queued);
   TakeFromQueue(queued);
   const std::shared_ptr<const Sender> from = datagram.from;
-  m_from = from;
+  std::shared_ptr<const Sender> previous = std::exchange(m_from, from);
   VARIANT args[3] = {};
   V_VT(&args[0]) = VT_BSTR;
   V_BSTR(&args[0]) = from->addressText.get();
@@ -148,9 +149,13 @@ void CUdpSocket::RaiseReceived(uint64_t id) {
   args[2] = datagram.data;
   bool taken = false;
   Raise(udp::kEventReceived, args, &taken);
-  // Every sink lacked the handler: the datagram is Receive's, as if no sink were connected. It
-  // passed the limits as one a handler would take, so they are checked now.
-  if (!taken) Keep(std::move(datagram), true);
+  // Every sink lacked the handler: the datagram is Receive's, as if no sink were connected, and
+  // nobody has seen its sender. It passed the limits as one a handler would take, so they are
+  // checked now.
+  if (!taken) {
+    if (m_from == from) m_from = std::move(previous);
+    Keep(std::move(datagram));
+  }
 }
 
 void CUdpSocket::RaiseWsError(const udp::EndpointFailure& failure) {

@@ -20,9 +20,23 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then env DEBIAN_FRONTEND=noninteractive "$@"
   else sudo env DEBIAN_FRONTEND=noninteractive "$@"; fi
 }
+# Refreshes the package lists. A mirror that is syncing fails an index now and then ("File has
+# unexpected size"): tried three times, then the lists apt already has are used, with a warning;
+# an install that cannot do with them fails on its own line.
+apt_update() {
+  local attempt errors
+  errors="$(mktemp)"
+  for attempt in 1 2 3; do
+    if as_root apt-get update -q >/dev/null 2>"$errors"; then rm -f "$errors"; return 0; fi
+    [ "$attempt" = 3 ] || sleep 10
+  done
+  echo "warning: apt-get update failed three times ($(grep -m1 '^E:' "$errors" || tail -n1 "$errors"));" \
+    "installing from the package lists apt already has" >&2
+  rm -f "$errors"
+}
 # Installs Debian packages (apt-get install's further options may come first, e.g. -t suite).
 apt_install() {
-  as_root apt-get update -q >/dev/null || fail "apt-get update"
+  apt_update
   as_root apt-get install -y -q --no-install-recommends "$@" >/dev/null || fail "apt-get install $*"
 }
 # Runs a command; when it fails, stops the script naming the step.

@@ -34,7 +34,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   apt_install "${missing[@]}"
 elif [ "${need_update:-0}" = 1 ]; then
-  as_root apt-get update -q >/dev/null || fail "apt-get update"
+  apt_update
 fi
 
 [ -x "$WINE64" ] || fail "no 64-bit Wine loader at $WINE64"

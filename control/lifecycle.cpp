@@ -258,9 +258,7 @@ void CUdpCtrl::SettleFailure(const EndpointFailure& failure, bool cancelClose) {
   // not this failure's to drop.
   if (!m_pendingData || m_pendingNumber != failure.failedDatagram) return;
   // The host keeps the port open so that it goes on working: the datagram whose failure it has
-  // just heard goes, with whatever look-up of its destination is still under way.
-  CancelLookup(m_hostLookup);
-  CancelLookup(m_servLookup);
+  // just heard goes (its look-ups were cancelled when it failed).
   m_pendingData.reset();
   m_pendingFailed = false;
 }

@@ -9,8 +9,8 @@
 namespace udp {
 
 void SenderTexts::Update(const SocketAddress& from) {
-  if (m_known && from == m_last) return;
-  m_known = false;
+  // Texts are there once a sender was known; until then nothing matches.
+  if (m_address && from == m_last) return;
   auto& ws = Winsock();
   fw::unique_bstr address(fw::AllocBstr(fw::WideFromAnsi(from.AddressText())));
   wchar_t portText[8];
@@ -20,7 +20,6 @@ void SenderTexts::Update(const SocketAddress& from) {
   m_address = std::move(address);
   m_port = std::move(port);
   m_last = from;
-  m_known = true;
 }
 
 }  // namespace udp

@@ -18,7 +18,6 @@ class SenderTexts {
 
  private:
   SocketAddress m_last;
-  bool m_known = false;
   fw::unique_bstr m_address, m_port;
 };
 

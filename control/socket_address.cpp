@@ -6,9 +6,7 @@
 
 namespace udp {
 
-namespace {
 static_assert(sizeof(sockaddr_in) <= SocketAddress::kCapacity);
-}  // namespace
 
 SocketAddress SocketAddress::Ipv4(unsigned long addressNet, u_short portNet) {
   SocketAddress a;
@@ -17,12 +15,6 @@ SocketAddress SocketAddress::Ipv4(unsigned long addressNet, u_short portNet) {
   a.m_storage.ipv4.sin_addr.s_addr = addressNet;
   a.m_length = sizeof a.m_storage.ipv4;
   return a;
-}
-
-std::optional<SocketAddress> SocketAddress::ParseIpv4(const std::string& text) {
-  const unsigned long address = Winsock().inet_addr(text.c_str());
-  if (address == INADDR_NONE && text != "255.255.255.255") return std::nullopt;
-  return Ipv4(address);
 }
 
 u_short SocketAddress::PortNet() const {

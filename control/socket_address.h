@@ -2,14 +2,11 @@
 // and alignment of sockaddr_storage, the length in use, and the family's address and port. Every
 // address the control and its owners pass around is one of these; sockaddr_in appears only here
 // and in the sockets seam, so a new family changes this type, not the code that carries it.
-// Texts are made and read through the seam, exactly as the control always has for IPv4.
+// Its text is made through the seam, exactly as the control always has for IPv4.
 #pragma once
 #include <winsock.h>
 
-#include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 
 namespace udp {
 
@@ -22,10 +19,6 @@ class SocketAddress {
   SocketAddress() = default;
   // An IPv4 address and port, both in network order.
   static SocketAddress Ipv4(unsigned long addressNet, u_short portNet = 0);
-  // What a text names as the sockets layer reads it (inet_addr through the seam): "a.b.c.d" and
-  // the shorter forms it takes. Nothing for text it does not take; "255.255.255.255" is the
-  // broadcast address, which inet_addr cannot tell from a failure.
-  static std::optional<SocketAddress> ParseIpv4(const std::string& text);
 
   int Family() const { return m_storage.generic.sa_family; }
   u_short PortNet() const;

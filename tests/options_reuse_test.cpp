@@ -28,32 +28,23 @@ std::vector<int> SharingOptionsBeforeBind(const host::SockoptSpy& spy) {
   return options;
 }
 
+int SharingOption(bool reuse) { return reuse ? SO_REUSEADDR : kExclusiveAddrUse; }
+
 }  // namespace
 
-TEST(PortSharingOptions, OpenSetsTheChosenOptionBeforeTheBind) {
-  struct Case {
-    bool reuse;
-    int option;
-  } const cases[] = {{false, kExclusiveAddrUse}, {true, SO_REUSEADDR}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.reuse);
-    Host h;
-    if (c.reuse) h.MustPut(L"ReuseAddress", Var(true));
-    host::SockoptSpy spy;
-    host::OpenAndWaitReady(h);
-    EXPECT_EQ(SharingOptionsBeforeBind(spy), std::vector<int>{c.option});
-    EXPECT_EQ(host::SystemSocketOption(host::SocketOf(h), c.option), 1);
-  }
-}
-
-// The option counts at the bind, and Windows refuses SO_REUSEADDR on an exclusive socket: a value
-// set while open waits for the next Open and the open socket is left alone.
-TEST(PortSharingOptions, AValueSetWhileOpenIsKeptForTheNextOpen) {
+// Open sets the chosen option before the bind. It counts there only, and Windows refuses
+// SO_REUSEADDR on an exclusive socket: a value set while open waits for the next Open and the
+// open socket is left alone.
+TEST(PortSharingOptions, OpenSetsTheChosenOptionBeforeTheBindAndAValueSetWhileOpenWaits) {
   for (const bool reuse : {true, false}) {
     SCOPED_TRACE(reuse);
     Host h;
     h.MustPut(L"ReuseAddress", Var(!reuse));
-    host::OpenAndWaitReady(h);
+    {
+      host::SockoptSpy spy;
+      host::OpenAndWaitReady(h);
+      EXPECT_EQ(SharingOptionsBeforeBind(spy), std::vector<int>{SharingOption(!reuse)});
+    }
     host::SockoptSpy spy;
     EXPECT_EQ(h.Put(L"ReuseAddress", Var(reuse)).hr, S_OK);
     EXPECT_TRUE(spy.sets().empty());
@@ -61,8 +52,8 @@ TEST(PortSharingOptions, AValueSetWhileOpenIsKeptForTheNextOpen) {
     EXPECT_EQ(h.MustGet(L"LastError").i4(), 0);
     h.MustCall(L"Close");
     host::OpenAndWaitReady(h);
-    EXPECT_EQ(SharingOptionsBeforeBind(spy),
-              std::vector<int>{reuse ? SO_REUSEADDR : kExclusiveAddrUse});
+    EXPECT_EQ(SharingOptionsBeforeBind(spy), std::vector<int>{SharingOption(reuse)});
+    EXPECT_EQ(host::SystemSocketOption(host::SocketOf(h), SharingOption(reuse)), 1);
   }
 }
 

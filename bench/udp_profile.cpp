@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bench_host.h"
-#include "control/data_variant.h"
+#include "endpoint/data_variant.h"
 #include "support/winsock_fault.h"
 
 namespace {

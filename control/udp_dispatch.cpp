@@ -1,5 +1,7 @@
-// The control's automation surface, its events and its window messages, as plain tables.
-#include "control/udp_ctrl_access.h"
+// The automation surface the control and UdpSocket share, bound to the engine; the control's own
+// member; the events of _DUdpEvents.
+#include "control/endpoint_access.h"
+#include "control/udp_ctrl.h"
 #include "typelib/udp_dispids.h"
 
 namespace udp {
@@ -8,7 +10,7 @@ namespace {
 
 using fw::DispParam;
 
-using Table = fw::DispTable<CUdpCtrl>;
+using Table = fw::DispTable<Endpoint>;
 
 // The byte-order methods take wider types than the type library declares, so that the whole
 // unsigned range of a long or a short can be passed.
@@ -26,140 +28,136 @@ constexpr DispParam kGroupParams[] = {{L"Group", VT_BSTR}, {L"Interface", VT_VAR
 
 }  // namespace
 
-// The tables are CUdpCtrlAccess's own members: their thunks may bind private members.
-const fw::DispEntry<CUdpCtrl> CUdpCtrlAccess::kDispatch[] = {
+// The table is EndpointAccess's own member: its thunks may bind private members.
+const fw::DispEntry<Endpoint> EndpointAccess::kDispatch[] = {
     // lifecycle and user texts
-    Table::Member<&CUdpCtrl::m_state>(L"State", UDP_DISPID(State)),
-    Table::Member<&CUdpCtrl::m_userData1>(L"UserData1", UDP_DISPID(UserData1)),
-    Table::Member<&CUdpCtrl::m_userData2>(L"UserData2", UDP_DISPID(UserData2)),
-    Table::Member<&CUdpCtrl::m_userData3>(L"UserData3", UDP_DISPID(UserData3)),
-    Table::Member<&CUdpCtrl::m_userData4>(L"UserData4", UDP_DISPID(UserData4)),
-    Table::Member<&CUdpCtrl::m_userData5>(L"UserData5", UDP_DISPID(UserData5)),
-    Table::Member<&CUdpCtrl::m_userFlag>(L"UserFlag", UDP_DISPID(UserFlag)),
-    Table::Member<&CUdpCtrl::m_lastError>(L"LastError", UDP_DISPID(LastError)),
+    Table::Member<&Endpoint::m_state>(L"State", UDP_DISPID(State)),
+    Table::Member<&Endpoint::m_userData1>(L"UserData1", UDP_DISPID(UserData1)),
+    Table::Member<&Endpoint::m_userData2>(L"UserData2", UDP_DISPID(UserData2)),
+    Table::Member<&Endpoint::m_userData3>(L"UserData3", UDP_DISPID(UserData3)),
+    Table::Member<&Endpoint::m_userData4>(L"UserData4", UDP_DISPID(UserData4)),
+    Table::Member<&Endpoint::m_userData5>(L"UserData5", UDP_DISPID(UserData5)),
+    Table::Member<&Endpoint::m_userFlag>(L"UserFlag", UDP_DISPID(UserFlag)),
+    Table::Member<&Endpoint::m_lastError>(L"LastError", UDP_DISPID(LastError)),
 
     // options
-    Table::Member<&CUdpCtrl::m_broadcast, &CUdpCtrl::OnBroadcastChanged>(L"Broadcast",
+    Table::Member<&Endpoint::m_broadcast, &Endpoint::OnBroadcastChanged>(L"Broadcast",
                                                                          UDP_DISPID(Broadcast)),
     Table::Accessors(
         L"Rcvbuf", UDP_DISPID(Rcvbuf), VT_I4,
-        [](CUdpCtrl& c, VARIANT* r) { fw::ResultI4(r, c.GetRcvbuf()); },
-        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetRcvbuf(a.I4(0)); }),
+        [](Endpoint& c, VARIANT* r) { fw::ResultI4(r, c.GetRcvbuf()); },
+        [](Endpoint& c, const fw::DispArgs& a) { c.SetRcvbuf(a.I4(0)); }),
     Table::Accessors(
         L"Sndbuf", UDP_DISPID(Sndbuf), VT_I4,
-        [](CUdpCtrl& c, VARIANT* r) { fw::ResultI4(r, c.GetSndbuf()); },
-        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetSndbuf(a.I4(0)); }),
+        [](Endpoint& c, VARIANT* r) { fw::ResultI4(r, c.GetSndbuf()); },
+        [](Endpoint& c, const fw::DispArgs& a) { c.SetSndbuf(a.I4(0)); }),
 
     // the Inet trio
-    Table::Member<&CUdpCtrl::m_inetAddress, &CUdpCtrl::OnInetAddressChanged>(
+    Table::Member<&Endpoint::m_inetAddress, &Endpoint::OnInetAddressChanged>(
         L"InetAddress", UDP_DISPID(InetAddress)),
-    Table::Member<&CUdpCtrl::m_inetIp, &CUdpCtrl::OnInetIpChanged>(L"InetIp", UDP_DISPID(InetIp)),
-    Table::Member<&CUdpCtrl::m_inetName, &CUdpCtrl::OnInetNameChanged>(L"InetName",
+    Table::Member<&Endpoint::m_inetIp, &Endpoint::OnInetIpChanged>(L"InetIp", UDP_DISPID(InetIp)),
+    Table::Member<&Endpoint::m_inetName, &Endpoint::OnInetNameChanged>(L"InetName",
                                                                        UDP_DISPID(InetName)),
 
     // the endpoint
     Table::Accessors(L"Socket", UDP_DISPID(Socket), VT_I4,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultI4(r, c.GetSocket()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultI4(r, c.GetSocket()); }),
     Table::Method(
         L"Open", UDP_DISPID(Open), VT_EMPTY,
-        [](CUdpCtrl& c, const fw::DispArgs& a, VARIANT*) { c.Open(std::wstring(a.Text(0))); },
+        [](Endpoint& c, const fw::DispArgs& a, VARIANT*) { c.Open(std::wstring(a.Text(0))); },
         kOpenParams),
     Table::Method(L"Close", UDP_DISPID(Close), VT_EMPTY,
-                  [](CUdpCtrl& c, const fw::DispArgs&, VARIANT*) { c.Close(); }),
+                  [](Endpoint& c, const fw::DispArgs&, VARIANT*) { c.Close(); }),
 
     // sending and receiving
     Table::Accessors(L"Sendable", UDP_DISPID(Sendable), VT_BOOL,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultBool(r, c.GetSendable()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultBool(r, c.GetSendable()); }),
     Table::Method(
         L"SendTo", UDP_DISPID(SendTo), VT_EMPTY,
-        [](CUdpCtrl& c, const fw::DispArgs& a,
+        [](Endpoint& c, const fw::DispArgs& a,
            VARIANT*) { c.SendTo(a.Text(0), a.Text(1), a.Variant(2)); },
         kSendToParams),
     Table::Accessors(
         L"AnyData", UDP_DISPID(AnyData), VT_VARIANT,
-        [](CUdpCtrl& c, VARIANT* r) { c.GetAnyData(r); },
-        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetAnyData(a.Variant(0)); }),
+        [](Endpoint& c, VARIANT* r) { c.GetAnyData(r); },
+        [](Endpoint& c, const fw::DispArgs& a) { c.SetAnyData(a.Variant(0)); }),
 
     // look-ups and the local endpoint
     Table::Accessors(L"LocalIp", UDP_DISPID(LocalIp), VT_I4,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultI4(r, c.GetLocalIp()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultI4(r, c.GetLocalIp()); }),
     Table::Accessors(L"LocalPort", UDP_DISPID(LocalPort), VT_I2,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultI2(r, c.GetLocalPort()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultI2(r, c.GetLocalPort()); }),
     Table::Accessors(
         L"LocalAddress", UDP_DISPID(LocalAddress), VT_BSTR,
-        [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetLocalAddress()); },
-        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetLocalAddress(std::wstring(a.Text(0))); }),
+        [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetLocalAddress()); },
+        [](Endpoint& c, const fw::DispArgs& a) { c.SetLocalAddress(std::wstring(a.Text(0))); }),
     Table::Accessors(L"LocalHost", UDP_DISPID(LocalHost), VT_BSTR,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetLocalHost()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetLocalHost()); }),
     Table::Method(
         L"HostIp", UDP_DISPID(HostIp), VT_BSTR,
-        [](CUdpCtrl& c, const fw::DispArgs& a,
+        [](Endpoint& c, const fw::DispArgs& a,
            VARIANT* r) { fw::ResultText(r, c.HostIp(std::wstring(a.Text(0)))); },
         kHostIpParams),
 
     // byte order
     Table::Method(
         L"htonl", UDP_DISPID(htonl), VT_VARIANT,
-        [](CUdpCtrl& c, const fw::DispArgs& a, VARIANT* r) { c.htonl(a.R8(0), r); }, kHtonlParams),
+        [](Endpoint& c, const fw::DispArgs& a, VARIANT* r) { c.htonl(a.R8(0), r); }, kHtonlParams),
     Table::Method(
         L"htons", UDP_DISPID(htons), VT_VARIANT,
-        [](CUdpCtrl& c, const fw::DispArgs& a, VARIANT* r) { c.htons(a.I4(0), r); }, kHtonsParams),
+        [](Endpoint& c, const fw::DispArgs& a, VARIANT* r) { c.htons(a.I4(0), r); }, kHtonsParams),
     Table::Method(
         L"ntohl", UDP_DISPID(ntohl), VT_R8,
-        [](CUdpCtrl& c, const fw::DispArgs& a,
+        [](Endpoint& c, const fw::DispArgs& a,
            VARIANT* r) { fw::ResultR8(r, c.ntohl(a.Variant(0))); },
         kNtohParams),
     Table::Method(
         L"ntohs", UDP_DISPID(ntohs), VT_I4,
-        [](CUdpCtrl& c, const fw::DispArgs& a,
+        [](Endpoint& c, const fw::DispArgs& a,
            VARIANT* r) { fw::ResultI4(r, c.ntohs(a.Variant(0))); },
         kNtohParams),
 
     // information
     Table::Accessors(L"Copyright", UDP_DISPID(Copyright), VT_BSTR,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetCopyright()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetCopyright()); }),
     Table::Accessors(L"WinsockVer", UDP_DISPID(WinsockVer), VT_BSTR,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockVer()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockVer()); }),
     Table::Accessors(L"WinsockDesc", UDP_DISPID(WinsockDesc), VT_BSTR,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockDesc()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockDesc()); }),
     Table::Accessors(L"WinsockSysStat", UDP_DISPID(WinsockSysStat), VT_BSTR,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockSysStat()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockSysStat()); }),
     Table::Accessors(L"WinsockMaxSockets", UDP_DISPID(WinsockMaxSockets), VT_BSTR,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockMaxSockets()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockMaxSockets()); }),
     Table::Accessors(L"WinsockMaxDatagram", UDP_DISPID(WinsockMaxDatagram), VT_BSTR,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockMaxDatagram()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetWinsockMaxDatagram()); }),
     Table::Accessors(L"Version", UDP_DISPID(Version), VT_I2,
-                     [](CUdpCtrl& c, VARIANT* r) { fw::ResultI2(r, c.GetVersion()); }),
+                     [](Endpoint& c, VARIANT* r) { fw::ResultI2(r, c.GetVersion()); }),
 
     // multicast and port sharing (extension members, 120 to 125)
     Table::Method(
         L"JoinGroup", UDP_DISPID(JoinGroup), VT_EMPTY,
-        [](CUdpCtrl& c, const fw::DispArgs& a, VARIANT*) { c.JoinGroup(a.Text(0), a.Variant(1)); },
+        [](Endpoint& c, const fw::DispArgs& a, VARIANT*) { c.JoinGroup(a.Text(0), a.Variant(1)); },
         kGroupParams),
     Table::Method(
         L"LeaveGroup", UDP_DISPID(LeaveGroup), VT_EMPTY,
-        [](CUdpCtrl& c, const fw::DispArgs& a, VARIANT*) { c.LeaveGroup(a.Text(0), a.Variant(1)); },
+        [](Endpoint& c, const fw::DispArgs& a, VARIANT*) { c.LeaveGroup(a.Text(0), a.Variant(1)); },
         kGroupParams),
     Table::Accessors(
         L"MulticastTtl", UDP_DISPID(MulticastTtl), VT_I4,
-        [](CUdpCtrl& c, VARIANT* r) { fw::ResultI4(r, c.GetMulticastTtl()); },
-        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetMulticastTtl(a.I4(0)); }),
+        [](Endpoint& c, VARIANT* r) { fw::ResultI4(r, c.GetMulticastTtl()); },
+        [](Endpoint& c, const fw::DispArgs& a) { c.SetMulticastTtl(a.I4(0)); }),
     Table::Accessors(
         L"MulticastLoopback", UDP_DISPID(MulticastLoopback), VT_BOOL,
-        [](CUdpCtrl& c, VARIANT* r) { fw::ResultBool(r, c.GetMulticastLoopback()); },
-        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetMulticastLoopback(a.Bool(0)); }),
+        [](Endpoint& c, VARIANT* r) { fw::ResultBool(r, c.GetMulticastLoopback()); },
+        [](Endpoint& c, const fw::DispArgs& a) { c.SetMulticastLoopback(a.Bool(0)); }),
     Table::Accessors(
         L"MulticastInterface", UDP_DISPID(MulticastInterface), VT_BSTR,
-        [](CUdpCtrl& c, VARIANT* r) { fw::ResultText(r, c.GetMulticastInterface()); },
-        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetMulticastInterface(a.Text(0)); }),
+        [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetMulticastInterface()); },
+        [](Endpoint& c, const fw::DispArgs& a) { c.SetMulticastInterface(a.Text(0)); }),
     Table::Accessors(
         L"ReuseAddress", UDP_DISPID(ReuseAddress), VT_BOOL,
-        [](CUdpCtrl& c, VARIANT* r) { fw::ResultBool(r, c.GetReuseAddress()); },
-        [](CUdpCtrl& c, const fw::DispArgs& a) { c.SetReuseAddress(a.Bool(0)); }),
-
-    // about
-    Table::Method(L"AboutBox", UDP_DISPID(AboutBox), VT_EMPTY,
-                  [](CUdpCtrl& c, const fw::DispArgs&, VARIANT*) { c.AboutBox(); }),
+        [](Endpoint& c, VARIANT* r) { fw::ResultBool(r, c.GetReuseAddress()); },
+        [](Endpoint& c, const fw::DispArgs& a) { c.SetReuseAddress(a.Bool(0)); }),
 };
 
 namespace {
@@ -170,9 +168,7 @@ constexpr DispParam kWsErrorParams[] = {{L"Ecode", VT_I4},
 constexpr DispParam kReceivedParams[] = {
     {L"IpAddress", VT_BSTR}, {L"Port", VT_BSTR}, {L"Data", VT_VARIANT}};
 
-}  // namespace
-
-const fw::EventEntry CUdpCtrlAccess::kEvents[] = {
+const fw::EventEntry kEvents[] = {
     {L"WsError", kEventWsError, kWsErrorParams},
     {L"Received", kEventReceived, kReceivedParams},
     {L"Closed", kEventClosed, {}},
@@ -180,45 +176,48 @@ const fw::EventEntry CUdpCtrlAccess::kEvents[] = {
     {L"Sent", kEventSent, {}},
 };
 
-#define UDP_HANDLER(fn) [](CUdpCtrl& c, WPARAM w, LPARAM l) -> LRESULT { return c.fn(w, l); }
-// A look-up completion reaches its handler only when the channel claims it as its own.
-#define UDP_COMPLETION(channel, fn)                                         \
-  [](CUdpCtrl& c, WPARAM task, LPARAM result) -> LRESULT {                  \
-    if (auto completion = c.channel.Claim(task, result)) c.fn(*completion); \
-    return 0;                                                               \
-  }
-
-const fw::MessageMapEntry<CUdpCtrl> CUdpCtrlAccess::kMessages[] = {
-    {kMsgSocketNotify, UDP_HANDLER(OnSocketNotify)},
-    // look-up completions
-    {kMsgGetHost, UDP_COMPLETION(m_hostLookup, OnAsyncGetHostByName)},
-    {kMsgGetServ, UDP_COMPLETION(m_servLookup, OnAsyncGetServByName)},
-    {kMsgGetLocalServ, UDP_COMPLETION(m_localServLookup, OnAsyncGetLocalServByName)},
-    {kMsgGetInetHost, UDP_COMPLETION(m_inetLookup, OnAsyncGetInetHost)},
+// The control's own member, which UdpSocket has not: the About box needs a form.
+const fw::DispEntry<CUdpCtrl> kControlOnly[] = {
+    fw::DispTable<CUdpCtrl>::Method(
+        L"AboutBox", UDP_DISPID(AboutBox), VT_EMPTY,
+        [](CUdpCtrl& c, const fw::DispArgs&, VARIANT*) { c.AboutBox(); }),
 };
 
-const std::span<const fw::DispEntry<CUdpCtrl>> kUdpDispatch = CUdpCtrlAccess::kDispatch;
-const std::span<const fw::EventEntry> kUdpEvents = CUdpCtrlAccess::kEvents;
+const fw::Dispatcher<CUdpCtrl>& ControlOnlyMembers() {
+  static const fw::Dispatcher<CUdpCtrl> dispatcher(kControlOnly);
+  return dispatcher;
+}
 
-const fw::Dispatcher<CUdpCtrl>& UdpDispatcher() {
-  static const fw::Dispatcher<CUdpCtrl> dispatcher(kUdpDispatch);
+}  // namespace
+
+const std::span<const fw::DispEntry<CUdpCtrl>> kUdpControlOwnDispatch = kControlOnly;
+
+const std::span<const fw::DispEntry<Endpoint>> kUdpDispatch = EndpointAccess::kDispatch;
+const std::span<const fw::EventEntry> kUdpEvents = kEvents;
+
+const fw::Dispatcher<Endpoint>& UdpDispatcher() {
+  static const fw::Dispatcher<Endpoint> dispatcher(kUdpDispatch);
   return dispatcher;
 }
 
 DISPID CUdpCtrl::MemberId(const wchar_t* name) const {
+  if (const auto* own = ControlOnlyMembers().Find(name)) return own->dispid;
   const auto* entry = UdpDispatcher().Find(name);
   return entry ? entry->dispid : DISPID_UNKNOWN;
 }
 
 HRESULT CUdpCtrl::InvokeMember(DISPID id, REFIID iid, WORD flags, DISPPARAMS* params,
                                VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
-  return UdpDispatcher().Invoke(*this, IsInitialised(), id, iid, flags, params, result, excepInfo,
-                                argErr, ClassInfo().userTypeName);
+  if (ControlOnlyMembers().Find(id))
+    return ControlOnlyMembers().Invoke(*this, IsInitialised(), id, iid, flags, params, result,
+                                       excepInfo, argErr, ClassInfo().userTypeName);
+  return UdpDispatcher().Invoke(m_endpoint, IsInitialised(), id, iid, flags, params, result,
+                                excepInfo, argErr, ClassInfo().userTypeName);
 }
 
+// The endpoint's messages come to the control's window.
 bool CUdpCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-  return fw::RunMessageHandler<CUdpCtrl>(CUdpCtrlAccess::kMessages, *this, message, wParam, lParam,
-                                         result);
+  return m_endpoint.OnMessage(message, wParam, lParam, result);
 }
 
 }  // namespace udp

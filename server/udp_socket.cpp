@@ -1,5 +1,5 @@
-// The UdpSocket object: the control it creates and listens to, the members it dispatches (its
-// own, then the control's), its class object and its registration.
+// The UdpSocket object: its endpoint and notification window, the members it dispatches (its own,
+// then the shared ones), its class object and its registration.
 #include "server/udp_socket.h"
 
 #include <olectl.h>
@@ -26,8 +26,7 @@ const fw::Dispatcher<CUdpSocket>& OwnMembers() {
   return dispatcher;
 }
 
-// The control's members that the socket offers: all but the About box, which needs a form.
-bool OffersControlMember(DISPID id) { return id != DISPID_ABOUTBOX; }
+constexpr wchar_t kWindowClass[] = L"KarvoDgramixSocket";
 
 fw::AutomationClass SocketAutomation() {
   const fw::ControlClassInfo& control = udp::CUdpCtrl::ClassInfoOfUdp();
@@ -42,43 +41,54 @@ CUdpSocket::CUdpSocket()
       m_queueLimit(kDefaultQueueLimit),
       m_queueByteLimit(kDefaultQueueByteLimit) {}
 
-CUdpSocket::~CUdpSocket() {
-  // The control goes with this object: it must call nothing of it any more. Its destruction
-  // closes the socket without an event.
-  if (m_endpoint) m_endpoint->SetListener(nullptr);
-  m_endpoint.reset();
-}
+// The endpoint's destruction closes the socket without an event.
+CUdpSocket::~CUdpSocket() = default;
 
 HRESULT CUdpSocket::Initialise() {
-  m_endpoint = fw::com_ptr<udp::CUdpCtrl>(new udp::CUdpCtrl(), false);
-  // What a container would do, without one: the control's window, which receives its socket's
-  // notifications, then a new control's defaults.
-  m_endpoint->RecreateControlWindow();
-  if (!m_endpoint->GetSafeHwnd()) return E_OUTOFMEMORY;
-  const HRESULT hr = m_endpoint->InitNew();
-  if (FAILED(hr)) return hr;
-  m_endpoint->SetListener(this);
+  if (!m_window.Create(kWindowClass, [this](UINT message, WPARAM wParam, LPARAM lParam,
+                                            LRESULT& result) {
+        return OnWindowMessage(message, wParam, lParam, result);
+      }))
+    return E_OUTOFMEMORY;
+  m_endpoint.Start();
   return S_OK;
+}
+
+bool CUdpSocket::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  // A sink or a callback may let go of the last reference to this object.
+  fw::com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
+  bool handled = false;
+  // An error that no call takes has nobody to be shown to: the endpoint reports what a host must
+  // hear as a failure.
+  fw::ComBarrier([&] { handled = m_endpoint.OnMessage(message, wParam, lParam, result); });
+  // The endpoint's code has finished with the message: handlers may now run and pump messages.
+  if (handled) fw::ComBarrier([&] { RaiseHeldEvents(); });
+  return handled;
+}
+
+void CUdpSocket::RunEndpointMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT ignored = 0;
+  OnWindowMessage(message, wParam, lParam, ignored);
 }
 
 // The members
 
 DISPID CUdpSocket::MemberId(const wchar_t* name) const {
   if (const auto* own = OwnMembers().Find(name)) return own->dispid;
-  const auto* control = udp::UdpDispatcher().Find(name);
-  return control && OffersControlMember(control->dispid) ? control->dispid : DISPID_UNKNOWN;
+  const auto* shared = udp::UdpDispatcher().Find(name);
+  return shared ? shared->dispid : DISPID_UNKNOWN;
 }
 
 HRESULT CUdpSocket::InvokeMember(DISPID id, REFIID iid, WORD flags, DISPPARAMS* params,
                                  VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
   HRESULT hr;
-  // Every error names this object as its source, the control's members' too.
-  if (OwnMembers().Find(id) || !OffersControlMember(id))
+  // Every error names this object as its source, the shared members' too.
+  if (OwnMembers().Find(id) || !udp::UdpDispatcher().Find(id))
     hr = OwnMembers().Invoke(*this, true, id, iid, flags, params, result, excepInfo, argErr,
                              kUserTypeName);
   else
-    hr = udp::UdpDispatcher().Invoke(*m_endpoint.get(), m_endpoint->IsInitialised(), id, iid, flags,
-                                     params, result, excepInfo, argErr, kUserTypeName);
+    hr = udp::UdpDispatcher().Invoke(m_endpoint, true, id, iid, flags, params, result, excepInfo,
+                                     argErr, kUserTypeName);
   // What the call made happen (Closed after Close, say) is raised before it returns to the host.
   fw::ComBarrier([&] { RaiseHeldEvents(); });
   return hr;

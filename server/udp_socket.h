@@ -1,9 +1,10 @@
 // UdpSocket: a UDP endpoint ready the moment it is created, for hosts that have no form to site a
-// control on and nobody watching (VBA, WSH scripts, scheduled tasks, services). It owns one
-// control, drives it through C++ and hears it through the control's endpoint listener: no
-// container, no message box. It offers the control's members (all but AboutBox) through its own
-// dispatch interface, passes the endpoint's events on to its sinks and callbacks, and keeps every
-// datagram no handler took for Receive.
+// control on and nobody watching (VBA, WSH scripts, scheduled tasks, services). It owns an endpoint
+// engine and the message-only window its notifications come to: no control, no container, no
+// message box. It offers the members the control shares (all but AboutBox) through its own
+// dispatch interface, bound to the engine by the same table as the control's, passes the
+// endpoint's events on to its sinks and callbacks, and keeps every datagram no handler took for
+// Receive.
 //
 // The three rules (docs/reference.md tells them to hosts):
 // - Queue: which datagram a waiting Receive takes is decided as it arrives: the first to arrive
@@ -32,29 +33,26 @@
 #include <string>
 #include <vector>
 
-#include "control/endpoint_listener.h"
+#include "endpoint/endpoint.h"
 #include "framework/automation_object.h"
 #include "framework/dispatch_table.h"
+#include "framework/message_window.h"
 #include "framework/object_factory.h"
 #include "framework/unique_any.h"
 #include "typelib/udp.h"
 
-namespace udp {
-class CUdpCtrl;
-}
-
 namespace server {
 
 class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
-                         private udp::EndpointListener {
+                         private udp::EndpointEvents {
  public:
   CUdpSocket();
 
-  // Creates the control, gives it its window and a new control's defaults, and listens to it.
+  // Creates the notification window and starts the endpoint.
   HRESULT Initialise();
 
-  // The members automation_object dispatches: the socket's own, then the control's (all but
-  // AboutBox), run on the control directly.
+  // The members automation_object dispatches: the socket's own, then the shared ones, run on the
+  // endpoint.
   DISPID MemberId(const wchar_t* name) const;
   HRESULT InvokeMember(DISPID id, REFIID iid, WORD flags, DISPPARAMS* params, VARIANT* result,
                        EXCEPINFO* excepInfo, UINT* argErr);
@@ -100,14 +98,23 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
     udp::EndpointFailure failure;  // WsError
   };
 
-  // udp::EndpointListener (udp_socket_events.cpp)
+  // udp::EndpointEvents (udp_socket_events.cpp)
   void OnEndpointReady() override;
   void OnEndpointReceived(const udp::SocketAddress& from, BSTR address, BSTR port, const char* data,
                           size_t length) override;
   void OnEndpointSent() override;
   void OnEndpointClosed() override;
   void OnEndpointFailure(const udp::EndpointFailure& failure) override;
-  void OnEndpointIdle() override;
+  void OnEndpointModified() override {}
+  HWND NotificationWindow() const override { return m_window.get(); }
+  void RunEndpointMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  // Events wait only while a handler of this object runs, and notifications keep coming then, so
+  // that Wait and Receive inside a handler wait for real.
+  bool HoldsNotifications() const override { return false; }
+  bool TellUser(const wchar_t*, UINT) override { return false; }
+
+  // The notification window's messages: the endpoint's, then the events they produced.
+  bool OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
   void Hold(DISPID id, uint64_t datagram = 0, const udp::EndpointFailure& failure = {});
   // Raises the held events in order while none of this object's handlers runs.
@@ -128,7 +135,9 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   // between messages; messages for the thread itself are left for the host. True when done().
   bool Pump(const std::function<bool()>& done, LONG milliseconds);
 
-  fw::com_ptr<udp::CUdpCtrl> m_endpoint;
+  fw::MessageWindow m_window;
+  // After the window: it goes first, and posts nothing as it goes.
+  udp::Endpoint m_endpoint{*this};
   // One per event of _DUdpEvents, by DISPID - 1.
   fw::com_ptr<IDispatch> m_callbacks[5];
   std::shared_ptr<const Sender> m_lastSender, m_from;

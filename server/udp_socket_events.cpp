@@ -2,17 +2,17 @@
 // handlers runs, raising them to the sinks and callbacks, the receive queue, and the message pump
 // of Wait and Receive.
 //
-// Implementation details. The endpoint reports everything to the listener, which only records it
-// (a held event, a queued datagram). The events are raised when the control has finished the
-// window message that produced them (OnEndpointIdle) or the host's call that did (Invoke), and
-// only while none of this object's handlers runs; so a handler never runs inside the control's
+// Implementation details. The endpoint reports everything to this object, which only records it
+// (a held event, a queued datagram). The events are raised when the endpoint has finished the
+// window message that produced them (OnWindowMessage) or the host's call that did (Invoke), and
+// only while none of this object's handlers runs; so a handler never runs inside the endpoint's
 // notification dispatch, whose next notifications (the datagrams a Receive inside the handler
 // waits for) therefore keep coming.
 #include <algorithm>
 #include <climits>
 #include <utility>
 
-#include "control/data_variant.h"
+#include "endpoint/data_variant.h"
 #include "control/udp_ctrl.h"
 #include "framework/automation_error.h"
 #include "server/udp_socket.h"
@@ -33,7 +33,7 @@ void CUdpSocket::OnEndpointReady() { Hold(udp::kEventReady); }
 void CUdpSocket::OnEndpointSent() { Hold(udp::kEventSent); }
 void CUdpSocket::OnEndpointClosed() { Hold(udp::kEventClosed); }
 void CUdpSocket::OnEndpointFailure(const udp::EndpointFailure& failure) {
-  // The control settles a failure that cannot be held (no memory) as one nobody cancelled.
+  // The endpoint settles a failure that cannot be held (no memory) as one nobody cancelled.
   Hold(udp::kEventWsError, 0, failure);
 }
 
@@ -92,8 +92,6 @@ void CUdpSocket::Keep(Datagram&& datagram) {
   m_queue.insert(later, std::move(datagram));
 }
 
-void CUdpSocket::OnEndpointIdle() { RaiseHeldEvents(); }
-
 void CUdpSocket::Hold(DISPID id, uint64_t datagram, const udp::EndpointFailure& failure) {
   ++m_eventsHeard;
   m_held.push_back({id, datagram, failure});
@@ -119,7 +117,7 @@ void CUdpSocket::RaiseHeldEvents() {
         Raise(udp::kEventClosed, {});
         // The port is closed and stays so: the callbacks go, and with them any reference they
         // hold to this object, which a script's collector cannot see.
-        if (!m_endpoint->IsOpen())
+        if (!m_endpoint.IsOpen())
           for (auto& callback : m_callbacks) callback.reset();
         break;
       default:
@@ -176,7 +174,7 @@ void CUdpSocket::RaiseWsError(const udp::EndpointFailure& failure) {
     result = Raise(udp::kEventWsError, args);
   } catch (...) {
     // However the raise ends, the failure is settled, as one nobody cancelled.
-    m_endpoint->SettleFailure(failure, false);
+    m_endpoint.SettleFailure(failure, false);
     throw;
   }
   // A script function cannot set CancelClose: a True result stands for it.
@@ -184,7 +182,7 @@ void CUdpSocket::RaiseWsError(const udp::EndpointFailure& failure) {
   if (V_VT(&result) != VT_EMPTY && SUCCEEDED(::VariantChangeType(&truth, &result, 0, VT_BOOL)) &&
       V_BOOL(&truth))
     cancel = VARIANT_TRUE;
-  m_endpoint->SettleFailure(failure, cancel != VARIANT_FALSE);
+  m_endpoint.SettleFailure(failure, cancel != VARIANT_FALSE);
 }
 
 fw::unique_variant CUdpSocket::Raise(DISPID id, std::span<VARIANT> args, bool* taken) {

@@ -2,8 +2,8 @@
 // text helpers, the receive queue's limits and the callbacks, as a plain table.
 #include <string>
 
-#include "control/data_variant.h"
-#include "control/errors.h"
+#include "endpoint/data_variant.h"
+#include "endpoint/errors.h"
 #include "control/udp_ctrl.h"
 #include "framework/dispatcher.h"
 #include "framework/text.h"
@@ -155,7 +155,7 @@ void CUdpSocket::Receive(LONG milliseconds, VARIANT* result) {
     TakeFromQueue(m_queue.begin());
     return;
   }
-  if (!m_endpoint->IsOpen()) udp::ThrowUdpError(udp::kErrNotOpen);
+  if (!m_endpoint.IsOpen()) udp::ThrowUdpError(udp::kErrNotOpen);
   // The first datagram to arrive from now on is this call's (OnEndpointReceived hands it over).
   ReceiveWait wait;
   m_receiveWaits.push_back(&wait);
@@ -165,7 +165,7 @@ void CUdpSocket::Receive(LONG milliseconds, VARIANT* result) {
     ~Done() { std::erase(waits, wait); }
   } done{m_receiveWaits, &wait};
   // A port that closes while Receive waits brings no datagram any more.
-  Pump([&] { return wait.datagram.has_value() || !m_endpoint->IsOpen(); }, milliseconds);
+  Pump([&] { return wait.datagram.has_value() || !m_endpoint.IsOpen(); }, milliseconds);
   if (!wait.datagram) return;
   m_from = wait.datagram->from;
   wait.datagram->data.release_to(result);

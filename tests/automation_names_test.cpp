@@ -74,13 +74,16 @@ TEST_F(AutomationTypeInfo, DescribesTheDispatchInterfaceForTheCallersLocale) {
     ASSERT_HRESULT_SUCCEEDED(info->GetTypeAttr(&attr));
     EXPECT_TRUE(IsEqualGUID(attr->guid, DIID_DUdp));
     EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
-    // As many properties and methods as the control's table binds.
+    // As many properties and methods as the control's tables bind (its own are methods).
     const auto methods = std::count_if(udp::kUdpDispatch.begin(), udp::kUdpDispatch.end(),
                                        [](const fw::DispMember& e) {
                                          return e.binding == fw::DispBinding::Method;
-                                       });
+                                       }) +
+                         static_cast<long>(udp::kUdpControlOwnDispatch.size());
     EXPECT_EQ(attr->cFuncs, methods);
-    EXPECT_EQ(attr->cVars, static_cast<long>(udp::kUdpDispatch.size()) - methods);
+    EXPECT_EQ(attr->cVars, static_cast<long>(udp::kUdpDispatch.size() +
+                                             udp::kUdpControlOwnDispatch.size()) -
+                               methods);
     info->ReleaseTypeAttr(attr);
     fw::com_ptr<ITypeLib> lib;
     UINT index = 99;

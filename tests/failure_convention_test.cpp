@@ -2,7 +2,7 @@
 // reopened the port.
 #include <gtest/gtest.h>
 
-#include "control/lookup_relay.h"
+#include "endpoint/lookup_relay.h"
 #include "support/datagrams.h"
 #include "support/failing_allocation.h"
 #include "support/lookups.h"

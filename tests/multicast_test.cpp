@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "control/local_interfaces.h"
+#include "endpoint/local_interfaces.h"
 #include "support/container.h"
 #include "framework/text.h"
 #include "support/datagrams.h"

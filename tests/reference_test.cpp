@@ -94,7 +94,7 @@ std::map<std::string, Section> ParseReference(const std::string& text) {
 std::map<std::wstring, bool> EnforcedReadOnly(REFIID iid) {
   struct Table {
     const IID* iid;
-    std::span<const fw::DispEntry<udp::CUdpCtrl>> entries;
+    std::span<const fw::DispEntry<udp::Endpoint>> entries;
   };
   // UdpSocket hands every member it shares with the control to the control's own table.
   const Table tables[] = {{&udp::CUdpCtrl::ClassInfoOfUdp().dispatchIid[0], udp::kUdpDispatch},

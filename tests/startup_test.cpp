@@ -60,9 +60,9 @@ TEST(Startup, FailedStartupRecordsTheErrorAndLeavesTheControlClosed) {
   EXPECT_EQ(inside.State(), 0);
   EXPECT_EQ(inside.LastError(), WSASYSNOTREADY);
   EXPECT_EQ(inside.WsaError(), WSASYSNOTREADY);
-  EXPECT_TRUE(inside.control().GetWinsockVer().empty());
-  EXPECT_TRUE(inside.control().GetWinsockDesc().empty());
-  EXPECT_TRUE(inside.control().GetLocalHost().empty());
+  EXPECT_TRUE(inside.endpoint().GetWinsockVer().empty());
+  EXPECT_TRUE(inside.endpoint().GetWinsockDesc().empty());
+  EXPECT_TRUE(inside.endpoint().GetLocalHost().empty());
   // The reset that follows gives LastError its default.
   fw::com_ptr<IPersistStreamInit> persist;
   h.dispatch()->QueryInterface(IID_IPersistStreamInit, persist.put_void());
@@ -82,7 +82,7 @@ TEST(Startup, OtherVersionIsUndoneAndReported) {
     const Inside inside(h);
     EXPECT_EQ(g_startups, 1);
     EXPECT_EQ(g_cleanups, 1);  // undone at once
-    EXPECT_TRUE(inside.control().GetWinsockVer().empty());
+    EXPECT_TRUE(inside.endpoint().GetWinsockVer().empty());
     EXPECT_EQ(inside.State(), 0);
   }
   // Destruction does not clean up a second time.

@@ -139,20 +139,24 @@ std::vector<Param> ParamsOf(std::span<const fw::DispParam> params) {
 
 Surface FromDispatchTable() {
   Surface s;
-  for (const auto& e : udp::kUdpDispatch) {
-    Member m;
-    m.id = e.dispid;
-    m.kind = e.binding == fw::DispBinding::Method ? Kind::Method : Kind::Property;
-    m.type = e.type;
-    m.params = ParamsOf(e.params);
-    m.readOnly = e.binding != fw::DispBinding::Method &&
-                 (e.readOnly || (e.binding == fw::DispBinding::Accessors && !e.put));
-    if (e.binding == fw::DispBinding::Accessors) m.binding = Binding::Accessors;
-    if (e.binding == fw::DispBinding::Member)
-      m.binding = e.notifies ? Binding::MemberNotified : Binding::Member;
-    EXPECT_TRUE(s.emplace(e.name, m).second)
-        << "twice in the table: " << testing::PrintToString(std::wstring(e.name));
-  }
+  auto add = [&](const auto& table) {
+    for (const auto& e : table) {
+      Member m;
+      m.id = e.dispid;
+      m.kind = e.binding == fw::DispBinding::Method ? Kind::Method : Kind::Property;
+      m.type = e.type;
+      m.params = ParamsOf(e.params);
+      m.readOnly = e.binding != fw::DispBinding::Method &&
+                   (e.readOnly || (e.binding == fw::DispBinding::Accessors && !e.put));
+      if (e.binding == fw::DispBinding::Accessors) m.binding = Binding::Accessors;
+      if (e.binding == fw::DispBinding::Member)
+        m.binding = e.notifies ? Binding::MemberNotified : Binding::Member;
+      EXPECT_TRUE(s.emplace(e.name, m).second)
+          << "twice in the tables: " << testing::PrintToString(std::wstring(e.name));
+    }
+  };
+  add(udp::kUdpDispatch);
+  add(udp::kUdpControlOwnDispatch);
   return s;
 }
 

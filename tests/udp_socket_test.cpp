@@ -151,8 +151,8 @@ TEST_F(UdpSocketTest, NamesAndDispatchIdsAreThoseOfItsTypeInfoWithoutAboutBox) {
     info->ReleaseFuncDesc(func);
   }
   info->ReleaseTypeAttr(attr);
-  // The control's members but AboutBox, and its own.
-  EXPECT_EQ(ids.size(), udp::kUdpDispatch.size() - 1 + server::kUdpSocketDispatch.size());
+  // The members it shares with the control, and its own.
+  EXPECT_EQ(ids.size(), udp::kUdpDispatch.size() + server::kUdpSocketDispatch.size());
   // Locale 0: the object's own tables answer, not the type library.
   for (MEMBERID id : ids) {
     std::wstring name = NameOf(info.get(), id);
@@ -498,7 +498,7 @@ TEST_F(UdpSocketTest, FailuresOutsideACallReachWsErrorWithoutAMessageBox) {
 
   sink_.Clear();
   OpenAndWaitReady();
-  const HWND window = host::ControlWindowOfThisThread();
+  const HWND window = host::SocketWindowOfThisThread();
   ASSERT_NE(window, nullptr);
   ::PostMessageW(window, WM_USER + 1, static_cast<WPARAM>(Get(L"Socket").i4()), 0x40);
   ASSERT_TRUE(host::Pump([&] { return sink_.Count(kClosed) == 1; }, 3000));

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <utility>
 
-#include "control/lookup_relay.h"
+#include "endpoint/lookup_relay.h"
 #include "framework/module.h"
 #include "support/datagrams.h"
 #include "support/lookups.h"

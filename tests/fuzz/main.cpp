@@ -44,11 +44,11 @@ const fw::DispMember* EntryOf(DISPID id) {
   return nullptr;
 }
 
-// Every DISPID of both surfaces but AboutBox (a modal dialog), and some that name nothing.
+// Every DISPID of both surfaces (not the control's own AboutBox, a modal dialog), and some that
+// name nothing.
 std::vector<DISPID> SurfaceIds() {
   std::vector<DISPID> ids;
-  for (const auto& e : udp::kUdpDispatch)
-    if (e.dispid != DISPID_ABOUTBOX) ids.push_back(e.dispid);
+  for (const auto& e : udp::kUdpDispatch) ids.push_back(e.dispid);
   for (const auto& e : server::kUdpSocketDispatch) ids.push_back(e.dispid);
   return ids;
 }

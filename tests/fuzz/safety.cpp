@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "control/local_interfaces.h"
+#include "endpoint/local_interfaces.h"
 #include "control/udp_ctrl.h"
-#include "control/winsock_api.h"
+#include "endpoint/winsock_api.h"
 #include "framework/text.h"
 #include "framework/unique_any.h"
 #include "fuzz/fuzz.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "control/winsock_api.h"
+#include "endpoint/winsock_api.h"
 #include "support/winsock_fault.h"
 #include "support/host.h"
 

@@ -535,18 +535,11 @@ u_short FreeUdpPort() {
   return probe.port();
 }
 
-namespace {
-BOOL CALLBACK FindControlWindow(HWND parking, LPARAM out) {
-  HWND control = ::FindWindowExW(parking, nullptr, L"KarvoDgramixControl", nullptr);
-  if (control) *reinterpret_cast<HWND*>(out) = control;
-  return control == nullptr;
-}
-}  // namespace
-
-HWND ControlWindowOfThisThread() {
-  HWND found = nullptr;
-  ::EnumThreadWindows(::GetCurrentThreadId(), FindControlWindow, reinterpret_cast<LPARAM>(&found));
-  return found;
+HWND SocketWindowOfThisThread() {
+  for (HWND w = nullptr;
+       (w = ::FindWindowExW(HWND_MESSAGE, w, L"KarvoDgramixSocket", nullptr)) != nullptr;)
+    if (::GetWindowThreadProcessId(w, nullptr) == ::GetCurrentThreadId()) return w;
+  return nullptr;
 }
 
 }  // namespace host

@@ -271,9 +271,8 @@ class PeerSocket {
   u_short port_ = 0;
 };
 
-// The first control window of this thread (the window a UdpSocket's control receives its
-// notifications on), or nullptr.
-HWND ControlWindowOfThisThread();
+// The first UdpSocket notification window of this thread, or nullptr.
+HWND SocketWindowOfThisThread();
 
 // A free loopback UDP port (bound and released at once).
 u_short FreeUdpPort();

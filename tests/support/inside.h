@@ -1,29 +1,30 @@
-// The control behind a Host, for the few tests that must look inside it: what no automation
-// member shows, or nothing can show before the container has initialised the control. Everything
-// else a test reads the way a host does.
+// The endpoint behind a Host's control, for the few tests that must look inside it: what no
+// automation member shows, or nothing can show before the container has initialised the control.
+// Everything else a test reads the way a host does.
 #pragma once
-#include "control/udp_ctrl_access.h"
+#include "control/endpoint_access.h"
+#include "control/udp_ctrl.h"
 #include "support/host.h"
 
 namespace host {
 
 class Inside {
  public:
-  explicit Inside(const Host& h) : control_(ControlOf(h)) {}
+  explicit Inside(const Host& h) : endpoint_(ControlOf(h).endpoint()) {}
 
-  short State() const { return udp::CUdpCtrlAccess::State(control_); }
-  LONG LastError() const { return udp::CUdpCtrlAccess::LastError(control_); }
-  LONG WsaError() const { return udp::CUdpCtrlAccess::WsaError(control_); }
-  LONG ReceiveBufferSize() const { return udp::CUdpCtrlAccess::ReceiveBufferSize(control_); }
-  bool BindPending() const { return udp::CUdpCtrlAccess::BindPending(control_); }
+  short State() const { return udp::EndpointAccess::State(endpoint_); }
+  LONG LastError() const { return udp::EndpointAccess::LastError(endpoint_); }
+  LONG WsaError() const { return udp::EndpointAccess::WsaError(endpoint_); }
+  LONG ReceiveBufferSize() const { return udp::EndpointAccess::ReceiveBufferSize(endpoint_); }
+  bool BindPending() const { return udp::EndpointAccess::BindPending(endpoint_); }
   bool LocalServiceLookupOutstanding() const {
-    return udp::CUdpCtrlAccess::LocalServiceLookupOutstanding(control_);
+    return udp::EndpointAccess::LocalServiceLookupOutstanding(endpoint_);
   }
-  // The control's public C++ members, which the automation members call.
-  const udp::CUdpCtrl& control() const { return control_; }
+  // The endpoint's public C++ members, which the automation members call.
+  const udp::Endpoint& endpoint() const { return endpoint_; }
 
  private:
-  const udp::CUdpCtrl& control_;
+  const udp::Endpoint& endpoint_;
 };
 
 }  // namespace host

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "control/winsock_api.h"
+#include "endpoint/winsock_api.h"
 #include "support/winsock_fault.h"
 #include "support/host.h"
 

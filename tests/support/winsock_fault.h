@@ -1,7 +1,7 @@
 // Replaces single entries of the control's sockets table for one test, restoring the whole table
 // afterwards.
 #pragma once
-#include "control/winsock_api.h"
+#include "endpoint/winsock_api.h"
 
 namespace host {
 

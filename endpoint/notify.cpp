@@ -1,9 +1,8 @@
 // Socket notifications: stored in a ring and dispatched one per window message, so that a
 // notification arriving while an event handler pumps messages waits until that handler returns.
-#include "control/errors.h"
-#include "control/udp_ctrl.h"
-#include "control/where_texts.h"
-#include "framework/ui_hooks.h"
+#include "endpoint/errors.h"
+#include "endpoint/endpoint.h"
+#include "endpoint/where_texts.h"
 
 namespace udp {
 
@@ -12,7 +11,7 @@ constexpr wchar_t kInvalidEvent[] = L"INVALID SelectEvent value in OnSocketEvent
 constexpr int RingNext(int index) { return (index + 1) % kNotifyRingSize; }
 }  // namespace
 
-LRESULT CUdpCtrl::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
+LRESULT Endpoint::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
   if (m_socket == INVALID_SOCKET) return 0;
   if (LOWORD(eventWord) != 0) {
     // One slot stays free so that a full ring and an empty one differ; when the ring is full,
@@ -27,16 +26,16 @@ LRESULT CUdpCtrl::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
   // A dispatch running further up the stack, or events held by the container (frozen, or thawed
   // with held events not yet raised): the entry waits in the ring, so that the host sees what
   // happened in its order; the thaw resumes the dispatch once the held events are out.
-  if (m_inNotify || AreEventsHeld()) return 0;
+  if (m_inNotify || m_events.HoldsNotifications()) return 0;
 
   m_inNotify = true;
   // Even when a handler fails with an exception, the flag must drop and the waiting entries must
   // be scheduled: otherwise every later notification would be stored and none dispatched.
   struct DispatchTurn {
-    CUdpCtrl& control;
+    Endpoint& endpoint;
     ~DispatchTurn() {
-      if (control.m_notifyIn != control.m_notifyOut) control.PostSocketNotify(0);
-      control.m_inNotify = false;
+      if (endpoint.m_notifyIn != endpoint.m_notifyOut) endpoint.PostSocketNotify(0);
+      endpoint.m_inNotify = false;
     }
   } turn{*this};
   if (m_notifyIn != m_notifyOut) {
@@ -53,7 +52,7 @@ LRESULT CUdpCtrl::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
   return 0;
 }
 
-LRESULT CUdpCtrl::OnSocketEvent2(WPARAM socket, LPARAM eventWord) {
+LRESULT Endpoint::OnSocketEvent2(WPARAM socket, LPARAM eventWord) {
   if (m_socket == INVALID_SOCKET) return 0;
   const WORD event = WSAGETSELECTEVENT(eventWord);
   const WORD error = WSAGETSELECTERROR(eventWord);
@@ -62,8 +61,7 @@ LRESULT CUdpCtrl::OnSocketEvent2(WPARAM socket, LPARAM eventWord) {
     const wchar_t* place = event == FD_READ    ? where::kReadEvent
                            : event == FD_WRITE ? where::kWriteEvent
                                                : where::kOtherEvent;
-    if (event != FD_READ && event != FD_WRITE && !m_listener)
-      fw::ShowMessageBox(GetSafeHwnd(), kInvalidEvent, ClassInfo().userTypeName, MB_OK);
+    if (event != FD_READ && event != FD_WRITE) m_events.TellUser(kInvalidEvent, MB_OK);
     // A write notification that carries an error while a datagram waits is that datagram's
     // failure: it is reported once and not tried again, and goes if the close is cancelled.
     ReportWinsockFailure(error, place, event == FD_WRITE && m_pendingData);
@@ -76,7 +74,7 @@ LRESULT CUdpCtrl::OnSocketEvent2(WPARAM socket, LPARAM eventWord) {
     case FD_WRITE:
       if (!m_readyFired) {
         m_readyFired = true;
-        FireReady();
+        m_events.OnEndpointReady();
       } else {
         HandleWrite(socket, eventWord);
       }
@@ -86,14 +84,61 @@ LRESULT CUdpCtrl::OnSocketEvent2(WPARAM socket, LPARAM eventWord) {
       break;
     default:
       // An owner without a form has nobody to click a box: it hears of it as of any failure.
-      if (m_listener)
+      if (!m_events.TellUser(kInvalidEvent, MB_OK))
         ReportWinsockFailure(WSAEINVAL, where::kOtherEvent);
-      else
-        fw::ShowMessageBox(GetSafeHwnd(), kInvalidEvent, ClassInfo().userTypeName, MB_OK);
       break;
   }
-  SetModifiedFlag();
+  m_events.OnEndpointModified();
   return 0;
+}
+
+}  // namespace udp
+
+namespace udp {
+
+bool Endpoint::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  result = 0;
+  // A look-up completion reaches its handler only when the channel claims it as its own.
+  auto complete = [&](LookupChannel& channel, void (Endpoint::*handler)(const LookupCompletion&)) {
+    if (auto completion = channel.Claim(wParam, lParam)) (this->*handler)(*completion);
+  };
+  switch (message) {
+    case kMsgSocketNotify:
+      result = OnSocketNotify(wParam, lParam);
+      return true;
+    case kMsgGetHost:
+      complete(m_hostLookup, &Endpoint::OnAsyncGetHostByName);
+      return true;
+    case kMsgGetServ:
+      complete(m_servLookup, &Endpoint::OnAsyncGetServByName);
+      return true;
+    case kMsgGetLocalServ:
+      complete(m_localServLookup, &Endpoint::OnAsyncGetLocalServByName);
+      return true;
+    case kMsgGetInetHost:
+      complete(m_inetLookup, &Endpoint::OnAsyncGetInetHost);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void Endpoint::OnWindowChanged() {
+  if (m_socket == INVALID_SOCKET) return;
+  // An open socket keeps reporting to the window that exists now, not to the one just destroyed.
+  Winsock().WSAAsyncSelect(m_socket, Window(), kMsgSocketNotify, FD_READ | FD_WRITE);
+  // What the endpoint had posted to the old window died with it: the continue message of waiting
+  // notifications, Ready's write notification, the write notification of a pending datagram.
+  // Posting one of them twice is harmless.
+  ResumeWaitingNotifications();
+  if (!m_readyFired) PostSocketNotify(FD_WRITE);
+  SendWhenResolved();
+}
+
+void Endpoint::ResumeWaitingNotifications() {
+  if (m_socket != INVALID_SOCKET && !m_inNotify && !m_events.HoldsNotifications() &&
+      m_notifyIn != m_notifyOut)
+    PostSocketNotify(0);
 }
 
 }  // namespace udp

@@ -2,13 +2,13 @@
 // Every request is addressed to the thread's look-up relay rather than to the window handed in
 // (the control's own): the relay outlives a control's window, and forwards the completion to
 // whatever window the control has by then.
-#include "control/lookup_relay.h"
-#include "control/udp_ctrl.h"
+#include "endpoint/lookup_relay.h"
+#include "endpoint/endpoint.h"
 #include "framework/text.h"
 
 namespace udp {
 
-HANDLE CUdpCtrl::StartLookup(LookupChannel& channel, bool cancelOutstanding,
+HANDLE Endpoint::StartLookup(LookupChannel& channel, bool cancelOutstanding,
                              const LookupChannel::StartFn& start) {
   if (cancelOutstanding)
     CancelLookup(channel);
@@ -17,11 +17,11 @@ HANDLE CUdpCtrl::StartLookup(LookupChannel& channel, bool cancelOutstanding,
   return channel.Start(this, start);
 }
 
-void CUdpCtrl::CancelLookup(LookupChannel& channel) noexcept {
+void Endpoint::CancelLookup(LookupChannel& channel) noexcept {
   if (const auto error = channel.Cancel()) m_wsaError = *error;
 }
 
-void CUdpCtrl::HandOverLookups() {
+void Endpoint::HandOverLookups() {
   for (LookupChannel* channel : {&m_hostLookup, &m_servLookup, &m_localServLookup, &m_inetLookup})
     channel->HandOver();
   lookup_relay::ForgetOwner(this);
@@ -53,7 +53,7 @@ bool IsBroadcastText(std::wstring_view address) {
   return address == L"255.255.255.255" || address == L"-1";
 }
 
-INT_PTR CUdpCtrl::StartServiceLookup(LookupChannel& channel, UINT message,
+INT_PTR Endpoint::StartServiceLookup(LookupChannel& channel, UINT message,
                                      const std::string& service) {
   return StartResult(StartLookup(channel, true, [&](char* entry) {
     return Winsock().WSAAsyncGetServByName(lookup_relay::Window(), message, service.c_str(), "udp",
@@ -61,7 +61,7 @@ INT_PTR CUdpCtrl::StartServiceLookup(LookupChannel& channel, UINT message,
   }));
 }
 
-INT_PTR CUdpCtrl::AsyncGetHostByName(HWND, const std::string& host) {
+INT_PTR Endpoint::AsyncGetHostByName(const std::string& host) {
   auto& ws = Winsock();
   // A host sending to one peer names it the same way datagram after datagram: parse it once.
   if (!m_lastDottedParsed || host != m_lastDottedHost) {
@@ -82,7 +82,7 @@ INT_PTR CUdpCtrl::AsyncGetHostByName(HWND, const std::string& host) {
   }));
 }
 
-INT_PTR CUdpCtrl::AsyncGetServByName(HWND, const std::string& port) {
+INT_PTR Endpoint::AsyncGetServByName(const std::string& port) {
   m_sockAddr.SetPortNet(Winsock().htons(LeadingNumberLow16(port).value_or(0)));
   if (m_sockAddr.PortNet() != 0) {
     // An outstanding service look-up would overwrite this port when it completes.
@@ -92,7 +92,7 @@ INT_PTR CUdpCtrl::AsyncGetServByName(HWND, const std::string& port) {
   return StartServiceLookup(m_servLookup, kMsgGetServ, port);
 }
 
-INT_PTR CUdpCtrl::AsyncGetLocalServByName(HWND, const std::string& port) {
+INT_PTR Endpoint::AsyncGetLocalServByName(const std::string& port) {
   if (const auto number = LeadingNumberLow16(port)) {
     m_localPortNet = Winsock().htons(*number);
     return 0;
@@ -100,7 +100,7 @@ INT_PTR CUdpCtrl::AsyncGetLocalServByName(HWND, const std::string& port) {
   return StartServiceLookup(m_localServLookup, kMsgGetLocalServ, port);
 }
 
-void CUdpCtrl::SetLocalSockAddr(const std::wstring& address, u_short portNet) {
+void Endpoint::SetLocalSockAddr(const std::wstring& address, u_short portNet) {
   m_bindAddr = SocketAddress::Ipv4(INADDR_ANY, portNet);
   m_localPort = static_cast<short>(portNet);
   if (!address.empty() && !IsBroadcastText(address)) {

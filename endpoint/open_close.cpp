@@ -1,6 +1,6 @@
 // Opening and closing the one UDP endpoint.
-#include "control/errors.h"
-#include "control/udp_ctrl.h"
+#include "endpoint/errors.h"
+#include "endpoint/endpoint.h"
 #include "framework/text.h"
 
 namespace udp {
@@ -9,7 +9,7 @@ namespace {
 constexpr DWORD kSioUdpConnReset = 0x9800000C;  // _WSAIOW(IOC_VENDOR, 12)
 }  // namespace
 
-void CUdpCtrl::Open(const std::wstring& localPort) {
+void Endpoint::Open(const std::wstring& localPort) {
   if (m_socket != INVALID_SOCKET) ThrowUdpError(kErrAlreadyOpen);
   m_bindPending = FALSE;
   auto& ws = Winsock();
@@ -28,18 +28,18 @@ void CUdpCtrl::Open(const std::wstring& localPort) {
   // A look-up started here belongs to this Open: when the call fails it is cancelled, or its
   // completion would bind, or close, whatever endpoint is open then.
   struct OwnLookup {
-    CUdpCtrl& control;
+    Endpoint& endpoint;
     bool started = false, kept = false;
     ~OwnLookup() {
       if (!started || kept) return;
-      control.CancelLookup(control.m_localServLookup);
-      control.m_bindPending = FALSE;
+      endpoint.CancelLookup(endpoint.m_localServLookup);
+      endpoint.m_bindPending = FALSE;
     }
   } own{*this};
   bool bindNow = true;
   if (!localPort.empty() && localPort != L"0") {
     // The text is taken whole: a long service name is looked up as it stands, never cut short.
-    const INT_PTR started = AsyncGetLocalServByName(GetSafeHwnd(), fw::AnsiFromWide(localPort));
+    const INT_PTR started = AsyncGetLocalServByName(fw::AnsiFromWide(localPort));
     if (started == -1) FailCall(ws.WSAGetLastError(), true);
     if (started == 0) {
       SetLocalSockAddr(m_localAddress, m_localPortNet);
@@ -53,7 +53,7 @@ void CUdpCtrl::Open(const std::wstring& localPort) {
   }
   if (bindNow && ws.bind(socket.get(), m_bindAddr.Get(), m_bindAddr.Length()) == SOCKET_ERROR)
     FailCall(ws.WSAGetLastError(), true);
-  if (ws.WSAAsyncSelect(socket.get(), GetSafeHwnd(), kMsgSocketNotify, FD_READ | FD_WRITE) ==
+  if (ws.WSAAsyncSelect(socket.get(), Window(), kMsgSocketNotify, FD_READ | FD_WRITE) ==
       SOCKET_ERROR)
     FailCall(ws.WSAGetLastError(), true);
 
@@ -64,17 +64,17 @@ void CUdpCtrl::Open(const std::wstring& localPort) {
   m_socket = socket.release();
 }
 
-void CUdpCtrl::Close() {
+void Endpoint::Close() {
   const SOCKET old = m_socket;
   m_socket = INVALID_SOCKET;
   m_state = kStateClosed;
   if (old != INVALID_SOCKET) {
     ReleaseEndpoint(old);
-    FireClosed();
+    m_events.OnEndpointClosed();
   }
 }
 
-int CUdpCtrl::ReleaseEndpoint(SOCKET socket) {
+int Endpoint::ReleaseEndpoint(SOCKET socket) {
   auto& ws = Winsock();
   if (socket != INVALID_SOCKET && ws.closesocket(socket) == SOCKET_ERROR)
     m_lastError = ws.WSAGetLastError();
@@ -90,6 +90,6 @@ int CUdpCtrl::ReleaseEndpoint(SOCKET socket) {
   return 0;
 }
 
-LONG CUdpCtrl::GetSocket() const { return static_cast<LONG>(m_socket); }
+LONG Endpoint::GetSocket() const { return static_cast<LONG>(m_socket); }
 
 }  // namespace udp

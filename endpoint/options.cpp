@@ -1,6 +1,6 @@
 // Socket buffer sizes, the broadcast option and the read-only facts about the control and the
 // Windows Sockets implementation underneath it.
-#include "control/udp_ctrl.h"
+#include "endpoint/endpoint.h"
 
 namespace udp {
 
@@ -30,7 +30,7 @@ bool ApplyBufferSize(SOCKET socket, int option, LONG size) {
 
 // While open the socket's own size is the truth; the stored request is only what the host asked
 // for, and what is saved with the form.
-LONG CUdpCtrl::GetSndbuf() {
+LONG Endpoint::GetSndbuf() {
   if (m_socket == INVALID_SOCKET) return m_sndbuf;
   LONG size = 0;
   if (!QueryBufferSize(m_socket, SO_SNDBUF, size)) FailCall(Winsock().WSAGetLastError(), false);
@@ -39,38 +39,38 @@ LONG CUdpCtrl::GetSndbuf() {
 
 // The request is stored before anything can fail, so a refused size is still what the host reads
 // back once the port is closed. Sizes of 0 or less are kept but never handed to the system.
-void CUdpCtrl::SetSndbuf(LONG value) {
+void Endpoint::SetSndbuf(LONG value) {
   m_sndbuf = value;
   if (m_socket != INVALID_SOCKET && value > 0 && !ApplyBufferSize(m_socket, SO_SNDBUF, value))
     FailCall(Winsock().WSAGetLastError(), false);
-  SetModifiedFlag();
+  m_events.OnEndpointModified();
 }
 
-LONG CUdpCtrl::GetRcvbuf() {
+LONG Endpoint::GetRcvbuf() {
   if (m_socket == INVALID_SOCKET) return m_rcvbuf;
   LONG size = 0;
   if (!QueryBufferSize(m_socket, SO_RCVBUF, size)) FailCall(Winsock().WSAGetLastError(), false);
   return size;
 }
 
-void CUdpCtrl::SetRcvbuf(LONG value) {
+void Endpoint::SetRcvbuf(LONG value) {
   m_rcvbuf = value;
   if (m_socket != INVALID_SOCKET && value > 0 && !ApplyBufferSize(m_socket, SO_RCVBUF, value))
     FailCall(Winsock().WSAGetLastError(), false);
-  SetModifiedFlag();
+  m_events.OnEndpointModified();
 }
 
 // The option reaches the socket in the write handler, just before each datagram goes out.
-void CUdpCtrl::OnBroadcastChanged() { SetModifiedFlag(); }
+void Endpoint::OnBroadcastChanged() { m_events.OnEndpointModified(); }
 
-std::wstring CUdpCtrl::GetCopyright() const { return m_banner; }
+std::wstring Endpoint::GetCopyright() const { return m_banner; }
 
-short CUdpCtrl::GetVersion() const { return kInterfaceVersion; }
+short Endpoint::GetVersion() const { return kInterfaceVersion; }
 
-std::wstring CUdpCtrl::GetWinsockVer() const { return m_winsockVer; }
-std::wstring CUdpCtrl::GetWinsockDesc() const { return m_winsockDesc; }
-std::wstring CUdpCtrl::GetWinsockSysStat() const { return m_winsockSysStat; }
-std::wstring CUdpCtrl::GetWinsockMaxSockets() const { return m_winsockMaxSockets; }
-std::wstring CUdpCtrl::GetWinsockMaxDatagram() const { return m_winsockMaxDatagram; }
+std::wstring Endpoint::GetWinsockVer() const { return m_winsockVer; }
+std::wstring Endpoint::GetWinsockDesc() const { return m_winsockDesc; }
+std::wstring Endpoint::GetWinsockSysStat() const { return m_winsockSysStat; }
+std::wstring Endpoint::GetWinsockMaxSockets() const { return m_winsockMaxSockets; }
+std::wstring Endpoint::GetWinsockMaxDatagram() const { return m_winsockMaxDatagram; }
 
 }  // namespace udp

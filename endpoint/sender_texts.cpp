@@ -1,9 +1,9 @@
-#include "control/sender_texts.h"
+#include "endpoint/sender_texts.h"
 
 #include <cwchar>
 #include <new>
 
-#include "control/winsock_api.h"
+#include "endpoint/winsock_api.h"
 #include "framework/text.h"
 
 namespace udp {

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "control/local_interfaces.h"
+#include "endpoint/local_interfaces.h"
 
 namespace udp {
 

@@ -6,10 +6,10 @@
 // applies the result of its own request, from the buffer its channel kept for it.
 #include <cstring>
 
-#include "control/errors.h"
-#include "control/lookup_relay.h"
-#include "control/where_texts.h"
-#include "control/udp_ctrl.h"
+#include "endpoint/errors.h"
+#include "endpoint/lookup_relay.h"
+#include "endpoint/where_texts.h"
+#include "endpoint/endpoint.h"
 #include "framework/text.h"
 
 namespace udp {
@@ -35,7 +35,7 @@ bool FirstAddress(const hostent* entry, in_addr& address) {
 
 // Socket look-ups
 
-void CUdpCtrl::OnAsyncGetHostByName(const LookupCompletion& completion) {
+void Endpoint::OnAsyncGetHostByName(const LookupCompletion& completion) {
   int error = completion.error();
   in_addr address{};
   // An entry without an IPv4 address cannot give a destination: it fails like an unknown name.
@@ -53,7 +53,7 @@ void CUdpCtrl::OnAsyncGetHostByName(const LookupCompletion& completion) {
   SendWhenResolved();
 }
 
-void CUdpCtrl::OnAsyncGetServByName(const LookupCompletion& completion) {
+void Endpoint::OnAsyncGetServByName(const LookupCompletion& completion) {
   if (const int error = completion.error()) {
     m_servLookup.Finish(completion);
     ReportWinsockFailure(error, where::kGetServ, true);
@@ -64,7 +64,7 @@ void CUdpCtrl::OnAsyncGetServByName(const LookupCompletion& completion) {
   SendWhenResolved();
 }
 
-void CUdpCtrl::OnAsyncGetLocalServByName(const LookupCompletion& completion) {
+void Endpoint::OnAsyncGetLocalServByName(const LookupCompletion& completion) {
   if (const int error = completion.error()) {
     // No bind will follow: a datagram held back for it goes out like any other, from the port the
     // system chooses, unless the report closes the endpoint first.
@@ -82,7 +82,7 @@ void CUdpCtrl::OnAsyncGetLocalServByName(const LookupCompletion& completion) {
   if (m_socket != INVALID_SOCKET && m_bindPending) MakeDeferredBind();
 }
 
-void CUdpCtrl::SendWhenResolved() {
+void Endpoint::SendWhenResolved() {
   // While the bind is owed the datagram waits for it (it must not leave from a port the system
   // chose for it, which the bind would then find taken): the bind, or its failure, sends it on.
   if (m_socket == INVALID_SOCKET || !m_pendingData || m_pendingFailed ||
@@ -91,21 +91,21 @@ void CUdpCtrl::SendWhenResolved() {
   PostPendingWrite();
 }
 
-void CUdpCtrl::PostPendingWrite() {
+void Endpoint::PostPendingWrite() {
   if (PostSocketNotify(FD_WRITE)) return;
   m_pendingData.reset();
   m_state = kStateFailed;
   ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), where::kPostWrite);
 }
 
-bool CUdpCtrl::PostSocketNotify(LPARAM eventWord) {
+bool Endpoint::PostSocketNotify(LPARAM eventWord) {
   // Without a window a post would go to the thread's queue, where no handler sees it.
-  HWND window = GetSafeHwnd();
+  HWND window = Window();
   return window &&
          ::PostMessageW(window, kMsgSocketNotify, static_cast<WPARAM>(m_socket), eventWord);
 }
 
-void CUdpCtrl::MakeDeferredBind() {
+void Endpoint::MakeDeferredBind() {
   m_bindPending = FALSE;
   SetLocalSockAddr(L"255.255.255.255", m_localPortNet);
   auto& ws = Winsock();
@@ -113,27 +113,27 @@ void CUdpCtrl::MakeDeferredBind() {
     const int error = ws.WSAGetLastError();
     // The port will not be bound now: a datagram held back for it goes out as any other.
     SendWhenResolved();
-    // An owner without a form hears of it as of any failure outside a call; a sited control's
-    // user sees it in a message box (no call takes it: the window's barrier shows it).
-    if (m_listener) {
+    // No call takes it: an owner on a form shows it to its user, one without a form hears of it
+    // as of any failure outside a call.
+    m_state = kStateFailed;
+    m_lastError = error;
+    if (!m_events.TellUser(ErrorMessage(kErrWinsock), MB_OK | MB_ICONSTOP))
       ReportWinsockFailure(error, where::kGetLocalServ);
-      return;
-    }
-    FailCall(error, true);
+    return;
   }
   SendWhenResolved();
 }
 
 // The Inet trio
 
-void CUdpCtrl::StartInetLookup(const std::function<HANDLE(HWND, char*)>& start) {
+void Endpoint::StartInetLookup(const std::function<HANDLE(HWND, char*)>& start) {
   // An outstanding request is superseded but not cancelled: its completion still applies.
   const HANDLE task = StartLookup(
       m_inetLookup, false, [&](char* buffer) { return start(lookup_relay::Window(), buffer); });
   if (!task) ReportWinsockFailure(Winsock().WSAGetLastError(), where::kInetLookup);
 }
 
-void CUdpCtrl::OnInetAddressChanged() {
+void Endpoint::OnInetAddressChanged() {
   auto& ws = Winsock();
   const unsigned long address = ws.inet_addr(fw::AnsiFromWide(m_inetAddress).c_str());
   m_inetIp = static_cast<LONG>(ws.ntohl(address));
@@ -142,10 +142,10 @@ void CUdpCtrl::OnInetAddressChanged() {
                                     reinterpret_cast<const char*>(&address), sizeof address,
                                     AF_INET, buffer, kLookupBufferSize);
   });
-  SetModifiedFlag();
+  m_events.OnEndpointModified();
 }
 
-void CUdpCtrl::OnInetIpChanged() {
+void Endpoint::OnInetIpChanged() {
   auto& ws = Winsock();
   in_addr address{};
   address.s_addr = ws.htonl(static_cast<u_long>(m_inetIp));
@@ -155,20 +155,20 @@ void CUdpCtrl::OnInetIpChanged() {
                                     reinterpret_cast<const char*>(&address), sizeof address,
                                     AF_INET, buffer, kLookupBufferSize);
   });
-  SetModifiedFlag();
+  m_events.OnEndpointModified();
 }
 
-void CUdpCtrl::OnInetNameChanged() {
+void Endpoint::OnInetNameChanged() {
   auto& ws = Winsock();
   const std::string name = fw::AnsiFromWide(m_inetName);
   StartInetLookup([&](HWND window, char* buffer) {
     return ws.WSAAsyncGetHostByName(window, kMsgGetInetHost, name.c_str(), buffer,
                                     kLookupBufferSize);
   });
-  SetModifiedFlag();
+  m_events.OnEndpointModified();
 }
 
-void CUdpCtrl::OnAsyncGetInetHost(const LookupCompletion& completion) {
+void Endpoint::OnAsyncGetInetHost(const LookupCompletion& completion) {
   m_inetLookup.Finish(completion);
   m_state = kStateLookedUp;
   const hostent* entry = completion.host();
@@ -183,21 +183,21 @@ void CUdpCtrl::OnAsyncGetInetHost(const LookupCompletion& completion) {
 
 // The local endpoint
 
-LONG CUdpCtrl::GetLocalIp() const { return m_localIp; }
+LONG Endpoint::GetLocalIp() const { return m_localIp; }
 
-short CUdpCtrl::GetLocalPort() const { return m_localPort; }
+short Endpoint::GetLocalPort() const { return m_localPort; }
 
-std::wstring CUdpCtrl::GetLocalAddress() const { return m_localAddress; }
+std::wstring Endpoint::GetLocalAddress() const { return m_localAddress; }
 
-void CUdpCtrl::SetLocalAddress(const std::wstring& address) {
+void Endpoint::SetLocalAddress(const std::wstring& address) {
   // Taken at the next Open; the endpoint that is open now keeps its address.
   m_localAddress = address;
-  SetModifiedFlag();
+  m_events.OnEndpointModified();
 }
 
-std::wstring CUdpCtrl::GetLocalHost() const { return m_hostName; }
+std::wstring Endpoint::GetLocalHost() const { return m_hostName; }
 
-std::wstring CUdpCtrl::HostIp(const std::wstring& remote) {
+std::wstring Endpoint::HostIp(const std::wstring& remote) {
   auto& ws = Winsock();
   auto fail = [&](int error) { FailCall(error, false); };
 

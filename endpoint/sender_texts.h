@@ -4,7 +4,7 @@
 #pragma once
 #include <winsock.h>
 
-#include "control/socket_address.h"
+#include "endpoint/socket_address.h"
 #include "framework/unique_any.h"
 
 namespace udp {

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <optional>
 
-#include "control/errors.h"
-#include "control/local_interfaces.h"
-#include "control/udp_ctrl.h"
+#include "endpoint/errors.h"
+#include "endpoint/local_interfaces.h"
+#include "endpoint/endpoint.h"
 #include "framework/text.h"
 
 namespace udp {
@@ -126,7 +126,7 @@ bool SetInterfaceOption(SOCKET socket, unsigned long iface) {
 
 }  // namespace
 
-void CUdpCtrl::JoinGroup(std::wstring_view group, VARIANT* iface) {
+void Endpoint::JoinGroup(std::wstring_view group, VARIANT* iface) {
   if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
   const unsigned long groupNet = GroupOf(group);
   std::vector<unsigned long> interfaces;
@@ -163,7 +163,7 @@ void CUdpCtrl::JoinGroup(std::wstring_view group, VARIANT* iface) {
   m_memberships.insert(m_memberships.end(), added.begin(), added.end());
 }
 
-void CUdpCtrl::LeaveGroup(std::wstring_view group, VARIANT* iface) {
+void Endpoint::LeaveGroup(std::wstring_view group, VARIANT* iface) {
   if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
   const unsigned long groupNet = GroupOf(group);
   const std::optional<unsigned long> chosen = InterfaceOf(iface);
@@ -202,7 +202,7 @@ void CUdpCtrl::LeaveGroup(std::wstring_view group, VARIANT* iface) {
 // Of the multicast options only what differs from the system's defaults is set. The port-sharing
 // option is set always: Windows lets a later socket with SO_REUSEADDR bind a port that a socket
 // without it holds, and take its datagrams; SO_EXCLUSIVEADDRUSE keeps the port this socket's.
-bool CUdpCtrl::ApplyMulticastOptions(SOCKET socket) {
+bool Endpoint::ApplyMulticastOptions(SOCKET socket) {
   return SetIntOption(socket, SOL_SOCKET, m_reuseAddress ? SO_REUSEADDR : kExclusiveAddrUse, 1) &&
          (m_multicastTtl == kDefaultTtl ||
           SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, m_multicastTtl)) &&
@@ -211,27 +211,27 @@ bool CUdpCtrl::ApplyMulticastOptions(SOCKET socket) {
           SetInterfaceOption(socket, m_multicastInterfaceNet));
 }
 
-void CUdpCtrl::RequireOpenSocketTook(bool took) {
+void Endpoint::RequireOpenSocketTook(bool took) {
   if (!took) FailCall(Winsock().WSAGetLastError(), false);
 }
 
 // Each setter checks the value, hands it to an open socket, and keeps it only once the socket
 // took it: a refused value leaves the property as it was.
-void CUdpCtrl::SetMulticastTtl(LONG ttl) {
+void Endpoint::SetMulticastTtl(LONG ttl) {
   if (ttl < 0 || ttl > kMaxTtl) ThrowUdpError(kErrBadArgument);
   RequireOpenSocketTook(m_socket == INVALID_SOCKET ||
                         SetIntOption(m_socket, IPPROTO_IP, IP_MULTICAST_TTL, ttl));
   m_multicastTtl = ttl;
 }
 
-void CUdpCtrl::SetMulticastLoopback(BOOL loopback) {
+void Endpoint::SetMulticastLoopback(BOOL loopback) {
   const int value = loopback ? 1 : 0;
   RequireOpenSocketTook(m_socket == INVALID_SOCKET ||
                         SetIntOption(m_socket, IPPROTO_IP, IP_MULTICAST_LOOP, value));
   m_multicastLoopback = value;
 }
 
-void CUdpCtrl::SetMulticastInterface(std::wstring_view address) {
+void Endpoint::SetMulticastInterface(std::wstring_view address) {
   unsigned long iface = INADDR_ANY;
   if (const std::wstring_view text = UpToNul(address); !text.empty()) {
     const std::optional<unsigned long> parsed = ParseDotted(text);
@@ -246,6 +246,6 @@ void CUdpCtrl::SetMulticastInterface(std::wstring_view address) {
 // Kept for the next Open only. The system reads the sharing options at the bind, and an open
 // socket cannot change sides: Windows (and Wine) refuse SO_REUSEADDR on an exclusive socket with
 // WSAEINVAL, and SO_EXCLUSIVEADDRUSE counts only when set before the bind.
-void CUdpCtrl::SetReuseAddress(BOOL reuse) { m_reuseAddress = reuse ? TRUE : FALSE; }
+void Endpoint::SetReuseAddress(BOOL reuse) { m_reuseAddress = reuse ? TRUE : FALSE; }
 
 }  // namespace udp

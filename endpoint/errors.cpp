@@ -1,4 +1,4 @@
-#include "control/errors.h"
+#include "endpoint/errors.h"
 
 #include <iterator>
 

@@ -1,8 +1,8 @@
-#include "control/socket_address.h"
+#include "endpoint/socket_address.h"
 
 #include <cstring>
 
-#include "control/winsock_api.h"
+#include "endpoint/winsock_api.h"
 
 namespace udp {
 

@@ -1,16 +1,16 @@
-// Receiving: one datagram per read notification, raised as Received; and the AnyData slot.
+// Receiving: one datagram per read notification, handed to the owner; and the AnyData slot.
 #include <memory>
 #include <new>
 
-#include "control/data_variant.h"
-#include "control/errors.h"
-#include "control/udp_ctrl.h"
-#include "control/where_texts.h"
+#include "endpoint/data_variant.h"
+#include "endpoint/errors.h"
+#include "endpoint/endpoint.h"
+#include "endpoint/where_texts.h"
 #include "framework/text.h"
 
 namespace udp {
 
-void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
+void Endpoint::HandleRead(WPARAM, LPARAM) {
   if (m_socket == INVALID_SOCKET) return;
   // One buffer of the maximum datagram size serves every read until the endpoint closes.
   if (!m_receiveBuffer) {
@@ -37,26 +37,20 @@ void CUdpCtrl::HandleRead(WPARAM, LPARAM) {
   if (n == 0) return;
   m_fromAddr.Written(fromLength);
 
-  // The datagram is copied out before the event so that a handler may close or reopen.
-  fw::unique_variant data;
   try {
     m_senderTexts.Update(m_fromAddr);
-    // A listener takes the bytes as they are: it keeps them in a form of its own.
-    if (m_listener) {
-      m_listener->OnEndpointReceived(m_fromAddr, m_senderTexts.address(), m_senderTexts.port(),
-                                     m_receiveBuffer.get(), static_cast<size_t>(n));
-      return;
-    }
-    VariantFromBytes(m_receiveBuffer.get(), static_cast<UINT>(n), &data);
   } catch (const std::bad_alloc&) {
     // The datagram has been taken from the socket and cannot be delivered: say so.
     ReportFailure(kErrOutOfMemory, ErrorMessage(kErrOutOfMemory), where::kReadMemory);
     return;
   }
-  FireReceived(m_senderTexts.address(), m_senderTexts.port(), &data);
+  // The owner copies the bytes out before any handler runs, so that a handler may close or
+  // reopen.
+  m_events.OnEndpointReceived(m_fromAddr, m_senderTexts.address(), m_senderTexts.port(),
+                              m_receiveBuffer.get(), static_cast<size_t>(n));
 }
 
-int CUdpCtrl::udp_recv(SOCKET s, char* buffer, int length, int flags, sockaddr* from,
+int Endpoint::udp_recv(SOCKET s, char* buffer, int length, int flags, sockaddr* from,
                        int* fromLength) {
   return Winsock().recvfrom(s, buffer, length, flags, from, fromLength);
 }
@@ -71,14 +65,14 @@ namespace {
 }
 }  // namespace
 
-void CUdpCtrl::GetAnyData(VARIANT* result) const {
+void Endpoint::GetAnyData(VARIANT* result) const {
   VARIANT copy{};
   const HRESULT hr = ::VariantCopy(&copy, const_cast<fw::unique_variant*>(&m_anyData));
   if (FAILED(hr)) FailCopy(hr, copy);
   *result = copy;
 }
 
-void CUdpCtrl::SetAnyData(VARIANT* value) {
+void Endpoint::SetAnyData(VARIANT* value) {
   // A value that cannot be copied leaves the stored one as it was.
   VARIANT copy{};
   const HRESULT hr = ::VariantCopyInd(&copy, value);

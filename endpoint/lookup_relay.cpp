@@ -1,4 +1,4 @@
-#include "control/lookup_relay.h"
+#include "endpoint/lookup_relay.h"
 
 #include <atomic>
 #include <mutex>
@@ -17,7 +17,7 @@ constexpr UINT_PTR kRetentionTimer = 1;
 std::atomic<DWORD> g_retentionMs{2 * 60 * 1000};
 
 struct Request {
-  CUdpCtrl* owner = nullptr;   // nullptr once the owner gave the request up or was destroyed
+  Endpoint* owner = nullptr;   // nullptr once the owner gave the request up or was destroyed
   LookupBuffer heldBuffer;     // what the owner left for the sockets layer to finish
   ULONGLONG freeAfter = 0;     // for a cancelled request: when its buffer is freed regardless
 };
@@ -52,10 +52,9 @@ bool IsCompletion(UINT message) {
          message == kMsgGetInetHost;
 }
 
-// The control's own message map handles the completion, as its window would.
-void Deliver(CUdpCtrl* owner, UINT message, WPARAM task, LPARAM result) {
-  LRESULT ignored = 0;
-  owner->HandleWindowMessage(message, task, result, ignored);
+// The endpoint's owner runs the completion, as its notification window would.
+void Deliver(Endpoint* owner, UINT message, WPARAM task, LPARAM result) {
+  owner->RunMessage(message, task, result);
 }
 
 // The relay takes the request over from its owner. The relay's window procedure lives in this
@@ -118,7 +117,7 @@ LRESULT CALLBACK RelayWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     auto found = relay.requests.find(reinterpret_cast<HANDLE>(wParam));
     if (found == relay.requests.end()) return;
     // The sockets layer has finished with the buffer once its completion is posted.
-    CUdpCtrl* owner = found->second.owner;
+    Endpoint* owner = found->second.owner;
     Forget(relay, found);
     if (owner) {
       ++relay.depth;
@@ -146,7 +145,7 @@ HWND Window() {
   return relay.window;
 }
 
-void Track(HANDLE task, CUdpCtrl* owner) { ThisThread().requests[task] = Request{owner, {}, 0}; }
+void Track(HANDLE task, Endpoint* owner) { ThisThread().requests[task] = Request{owner, {}, 0}; }
 
 bool IsPending(HANDLE task) { return task && ThisThread().requests.contains(task); }
 
@@ -165,7 +164,7 @@ void Orphan(HANDLE task, LookupBuffer buffer) noexcept {
   Hold(relay, found->second, std::move(buffer), 0);
 }
 
-void ForgetOwner(const CUdpCtrl* owner) {
+void ForgetOwner(const Endpoint* owner) {
   Relay& relay = ThisThread();
   std::erase_if(relay.requests, [&](const auto& entry) { return entry.second.owner == owner; });
   DestroyWhenIdle(relay);

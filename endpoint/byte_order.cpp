@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <new>
 
-#include "control/data_variant.h"
-#include "control/errors.h"
-#include "control/udp_ctrl.h"
+#include "endpoint/data_variant.h"
+#include "endpoint/errors.h"
+#include "endpoint/endpoint.h"
 
 namespace udp {
 
@@ -52,7 +52,7 @@ std::uint32_t ReadNetworkOrder(VARIANT* net, UINT width) {
 
 }  // namespace
 
-void CUdpCtrl::htonl(double host, VARIANT* result) {
+void Endpoint::htonl(double host, VARIANT* result) {
   const auto low = static_cast<std::uint32_t>(static_cast<std::uint64_t>(TruncateToInt64(host)));
   const unsigned char bytes[4] = {
       static_cast<unsigned char>(low >> 24), static_cast<unsigned char>(low >> 16),
@@ -60,15 +60,15 @@ void CUdpCtrl::htonl(double host, VARIANT* result) {
   NetworkBytesVariant(bytes, sizeof bytes, result);
 }
 
-void CUdpCtrl::htons(LONG host, VARIANT* result) {
+void Endpoint::htons(LONG host, VARIANT* result) {
   const auto low = static_cast<std::uint16_t>(static_cast<std::uint32_t>(host));
   const unsigned char bytes[2] = {static_cast<unsigned char>(low >> 8),
                                   static_cast<unsigned char>(low)};
   NetworkBytesVariant(bytes, sizeof bytes, result);
 }
 
-double CUdpCtrl::ntohl(VARIANT* net) { return ReadNetworkOrder(net, 4); }
+double Endpoint::ntohl(VARIANT* net) { return ReadNetworkOrder(net, 4); }
 
-LONG CUdpCtrl::ntohs(VARIANT* net) { return static_cast<LONG>(ReadNetworkOrder(net, 2)); }
+LONG Endpoint::ntohs(VARIANT* net) { return static_cast<LONG>(ReadNetworkOrder(net, 2)); }
 
 }  // namespace udp

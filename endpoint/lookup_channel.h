@@ -21,7 +21,7 @@
 
 namespace udp {
 
-class CUdpCtrl;
+class Endpoint;
 
 inline constexpr int kLookupBufferSize = MAXGETHOSTSTRUCT;  // 1024
 
@@ -60,7 +60,7 @@ class LookupChannel {
 
   // Starts a request for owner, whose completions the look-up relay forwards to it. Nothing may
   // be outstanding: cancel or retire it first.
-  HANDLE Start(CUdpCtrl* owner, const StartFn& start);
+  HANDLE Start(Endpoint* owner, const StartFn& start);
   // Cancels the outstanding request, if any; the error of a cancel that failed.
   std::optional<int> Cancel() noexcept;
   // The outstanding request is superseded but not cancelled: its completion still comes here.

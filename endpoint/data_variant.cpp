@@ -1,4 +1,4 @@
-#include "control/data_variant.h"
+#include "endpoint/data_variant.h"
 
 #include <new>
 

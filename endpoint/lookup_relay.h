@@ -1,11 +1,11 @@
-// The window that receives every look-up completion of the controls on one thread.
+// The window that receives every look-up completion of the endpoints on one thread.
 //
 // The sockets layer writes a request's result buffer on a worker thread and only then posts the
 // completion. A completion posted to a window that no longer exists is lost, so the owner of the
 // buffer would never learn when it may free it. Requests are therefore addressed to this relay
 // window, which lives as long as any request it knows of is outstanding: it forwards a completion
-// to the control that started the request (through the control's message map and error barrier,
-// as the control's own window would), and frees the buffers that their owners gave up.
+// to the endpoint that started the request (through its owner, as the owner's notification window
+// would), and frees the buffers that their owners gave up.
 //
 // A cancelled request may or may not complete: Windows posts nothing after a cancel that took,
 // other implementations post anyway. Its buffer is therefore kept until its completion arrives or,
@@ -14,14 +14,14 @@
 #pragma once
 #include <windows.h>
 
-#include "control/udp_ctrl.h"
+#include "endpoint/endpoint.h"
 
 namespace udp::lookup_relay {
 
 // The window to give a new request; created on first use, nullptr when it cannot be created.
 HWND Window();
 // Records a request started with Window() whose completion belongs to owner.
-void Track(HANDLE task, CUdpCtrl* owner);
+void Track(HANDLE task, Endpoint* owner);
 // Whether the sockets layer may still write the buffer of that request.
 bool IsPending(HANDLE task);
 // The owner has cancelled the request: the relay keeps its buffer until the completion arrives or
@@ -31,7 +31,7 @@ void Abandon(HANDLE task, LookupBuffer buffer) noexcept;
 // request's completion arrives.
 void Orphan(HANDLE task, LookupBuffer buffer) noexcept;
 // Drops every remaining reference to owner; completions of its requests are swallowed.
-void ForgetOwner(const CUdpCtrl* owner);
+void ForgetOwner(const Endpoint* owner);
 // Destroys the window (and unregisters its class) when no request needs it, as after a request
 // that failed to start.
 void DestroyWhenIdle();

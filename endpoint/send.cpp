@@ -1,14 +1,14 @@
 // Sending: SendTo keeps one pending datagram and posts a write notification; the write handler
 // sends it and raises Sent.
-#include "control/data_variant.h"
-#include "control/errors.h"
-#include "control/udp_ctrl.h"
-#include "control/where_texts.h"
+#include "endpoint/data_variant.h"
+#include "endpoint/errors.h"
+#include "endpoint/endpoint.h"
+#include "endpoint/where_texts.h"
 #include "framework/text.h"
 
 namespace udp {
 
-void CUdpCtrl::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, VARIANT* data) {
+void Endpoint::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, VARIANT* data) {
   if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
   if (m_pendingData) ThrowUdpError(kErrNotWritable);
   if (remoteIp.empty() || remotePort.empty()) ThrowUdpError(kErrBadArgument);
@@ -16,18 +16,18 @@ void CUdpCtrl::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
   // The look-ups this call starts belong to its datagram: when the call fails they are cancelled,
   // or one of them would complete into the destination of a later datagram.
   struct OwnLookups {
-    CUdpCtrl& control;
+    Endpoint& endpoint;
     bool port = false, host = false, kept = false;
     ~OwnLookups() {
       if (kept) return;
-      if (port) control.CancelLookup(control.m_servLookup);
-      if (host) control.CancelLookup(control.m_hostLookup);
+      if (port) endpoint.CancelLookup(endpoint.m_servLookup);
+      if (host) endpoint.CancelLookup(endpoint.m_hostLookup);
     }
   } own{*this};
 
   auto& ws = Winsock();
   if (m_sockAddr.Family() != AF_INET) m_sockAddr = SocketAddress::Ipv4(INADDR_ANY);
-  const INT_PTR portLookup = AsyncGetServByName(GetSafeHwnd(), fw::AnsiFromWide(remotePort));
+  const INT_PTR portLookup = AsyncGetServByName(fw::AnsiFromWide(remotePort));
   if (portLookup == -1) FailCall(ws.WSAGetLastError(), true);
   own.port = portLookup != 0;
 
@@ -37,7 +37,7 @@ void CUdpCtrl::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
     m_sockAddr.SetIpv4Net(INADDR_BROADCAST);
     m_broadcast = TRUE;
   } else {
-    hostLookup = AsyncGetHostByName(GetSafeHwnd(), fw::AnsiFromWide(remoteIp));
+    hostLookup = AsyncGetHostByName(fw::AnsiFromWide(remoteIp));
     if (hostLookup == -1) FailCall(ws.WSAGetLastError(), true);
     own.host = hostLookup != 0;
   }
@@ -63,7 +63,7 @@ void CUdpCtrl::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
   own.kept = true;
 }
 
-void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
+void Endpoint::HandleWrite(WPARAM, LPARAM) {
   // A datagram that failed is not tried again: once its failure is reported it goes.
   if (m_socket == INVALID_SOCKET || !m_pendingData || m_pendingFailed) return;
   // Not before Open's deferred bind: the datagram would leave from a port the system chose, and
@@ -95,14 +95,14 @@ void CUdpCtrl::HandleWrite(WPARAM, LPARAM) {
     return;
   }
   m_pendingData.reset();
-  FireSent();
+  m_events.OnEndpointSent();
 }
 
-int CUdpCtrl::udp_send(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
+int Endpoint::udp_send(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
                        int toLength) {
   return Winsock().sendto(s, data, length, flags, to, toLength);
 }
 
-BOOL CUdpCtrl::GetSendable() const { return m_socket != INVALID_SOCKET && !m_pendingData; }
+BOOL Endpoint::GetSendable() const { return m_socket != INVALID_SOCKET && !m_pendingData; }
 
 }  // namespace udp

@@ -1,11 +1,11 @@
-#include "control/lookup_channel.h"
+#include "endpoint/lookup_channel.h"
 
-#include "control/lookup_relay.h"
-#include "control/winsock_api.h"
+#include "endpoint/lookup_relay.h"
+#include "endpoint/winsock_api.h"
 
 namespace udp {
 
-HANDLE LookupChannel::Start(CUdpCtrl* owner, const StartFn& start) {
+HANDLE LookupChannel::Start(Endpoint* owner, const StartFn& start) {
   if (!m_buffer) m_buffer = std::make_unique<char[]>(kLookupBufferSize);
   m_task = start(m_buffer.get());
   if (m_task)

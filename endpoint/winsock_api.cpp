@@ -1,4 +1,4 @@
-#include "control/winsock_api.h"
+#include "endpoint/winsock_api.h"
 
 namespace udp {
 

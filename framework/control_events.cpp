@@ -58,19 +58,16 @@ class HeldArgs {
 void COleControl::FireEvent(DISPID id, std::span<VARIANT> args) {
   // An event raised after the thaw but before the held ones would overtake them; the held event
   // being raised now raises its own follow-ups in place.
-  if (!AreEventsFrozen() && (m_heldEvents.empty() || m_raisingHeldEvents)) {
+  if (!AreEventsFrozen() && (!m_heldEvents.Pending() || m_heldEvents.IsRaising())) {
     m_events.Fire(id, args);
     return;
   }
   auto held = std::make_shared<HeldArgs>(args);
-  m_heldEvents.push_back([this, id, held] { m_events.Fire(id, held->args()); });
+  m_heldEvents.Hold([this, id, held] { m_events.Fire(id, held->args()); });
 }
 
 void COleControl::WhenEventsThawed(std::function<void()> work) {
-  if (AreEventsFrozen() || (!m_heldEvents.empty() && !m_raisingHeldEvents))
-    m_heldEvents.push_back(std::move(work));
-  else
-    work();
+  m_heldEvents.RunOrHold(AreEventsFrozen(), std::move(work));
 }
 
 STDMETHODIMP COleControl::FreezeEvents(BOOL freeze) noexcept {
@@ -91,19 +88,8 @@ void COleControl::ScheduleHeldEvents() {
 void COleControl::RaiseHeldEvents() {
   m_heldEventsScheduled = false;
   // A handler that pumps messages must not start the next held event inside its own.
-  if (m_raisingHeldEvents) return;
-  {
-    m_raisingHeldEvents = true;
-    struct Done {
-      bool& flag;
-      ~Done() { flag = false; }
-    } done{m_raisingHeldEvents};
-    while (!AreEventsFrozen() && !m_heldEvents.empty()) {
-      auto next = std::move(m_heldEvents.front());
-      m_heldEvents.pop_front();
-      next();
-    }
-  }
+  if (m_heldEvents.IsRaising()) return;
+  m_heldEvents.Raise([this] { return !AreEventsFrozen(); });
   if (!AreEventsHeld()) OnEventsThawed();
 }
 

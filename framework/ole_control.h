@@ -5,12 +5,12 @@
 #include <ocidl.h>
 #include <olectl.h>
 #include <oleidl.h>
-#include <deque>
 #include <functional>
 #include <span>
 
 #include "framework/automation_object.h"
 #include "framework/dispatch_table.h"
+#include "framework/held_events.h"
 #include "framework/prop_exchange.h"
 #include "framework/type_library.h"
 #include "framework/unique_any.h"
@@ -171,9 +171,7 @@ class COleControl : public automation_object<COleControl, IDispatch, IOleObject,
   // arguments, and raised in order from the control's window after the last thaw.
   bool AreEventsFrozen() const { return m_freezeEvents > 0; }
   // Frozen, or thawed with held events still to raise: what happens now must wait its turn.
-  bool AreEventsHeld() const {
-    return AreEventsFrozen() || m_raisingHeldEvents || !m_heldEvents.empty();
-  }
+  bool AreEventsHeld() const { return AreEventsFrozen() || m_heldEvents.Pending(); }
   // Runs work now, or, while events are frozen, in its turn among the held events: for work whose
   // event decides what follows it.
   void WhenEventsThawed(std::function<void()> work);
@@ -226,9 +224,8 @@ class COleControl : public automation_object<COleControl, IDispatch, IOleObject,
   bool m_inPlaceActive = false;
   bool m_uiActive = false;
   LONG m_freezeEvents = 0;
-  std::deque<std::function<void()>> m_heldEvents;
+  HeldEvents m_heldEvents;
   bool m_heldEventsScheduled = false;
-  bool m_raisingHeldEvents = false;
   com_ptr<IOleInPlaceSite> m_inPlaceSite;
   com_ptr<IOleInPlaceFrame> m_inPlaceFrame;
   com_ptr<IOleInPlaceUIWindow> m_inPlaceUIWindow;

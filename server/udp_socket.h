@@ -36,6 +36,7 @@
 #include "endpoint/endpoint.h"
 #include "framework/automation_object.h"
 #include "framework/dispatch_table.h"
+#include "framework/held_events.h"
 #include "framework/message_window.h"
 #include "framework/object_factory.h"
 #include "framework/unique_any.h"
@@ -91,12 +92,6 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   struct ReceiveWait {
     std::optional<Datagram> datagram;
   };
-  // An event heard from the endpoint that waits for no handler of this object to be running.
-  struct HeldEvent {
-    DISPID id;
-    uint64_t datagram;             // Received: the datagram it announces
-    udp::EndpointFailure failure;  // WsError
-  };
 
   // udp::EndpointEvents (udp_socket_events.cpp)
   void OnEndpointReady() override;
@@ -116,9 +111,11 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   // The notification window's messages: the endpoint's, then the events they produced.
   bool OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
-  void Hold(DISPID id, uint64_t datagram = 0, const udp::EndpointFailure& failure = {});
+  // An event heard from the endpoint waits for no handler of this object to be running.
+  void Hold(std::function<void()> raise);
   // Raises the held events in order while none of this object's handlers runs.
   void RaiseHeldEvents();
+  void RaiseClosed();
   void RaiseReceived(uint64_t datagram);
   void RaiseWsError(const udp::EndpointFailure& failure);
   // To the sinks (arguments in declared order), then to the event's callback; the callback's
@@ -147,7 +144,7 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   LONG m_queueByteLimit;
   LONG m_dropped = 0;
   uint64_t m_nextDatagram = 1;
-  std::deque<HeldEvent> m_held;
+  fw::HeldEvents m_held;
   // Events heard from the endpoint so far: Wait watches it.
   unsigned long m_eventsHeard = 0;
   // This object's handlers running further up the stack, and its Receive calls waiting (the

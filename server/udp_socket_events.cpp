@@ -29,12 +29,18 @@ struct DepthGuard {
 
 // What the endpoint reports
 
-void CUdpSocket::OnEndpointReady() { Hold(udp::kEventReady); }
-void CUdpSocket::OnEndpointSent() { Hold(udp::kEventSent); }
-void CUdpSocket::OnEndpointClosed() { Hold(udp::kEventClosed); }
+void CUdpSocket::OnEndpointReady() {
+  Hold([this] { Raise(udp::kEventReady, {}); });
+}
+void CUdpSocket::OnEndpointSent() {
+  Hold([this] { Raise(udp::kEventSent, {}); });
+}
+void CUdpSocket::OnEndpointClosed() {
+  Hold([this] { RaiseClosed(); });
+}
 void CUdpSocket::OnEndpointFailure(const udp::EndpointFailure& failure) {
   // The endpoint settles a failure that cannot be held (no memory) as one nobody cancelled.
-  Hold(udp::kEventWsError, 0, failure);
+  Hold([this, failure] { RaiseWsError(failure); });
 }
 
 void CUdpSocket::OnEndpointReceived(const udp::SocketAddress& from, BSTR address, BSTR port,
@@ -68,7 +74,7 @@ void CUdpSocket::OnEndpointReceived(const udp::SocketAddress& from, BSTR address
       (*waiting)->datagram = std::move(datagram);
       return;
     }
-    m_held.push_back({udp::kEventReceived, datagram.id, {}});
+    m_held.Hold([this, id = datagram.id] { RaiseReceived(id); });
     m_queue.push_back(std::move(datagram));
     m_queuedBytes += length;
   });
@@ -92,39 +98,26 @@ void CUdpSocket::Keep(Datagram&& datagram) {
   m_queue.insert(later, std::move(datagram));
 }
 
-void CUdpSocket::Hold(DISPID id, uint64_t datagram, const udp::EndpointFailure& failure) {
+void CUdpSocket::Hold(std::function<void()> raise) {
   ++m_eventsHeard;
-  m_held.push_back({id, datagram, failure});
+  m_held.Hold(std::move(raise));
 }
 
 // Raising
 
 void CUdpSocket::RaiseHeldEvents() {
-  if (m_handlerDepth > 0 || m_held.empty()) return;
+  if (m_handlerDepth > 0 || !m_held.Pending()) return;
   // A sink or a callback may let go of the last reference to this object.
   fw::com_ptr<IDispatch> keepAlive(static_cast<IDispatch*>(this), true);
-  while (!m_held.empty() && m_handlerDepth == 0) {
-    const HeldEvent next = m_held.front();
-    m_held.pop_front();
-    switch (next.id) {
-      case udp::kEventReceived:
-        RaiseReceived(next.datagram);
-        break;
-      case udp::kEventWsError:
-        RaiseWsError(next.failure);
-        break;
-      case udp::kEventClosed:
-        Raise(udp::kEventClosed, {});
-        // The port is closed and stays so: the callbacks go, and with them any reference they
-        // hold to this object, which a script's collector cannot see.
-        if (!m_endpoint.IsOpen())
-          for (auto& callback : m_callbacks) callback.reset();
-        break;
-      default:
-        Raise(next.id, {});
-        break;
-    }
-  }
+  m_held.Raise([this] { return m_handlerDepth == 0; });
+}
+
+void CUdpSocket::RaiseClosed() {
+  Raise(udp::kEventClosed, {});
+  // The port is closed and stays so: the callbacks go, and with them any reference they hold to
+  // this object, which a script's collector cannot see.
+  if (!m_endpoint.IsOpen())
+    for (auto& callback : m_callbacks) callback.reset();
 }
 
 void CUdpSocket::RaiseReceived(uint64_t id) {

@@ -71,7 +71,7 @@ class Endpoint {
   void Open(const std::wstring& localPort);
   void Close();
   LONG GetSocket() const;
-  bool IsOpen() const { return m_socket != INVALID_SOCKET; }
+  bool IsOpen() const { return static_cast<bool>(m_socket); }
 
   // --- sending and receiving (send.cpp, receive.cpp) ---
   void SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, VARIANT* data);
@@ -223,7 +223,7 @@ class Endpoint {
   std::wstring m_inetName;
   fw::unique_variant m_anyData;
   std::wstring m_banner;
-  SOCKET m_socket = INVALID_SOCKET;
+  unique_socket m_socket;
   LONG m_openCount = 0;
   PendingDatagram m_pendingData;
   // The pending datagram failed and waits for its failure to be reported: it is not sent again,

@@ -35,7 +35,7 @@ void Endpoint::SettleFailure(const EndpointFailure& failure, bool cancelClose) {
   // A handler that reopened the port, or a host that opened another since, keeps it.
   if (failure.endpoint != m_openCount) return;
   if (!cancelClose) Close();
-  if (!failure.failedDatagram || m_socket == INVALID_SOCKET) return;
+  if (!failure.failedDatagram || !m_socket) return;
   // A datagram the host sent after this one failed (from the handler, once Sendable allowed) is
   // not this failure's to drop.
   if (!m_pendingData || m_pendingNumber != failure.failedDatagram) return;

@@ -79,13 +79,13 @@ void Endpoint::OnAsyncGetLocalServByName(const LookupCompletion& completion) {
   m_localServLookup.Finish(completion);
   // The bind belongs to Open: it is made as soon as the port is known, whatever look-ups a
   // SendTo is still waiting for, so that a failed remote look-up cannot leave the port unbound.
-  if (m_socket != INVALID_SOCKET && m_bindPending) MakeDeferredBind();
+  if (m_socket && m_bindPending) MakeDeferredBind();
 }
 
 void Endpoint::SendWhenResolved() {
   // While the bind is owed the datagram waits for it (it must not leave from a port the system
   // chose for it, which the bind would then find taken): the bind, or its failure, sends it on.
-  if (m_socket == INVALID_SOCKET || !m_pendingData || m_pendingFailed ||
+  if (!m_socket || !m_pendingData || m_pendingFailed ||
       m_hostLookup.IsOutstanding() || m_servLookup.IsOutstanding() || m_bindPending)
     return;
   PostPendingWrite();
@@ -102,14 +102,14 @@ bool Endpoint::PostSocketNotify(LPARAM eventWord) {
   // Without a window a post would go to the thread's queue, where no handler sees it.
   HWND window = Window();
   return window &&
-         ::PostMessageW(window, kMsgSocketNotify, static_cast<WPARAM>(m_socket), eventWord);
+         ::PostMessageW(window, kMsgSocketNotify, static_cast<WPARAM>(m_socket.get()), eventWord);
 }
 
 void Endpoint::MakeDeferredBind() {
   m_bindPending = FALSE;
   SetLocalSockAddr(L"255.255.255.255", m_localPortNet);
   auto& ws = Winsock();
-  if (ws.bind(m_socket, m_bindAddr.Get(), m_bindAddr.Length()) == SOCKET_ERROR) {
+  if (ws.bind(m_socket.get(), m_bindAddr.Get(), m_bindAddr.Length()) == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     // The port will not be bound now: a datagram held back for it goes out as any other.
     SendWhenResolved();

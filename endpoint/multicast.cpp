@@ -127,7 +127,7 @@ bool SetInterfaceOption(SOCKET socket, unsigned long iface) {
 }  // namespace
 
 void Endpoint::JoinGroup(std::wstring_view group, VARIANT* iface) {
-  if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
+  if (!m_socket) ThrowUdpError(kErrNotOpen);
   const unsigned long groupNet = GroupOf(group);
   std::vector<unsigned long> interfaces;
   if (const std::optional<unsigned long> chosen = InterfaceOf(iface)) {
@@ -148,7 +148,7 @@ void Endpoint::JoinGroup(std::wstring_view group, VARIANT* iface) {
     const ip_mreq m = Membership(groupNet, address);
     const auto isM = [&](const ip_mreq& held) { return SameMembership(held, m); };
     if (std::ranges::any_of(m_memberships, isM) || std::ranges::any_of(added, isM)) continue;
-    if (SetMembership(m_socket, IP_ADD_MEMBERSHIP, m)) {
+    if (SetMembership(m_socket.get(), IP_ADD_MEMBERSHIP, m)) {
       added.push_back(m);
       continue;
     }
@@ -157,14 +157,14 @@ void Endpoint::JoinGroup(std::wstring_view group, VARIANT* iface) {
     // address of the same interface): joining again is no error, and nothing new to remember.
     if (error == WSAEADDRINUSE) continue;
     // Nothing half-done: the interfaces this call joined are left again.
-    for (const ip_mreq& undo : added) SetMembership(m_socket, IP_DROP_MEMBERSHIP, undo);
+    for (const ip_mreq& undo : added) SetMembership(m_socket.get(), IP_DROP_MEMBERSHIP, undo);
     FailCall(error, false);
   }
   m_memberships.insert(m_memberships.end(), added.begin(), added.end());
 }
 
 void Endpoint::LeaveGroup(std::wstring_view group, VARIANT* iface) {
-  if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
+  if (!m_socket) ThrowUdpError(kErrNotOpen);
   const unsigned long groupNet = GroupOf(group);
   const std::optional<unsigned long> chosen = InterfaceOf(iface);
   std::vector<ip_mreq> leaving;
@@ -180,7 +180,7 @@ void Endpoint::LeaveGroup(std::wstring_view group, VARIANT* iface) {
   auto& ws = Winsock();
   std::vector<ip_mreq> dropped, stale;
   for (const ip_mreq& m : leaving) {
-    if (SetMembership(m_socket, IP_DROP_MEMBERSHIP, m)) {
+    if (SetMembership(m_socket.get(), IP_DROP_MEMBERSHIP, m)) {
       dropped.push_back(m);
       continue;
     }
@@ -191,7 +191,7 @@ void Endpoint::LeaveGroup(std::wstring_view group, VARIANT* iface) {
       stale.push_back(m);
       continue;
     }
-    for (const ip_mreq& undo : dropped) SetMembership(m_socket, IP_ADD_MEMBERSHIP, undo);
+    for (const ip_mreq& undo : dropped) SetMembership(m_socket.get(), IP_ADD_MEMBERSHIP, undo);
     Forget(m_memberships, stale);
     FailCall(error, false);
   }
@@ -219,15 +219,15 @@ void Endpoint::RequireOpenSocketTook(bool took) {
 // took it: a refused value leaves the property as it was.
 void Endpoint::SetMulticastTtl(LONG ttl) {
   if (ttl < 0 || ttl > kMaxTtl) ThrowUdpError(kErrBadArgument);
-  RequireOpenSocketTook(m_socket == INVALID_SOCKET ||
-                        SetIntOption(m_socket, IPPROTO_IP, IP_MULTICAST_TTL, ttl));
+  RequireOpenSocketTook(!m_socket ||
+                        SetIntOption(m_socket.get(), IPPROTO_IP, IP_MULTICAST_TTL, ttl));
   m_multicastTtl = ttl;
 }
 
 void Endpoint::SetMulticastLoopback(BOOL loopback) {
   const int value = loopback ? 1 : 0;
-  RequireOpenSocketTook(m_socket == INVALID_SOCKET ||
-                        SetIntOption(m_socket, IPPROTO_IP, IP_MULTICAST_LOOP, value));
+  RequireOpenSocketTook(!m_socket ||
+                        SetIntOption(m_socket.get(), IPPROTO_IP, IP_MULTICAST_LOOP, value));
   m_multicastLoopback = value;
 }
 
@@ -238,7 +238,7 @@ void Endpoint::SetMulticastInterface(std::wstring_view address) {
     if (!parsed) ThrowUdpError(kErrBadArgument);
     iface = *parsed;
   }
-  RequireOpenSocketTook(m_socket == INVALID_SOCKET || SetInterfaceOption(m_socket, iface));
+  RequireOpenSocketTook(!m_socket || SetInterfaceOption(m_socket.get(), iface));
   m_multicastInterface = address;
   m_multicastInterfaceNet = iface;
 }

@@ -12,7 +12,7 @@ constexpr int RingNext(int index) { return (index + 1) % kNotifyRingSize; }
 }  // namespace
 
 LRESULT Endpoint::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
-  if (m_socket == INVALID_SOCKET) return 0;
+  if (!m_socket) return 0;
   if (LOWORD(eventWord) != 0) {
     // One slot stays free so that a full ring and an empty one differ; when the ring is full,
     // or earlier arrivals already wait behind it, the notification queues behind them.
@@ -53,7 +53,7 @@ LRESULT Endpoint::OnSocketNotify(WPARAM socket, LPARAM eventWord) {
 }
 
 LRESULT Endpoint::OnSocketEvent2(WPARAM socket, LPARAM eventWord) {
-  if (m_socket == INVALID_SOCKET) return 0;
+  if (!m_socket) return 0;
   const WORD event = WSAGETSELECTEVENT(eventWord);
   const WORD error = WSAGETSELECTERROR(eventWord);
   if (error != 0 && event != FD_CLOSE) {
@@ -124,9 +124,9 @@ bool Endpoint::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
 }
 
 void Endpoint::OnWindowChanged() {
-  if (m_socket == INVALID_SOCKET) return;
+  if (!m_socket) return;
   // An open socket keeps reporting to the window that exists now, not to the one just destroyed.
-  Winsock().WSAAsyncSelect(m_socket, Window(), kMsgSocketNotify, FD_READ | FD_WRITE);
+  Winsock().WSAAsyncSelect(m_socket.get(), Window(), kMsgSocketNotify, FD_READ | FD_WRITE);
   // What the endpoint had posted to the old window died with it: the continue message of waiting
   // notifications, Ready's write notification, the write notification of a pending datagram.
   // Posting one of them twice is harmless.
@@ -136,7 +136,7 @@ void Endpoint::OnWindowChanged() {
 }
 
 void Endpoint::ResumeWaitingNotifications() {
-  if (m_socket != INVALID_SOCKET && !m_inNotify && !m_events.HoldsNotifications() &&
+  if (m_socket && !m_inNotify && !m_events.HoldsNotifications() &&
       m_notifyIn != m_notifyOut)
     PostSocketNotify(0);
 }

@@ -10,7 +10,7 @@ constexpr DWORD kSioUdpConnReset = 0x9800000C;  // _WSAIOW(IOC_VENDOR, 12)
 }  // namespace
 
 void Endpoint::Open(const std::wstring& localPort) {
-  if (m_socket != INVALID_SOCKET) ThrowUdpError(kErrAlreadyOpen);
+  if (m_socket) ThrowUdpError(kErrAlreadyOpen);
   m_bindPending = FALSE;
   auto& ws = Winsock();
   unique_socket socket(ws.socket(AF_INET, SOCK_DGRAM, 0));
@@ -61,12 +61,12 @@ void Endpoint::Open(const std::wstring& localPort) {
   ++m_openCount;
   m_state = kStateOpened;
   m_readyFired = false;
-  m_socket = socket.release();
+  m_socket = std::move(socket);
 }
 
 void Endpoint::Close() {
-  const SOCKET old = m_socket;
-  m_socket = INVALID_SOCKET;
+  // Released first: what the Closed handler reads says closed.
+  const SOCKET old = m_socket.release();
   m_state = kStateClosed;
   if (old != INVALID_SOCKET) {
     ReleaseEndpoint(old);
@@ -76,9 +76,9 @@ void Endpoint::Close() {
 
 int Endpoint::ReleaseEndpoint(SOCKET socket) {
   auto& ws = Winsock();
+  // Closed here rather than by the handle's owner, so that a failed close is recorded.
   if (socket != INVALID_SOCKET && ws.closesocket(socket) == SOCKET_ERROR)
     m_lastError = ws.WSAGetLastError();
-  m_socket = INVALID_SOCKET;
   CancelLookup(m_hostLookup);
   CancelLookup(m_servLookup);
   CancelLookup(m_localServLookup);
@@ -90,6 +90,6 @@ int Endpoint::ReleaseEndpoint(SOCKET socket) {
   return 0;
 }
 
-LONG Endpoint::GetSocket() const { return static_cast<LONG>(m_socket); }
+LONG Endpoint::GetSocket() const { return static_cast<LONG>(m_socket.get()); }
 
 }  // namespace udp

@@ -31,9 +31,9 @@ bool ApplyBufferSize(SOCKET socket, int option, LONG size) {
 // While open the socket's own size is the truth; the stored request is only what the host asked
 // for, and what is saved with the form.
 LONG Endpoint::GetSndbuf() {
-  if (m_socket == INVALID_SOCKET) return m_sndbuf;
+  if (!m_socket) return m_sndbuf;
   LONG size = 0;
-  if (!QueryBufferSize(m_socket, SO_SNDBUF, size)) FailCall(Winsock().WSAGetLastError(), false);
+  if (!QueryBufferSize(m_socket.get(), SO_SNDBUF, size)) FailCall(Winsock().WSAGetLastError(), false);
   return size;
 }
 
@@ -41,21 +41,21 @@ LONG Endpoint::GetSndbuf() {
 // back once the port is closed. Sizes of 0 or less are kept but never handed to the system.
 void Endpoint::SetSndbuf(LONG value) {
   m_sndbuf = value;
-  if (m_socket != INVALID_SOCKET && value > 0 && !ApplyBufferSize(m_socket, SO_SNDBUF, value))
+  if (m_socket && value > 0 && !ApplyBufferSize(m_socket.get(), SO_SNDBUF, value))
     FailCall(Winsock().WSAGetLastError(), false);
   m_events.OnEndpointModified();
 }
 
 LONG Endpoint::GetRcvbuf() {
-  if (m_socket == INVALID_SOCKET) return m_rcvbuf;
+  if (!m_socket) return m_rcvbuf;
   LONG size = 0;
-  if (!QueryBufferSize(m_socket, SO_RCVBUF, size)) FailCall(Winsock().WSAGetLastError(), false);
+  if (!QueryBufferSize(m_socket.get(), SO_RCVBUF, size)) FailCall(Winsock().WSAGetLastError(), false);
   return size;
 }
 
 void Endpoint::SetRcvbuf(LONG value) {
   m_rcvbuf = value;
-  if (m_socket != INVALID_SOCKET && value > 0 && !ApplyBufferSize(m_socket, SO_RCVBUF, value))
+  if (m_socket && value > 0 && !ApplyBufferSize(m_socket.get(), SO_RCVBUF, value))
     FailCall(Winsock().WSAGetLastError(), false);
   m_events.OnEndpointModified();
 }

@@ -11,7 +11,7 @@
 namespace udp {
 
 void Endpoint::HandleRead(WPARAM, LPARAM) {
-  if (m_socket == INVALID_SOCKET) return;
+  if (!m_socket) return;
   // One buffer of the maximum datagram size serves every read until the endpoint closes.
   if (!m_receiveBuffer) {
     m_receiveBuffer.reset(new (std::nothrow) char[static_cast<size_t>(m_maxDatagram)]);
@@ -22,7 +22,7 @@ void Endpoint::HandleRead(WPARAM, LPARAM) {
   }
   auto& ws = Winsock();
   int fromLength = 0;
-  const int n = udp_recv(m_socket, m_receiveBuffer.get(), m_maxDatagram, 0,
+  const int n = udp_recv(m_socket.get(), m_receiveBuffer.get(), m_maxDatagram, 0,
                          m_fromAddr.Out(&fromLength), &fromLength);
   if (n == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();

@@ -9,7 +9,7 @@
 namespace udp {
 
 void Endpoint::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, VARIANT* data) {
-  if (m_socket == INVALID_SOCKET) ThrowUdpError(kErrNotOpen);
+  if (!m_socket) ThrowUdpError(kErrNotOpen);
   if (m_pendingData) ThrowUdpError(kErrNotWritable);
   if (remoteIp.empty() || remotePort.empty()) ThrowUdpError(kErrBadArgument);
 
@@ -65,7 +65,7 @@ void Endpoint::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
 
 void Endpoint::HandleWrite(WPARAM, LPARAM) {
   // A datagram that failed is not tried again: once its failure is reported it goes.
-  if (m_socket == INVALID_SOCKET || !m_pendingData || m_pendingFailed) return;
+  if (!m_socket || !m_pendingData || m_pendingFailed) return;
   // Not before Open's deferred bind: the datagram would leave from a port the system chose, and
   // the bind would then fail. The bind sends the held datagram on.
   if (m_bindPending) return;
@@ -78,7 +78,7 @@ void Endpoint::HandleWrite(WPARAM, LPARAM) {
   // since: setting the value the socket already has would cost a system call per datagram.
   const int broadcast = m_broadcast ? 1 : 0;
   if (broadcast != m_socketBroadcast) {
-    if (ws.setsockopt(m_socket, SOL_SOCKET, SO_BROADCAST,
+    if (ws.setsockopt(m_socket.get(), SOL_SOCKET, SO_BROADCAST,
                       reinterpret_cast<const char*>(&broadcast), sizeof broadcast) == SOCKET_ERROR) {
       ReportWinsockFailure(ws.WSAGetLastError(), where::kBroadcastOption, true);
       return;
@@ -87,7 +87,7 @@ void Endpoint::HandleWrite(WPARAM, LPARAM) {
   }
   const size_t length = m_pendingData.size();
   if (length > 0 &&
-      udp_send(m_socket, m_pendingData.data(), static_cast<int>(length), 0, m_sockAddr.Get(),
+      udp_send(m_socket.get(), m_pendingData.data(), static_cast<int>(length), 0, m_sockAddr.Get(),
                m_sockAddr.Length()) == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     if (error == WSAEWOULDBLOCK) return;  // the sockets layer posts FD_WRITE again when it can
@@ -103,6 +103,6 @@ int Endpoint::udp_send(SOCKET s, const char* data, int length, int flags, const 
   return Winsock().sendto(s, data, length, flags, to, toLength);
 }
 
-BOOL Endpoint::GetSendable() const { return m_socket != INVALID_SOCKET && !m_pendingData; }
+BOOL Endpoint::GetSendable() const { return m_socket && !m_pendingData; }
 
 }  // namespace udp

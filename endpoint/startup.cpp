@@ -68,7 +68,7 @@ void Endpoint::Start() {
 void Endpoint::Stop() { Release(true); }
 
 void Endpoint::Release(bool reportFailure) {
-  ReleaseEndpoint(m_socket);
+  ReleaseEndpoint(m_socket.release());
   HandOverLookups();
   m_anyData.reset();
   if (m_wsaStarted) {

@@ -58,7 +58,7 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   HRESULT InvokeMember(DISPID id, REFIID iid, WORD flags, DISPPARAMS* params, VARIANT* result,
                        EXCEPINFO* excepInfo, UINT* argErr);
 
-  // The members _DUdpSocket adds to the control's (udp_socket_members.cpp).
+  // The members _DUdpSocket adds to the shared ones (udp_socket_members.cpp).
   bool Wait(LONG milliseconds);
   void Receive(LONG milliseconds, VARIANT* result);
   std::wstring FromAddress() const;
@@ -153,7 +153,7 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   std::vector<ReceiveWait*> m_receiveWaits;
 };
 
-// The members of _DUdpSocket that are the socket's own (the others are the control's).
+// The members of _DUdpSocket that are the socket's own (the others are the ones it shares with the control).
 extern const std::span<const fw::DispEntry<CUdpSocket>> kUdpSocketDispatch;
 
 // The default limits of the receive queue.

@@ -49,7 +49,7 @@ void CUdpSocket::OnEndpointReceived(const udp::SocketAddress& from, BSTR address
   // The innermost waiting Receive that has none yet takes it, whatever the limits.
   const auto waiting = std::find_if(m_receiveWaits.rbegin(), m_receiveWaits.rend(),
                                     [](const ReceiveWait* w) { return !w->datagram; });
-  // One that a handler takes as soon as the control's message is done passes through the queue
+  // One that a handler takes as soon as the endpoint's message is done passes through the queue
   // whatever its limits; any other waits there, and only within them.
   const bool takenAtOnce = m_handlerDepth == 0 && HasReceivedTakers();
   if (waiting == m_receiveWaits.rend() && !takenAtOnce &&

@@ -1,7 +1,10 @@
 /* The automation surface, every member written once: the properties and methods of _DUdp (the
    control) and _DUdpSocket (UdpSocket), and the events of _DUdpEvents. The DISPIDs
-   (udp_dispids.h) and the three dispatch interfaces of the type library (udp.idl, through
-   udp_members.idl) are expanded from this list.
+   (udp_dispids.h), the three dispatch interfaces of the type library (udp.idl, through
+   udp_members.idl), the declarations the dispatch tables bind (control/surface.h) and what the
+   drift test expects of the library and the tables are all expanded from this list. A new member
+   is its entry here, its thunks in the dispatch table of the object that implements it, and its
+   row in docs/reference.md.
 
    Plain preprocessor text that widl reads as the compilers do, included once per expansion: the
    includer defines the entries it expands and the parameter forms; an entry it leaves undefined

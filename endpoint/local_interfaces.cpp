@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "endpoint/local_interfaces.h"
+#include "endpoint/socket_address.h"
 
 namespace udp {
 
@@ -40,9 +41,10 @@ MulticastInterfaces SystemMulticastInterfaces() {
     // One address per interface: a join names the interface by an address, and a second join on
     // the same interface by another of its addresses would be a duplicate the system refuses.
     for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
-      const SOCKADDR* address = unicast->Address.lpSockaddr;
-      if (address && address->sa_family == AF_INET) {
-        found.addresses.push_back(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
+      const SocketAddress address =
+          SocketAddress::From(unicast->Address.lpSockaddr, unicast->Address.iSockaddrLength);
+      if (address.Family() == AF_INET) {
+        found.addresses.push_back(address.Ipv4Net());
         break;
       }
     }

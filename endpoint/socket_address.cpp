@@ -17,6 +17,14 @@ SocketAddress SocketAddress::Ipv4(unsigned long addressNet, u_short portNet) {
   return a;
 }
 
+SocketAddress SocketAddress::From(const sockaddr* address, int length) {
+  SocketAddress a;
+  if (!address || length <= 0) return a;
+  a.m_length = length < kCapacity ? length : kCapacity;
+  std::memcpy(a.m_storage.bytes, address, static_cast<size_t>(a.m_length));
+  return a;
+}
+
 u_short SocketAddress::PortNet() const {
   if (Family() != AF_INET) return 0;
   return m_storage.ipv4.sin_port;

@@ -1,6 +1,6 @@
 // A socket address of any family, held as the sockets layer reads and writes it: storage the size
 // and alignment of sockaddr_storage, the length in use, and the family's address and port. Every
-// address the control and its owners pass around is one of these; sockaddr_in appears only here
+// address the endpoint and its owners pass around is one of these; sockaddr_in appears only here
 // and in the sockets seam, so a new family changes this type, not the code that carries it.
 // Its text is made through the seam, exactly as the control always has for IPv4.
 #pragma once
@@ -19,6 +19,9 @@ class SocketAddress {
   SocketAddress() = default;
   // An IPv4 address and port, both in network order.
   static SocketAddress Ipv4(unsigned long addressNet, u_short portNet = 0);
+  // A copy of an address the system wrote elsewhere (the IP helper's lists); what does not fit
+  // the storage is not taken.
+  static SocketAddress From(const sockaddr* address, int length);
 
   int Family() const { return m_storage.generic.sa_family; }
   u_short PortNet() const;

@@ -5,6 +5,7 @@
 #include <oleauto.h>
 #include <array>
 #include <cstddef>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,6 +18,9 @@ namespace fw {
 // Boundary types of the entries: VT_I2, VT_I4, VT_R8, VT_BOOL, VT_BSTR (text), VT_VARIANT, and
 // VT_EMPTY for a method without a result.
 enum class DispBinding : unsigned char { Member, Accessors, Method };
+enum class DispKind : unsigned char { Property, Method };
+// The dispatcher refuses every put on a read-only property.
+enum class DispAccess : unsigned char { ReadWrite, ReadOnly };
 
 struct DispParam {
   const wchar_t* name;
@@ -50,16 +54,41 @@ class DispArgs {
   mutable std::array<Slot, kMaxDispParams> m_slots;
 };
 
-// What is known of one member of an automation surface whoever owns it: its name, identifier and
-// shape.
-struct DispMember {
-  const wchar_t* name;
-  DISPID dispid;
+// Never constant: a declaration or a table entry whose making calls it does not compile, and the
+// compiler shows the reason given. Both are made at compile time only (consteval).
+inline void DeclarationRefused(const char* /*why*/) {}
+
+// What a surface declares of one member, whoever owns it and before any table binds it: name,
+// identifier, kind, type, access and parameters. A table's entry takes all of it from here and
+// adds only its thunks, so that a surface written down once serves every table of it.
+struct DispDeclaration {
+  const wchar_t* name = nullptr;
+  DISPID dispid = 0;
+  DispKind kind = DispKind::Property;
+  VARTYPE type = VT_EMPTY;  // the property's type, or the method's result type
+  DispAccess access = DispAccess::ReadWrite;
+  std::array<DispParam, kMaxDispParams> paramSlots{};
+  size_t paramCount = 0;
+
+  constexpr std::span<const DispParam> Params() const { return {paramSlots.data(), paramCount}; }
+};
+
+consteval DispDeclaration DeclareProperty(const wchar_t* name, DISPID id, VARTYPE type,
+                                          DispAccess access = DispAccess::ReadWrite) {
+  return {name, id, DispKind::Property, type, access};
+}
+consteval DispDeclaration DeclareMethod(const wchar_t* name, DISPID id, VARTYPE result,
+                                        std::initializer_list<DispParam> params = {}) {
+  DispDeclaration d{name, id, DispKind::Method, result};
+  if (params.size() > kMaxDispParams) DeclarationRefused("more parameters than a call takes");
+  for (const DispParam& p : params) d.paramSlots[d.paramCount++] = p;
+  return d;
+}
+
+// What is known of one member of an automation surface whoever owns it: its declaration, and how
+// the table binds it.
+struct DispMember : DispDeclaration {
   DispBinding binding;
-  VARTYPE type;  // the property's type, or the method's result type
-  bool readOnly;
-  bool notifies;  // Member: a notification runs after every successful put
-  std::span<const DispParam> params;
 };
 
 // A member bound to its owner's class: the compiler checks every binding, and the dispatcher hands
@@ -125,34 +154,39 @@ struct FieldOf<T Owner::*> {
 };
 }  // namespace detail
 
-// The builders of an owner's table, one per kind of entry.
+// The builders of an owner's table, one per kind of entry. Each takes the member's declaration and
+// the thunks, and refuses at compile time thunks that the declaration contradicts.
 template <typename Owner>
 struct DispTable {
   using Entry = DispEntry<Owner>;
 
-  // A property stored in the field `Field` and converted to its type on every put; `Notify`, a
-  // member function, runs after each successful put when given.
+  // A read/write property stored in the field `Field`, of the declared type, and converted to it
+  // on every put; `Notify`, a member function, runs after each successful put when given.
   template <auto Field, auto Notify = nullptr>
-  static constexpr Entry Member(const wchar_t* name, DISPID id) {
+  static consteval Entry Member(const DispDeclaration& d) {
     using Type = detail::FieldType<typename detail::FieldOf<decltype(Field)>::type>;
-    constexpr bool kNotifies = !std::is_null_pointer_v<decltype(Notify)>;
-    return {{name, id, DispBinding::Member, Type::kType, false, kNotifies, {}},
+    if (d.kind != DispKind::Property) DeclarationRefused("a field is no method");
+    if (d.access != DispAccess::ReadWrite) DeclarationRefused("every put writes a field");
+    if (d.type != Type::kType) DeclarationRefused("the field is of another type");
+    return {{d, DispBinding::Member},
             [](Owner& self, VARIANT* r) { Type::Get(r, self.*Field); },
             [](Owner& self, const DispArgs& a) {
               self.*Field = Type::Put(a);
-              if constexpr (kNotifies) (self.*Notify)();
+              if constexpr (!std::is_null_pointer_v<decltype(Notify)>) (self.*Notify)();
             },
             nullptr};
   }
-  // A property with accessors; read-only without a put accessor.
-  static constexpr Entry Accessors(const wchar_t* name, DISPID id, VARTYPE type,
-                                   typename Entry::GetFn get, typename Entry::PutFn put = nullptr) {
-    return {{name, id, DispBinding::Accessors, type, put == nullptr, false, {}}, get, put, nullptr};
+  // A property with accessors: a put accessor exactly when it is read/write.
+  static consteval Entry Accessors(const DispDeclaration& d, typename Entry::GetFn get,
+                                   typename Entry::PutFn put = nullptr) {
+    if (d.kind != DispKind::Property) DeclarationRefused("accessors are no method");
+    if ((put == nullptr) != (d.access == DispAccess::ReadOnly))
+      DeclarationRefused("a put accessor is there exactly when the property is read/write");
+    return {{d, DispBinding::Accessors}, get, put, nullptr};
   }
-  static constexpr Entry Method(const wchar_t* name, DISPID id, VARTYPE result,
-                                typename Entry::CallFn call,
-                                std::span<const DispParam> params = {}) {
-    return {{name, id, DispBinding::Method, result, false, false, params}, nullptr, nullptr, call};
+  static consteval Entry Method(const DispDeclaration& d, typename Entry::CallFn call) {
+    if (d.kind != DispKind::Method) DeclarationRefused("a call is no property");
+    return {{d, DispBinding::Method}, nullptr, nullptr, call};
   }
 };
 
@@ -161,5 +195,13 @@ struct EventEntry {
   DISPID dispid;
   std::span<const DispParam> params;  // VT_BOOL | VT_BYREF for a flag the sink may set
 };
+
+// An event as its declaration, a method's, says. The declaration must outlive the entry, which
+// names its parameters.
+consteval EventEntry Event(const DispDeclaration& d) {
+  if (d.kind != DispKind::Method || d.type != VT_EMPTY)
+    DeclarationRefused("an event is a call without a result");
+  return {d.name, d.dispid, d.Params()};
+}
 
 }  // namespace fw

@@ -110,7 +110,7 @@ class Dispatcher : DispatchCore {
     const Bound target(self, entry);
     Shape shape{};
     if (entry)
-      shape = {entry->binding, entry->type, entry->put != nullptr, entry->params};
+      shape = {entry->binding, entry->type, entry->put != nullptr, entry->Params()};
     return DispatchCore::Invoke(entry ? &shape : nullptr, target, initialised, iid, flags, params,
                                 result, excepInfo, argErr, source);
   }

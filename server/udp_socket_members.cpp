@@ -2,19 +2,19 @@
 // text helpers, the receive queue's limits and the callbacks, as a plain table.
 #include <string>
 
+#include "control/surface.h"
 #include "endpoint/data_variant.h"
 #include "endpoint/errors.h"
 #include "control/udp_ctrl.h"
 #include "framework/dispatcher.h"
 #include "framework/text.h"
 #include "server/udp_socket.h"
-#include "typelib/udp_dispids.h"
 
 namespace server {
 
 namespace {
 
-using fw::DispParam;
+namespace surface = udp::surface;
 using Table = fw::DispTable<CUdpSocket>;
 
 constexpr LONG kUtf8 = 65001;
@@ -73,67 +73,51 @@ std::wstring BytesToText(const VARIANT* data, LONG codePage) {
   return text;
 }
 
-// A callback property of one event. VT_VARIANT: Nothing, Empty and Null reach the setter too.
+// The callback property of one event.
 template <DISPID kEvent>
-constexpr Table::Entry Callback(const wchar_t* name, DISPID id) {
+consteval Table::Entry Callback(const fw::DispDeclaration& declaration) {
   return Table::Accessors(
-      name, id, VT_VARIANT, [](CUdpSocket& s, VARIANT* r) { s.GetCallback(kEvent, r); },
+      declaration, [](CUdpSocket& s, VARIANT* r) { s.GetCallback(kEvent, r); },
       [](CUdpSocket& s, const fw::DispArgs& a) { s.SetCallback(kEvent, a.Variant(0)); });
 }
 
-// Optional numbers take their defaults from the dispatcher, which converts them as any number.
-constexpr DispParam kTimeParams[] = {{L"Milliseconds", VT_I4, true, 0}};
-constexpr DispParam kTextToBytesParams[] = {{L"Text", VT_BSTR}, {L"CodePage", VT_I4, true, kUtf8}};
-constexpr DispParam kBytesToTextParams[] = {{L"Data", VT_VARIANT},
-                                            {L"CodePage", VT_I4, true, kUtf8}};
-
 const Table::Entry kEntries[] = {
-    Table::Method(
-        L"Wait", UDP_DISPID(Wait), VT_BOOL,
-        [](CUdpSocket& s, const fw::DispArgs& a, VARIANT* r) {
-          fw::ResultBool(r, s.Wait(Milliseconds(a.I4(0))));
-        },
-        kTimeParams),
-    Table::Method(
-        L"Receive", UDP_DISPID(Receive), VT_VARIANT,
-        [](CUdpSocket& s, const fw::DispArgs& a, VARIANT* r) {
-          s.Receive(Milliseconds(a.I4(0)), r);
-        },
-        kTimeParams),
-    Table::Accessors(L"FromAddress", UDP_DISPID(FromAddress), VT_BSTR,
+    Table::Method(surface::Wait,
+                  [](CUdpSocket& s, const fw::DispArgs& a, VARIANT* r) {
+                    fw::ResultBool(r, s.Wait(Milliseconds(a.I4(0))));
+                  }),
+    Table::Method(surface::Receive, [](CUdpSocket& s, const fw::DispArgs& a,
+                                            VARIANT* r) { s.Receive(Milliseconds(a.I4(0)), r); }),
+    Table::Accessors(surface::FromAddress,
                      [](CUdpSocket& s, VARIANT* r) { fw::ResultText(r, s.FromAddress()); }),
-    Table::Accessors(L"FromPort", UDP_DISPID(FromPort), VT_BSTR,
+    Table::Accessors(surface::FromPort,
                      [](CUdpSocket& s, VARIANT* r) { fw::ResultText(r, s.FromPort()); }),
-    Table::Method(
-        L"TextToBytes", UDP_DISPID(TextToBytes), VT_VARIANT,
-        [](CUdpSocket&, const fw::DispArgs& a, VARIANT* r) {
-          TextToBytes(std::wstring(a.Text(0)), CodePage(a.I4(1)), r);
-        },
-        kTextToBytesParams),
-    Table::Method(
-        L"BytesToText", UDP_DISPID(BytesToText), VT_BSTR,
-        [](CUdpSocket&, const fw::DispArgs& a, VARIANT* r) {
-          const LONG codePage = CodePage(a.I4(1));
-          fw::ResultText(r, BytesToText(a.Variant(0), codePage));
-        },
-        kBytesToTextParams),
-    Table::Accessors(L"Queued", UDP_DISPID(Queued), VT_I4,
+    Table::Method(surface::TextToBytes,
+                  [](CUdpSocket&, const fw::DispArgs& a, VARIANT* r) {
+                    TextToBytes(std::wstring(a.Text(0)), CodePage(a.I4(1)), r);
+                  }),
+    Table::Method(surface::BytesToText,
+                  [](CUdpSocket&, const fw::DispArgs& a, VARIANT* r) {
+                    const LONG codePage = CodePage(a.I4(1));
+                    fw::ResultText(r, BytesToText(a.Variant(0), codePage));
+                  }),
+    Table::Accessors(surface::Queued,
                      [](CUdpSocket& s, VARIANT* r) { fw::ResultI4(r, s.Queued()); }),
     Table::Accessors(
-        L"QueueLimit", UDP_DISPID(QueueLimit), VT_I4,
+        surface::QueueLimit,
         [](CUdpSocket& s, VARIANT* r) { fw::ResultI4(r, s.GetQueueLimit()); },
         [](CUdpSocket& s, const fw::DispArgs& a) { s.SetQueueLimit(a.I4(0)); }),
     Table::Accessors(
-        L"QueueByteLimit", UDP_DISPID(QueueByteLimit), VT_I4,
+        surface::QueueByteLimit,
         [](CUdpSocket& s, VARIANT* r) { fw::ResultI4(r, s.GetQueueByteLimit()); },
         [](CUdpSocket& s, const fw::DispArgs& a) { s.SetQueueByteLimit(a.I4(0)); }),
-    Table::Accessors(L"Dropped", UDP_DISPID(Dropped), VT_I4,
+    Table::Accessors(surface::Dropped,
                      [](CUdpSocket& s, VARIANT* r) { fw::ResultI4(r, s.Dropped()); }),
-    Callback<udp::kEventReady>(L"OnReady", UDP_DISPID(OnReady)),
-    Callback<udp::kEventReceived>(L"OnReceived", UDP_DISPID(OnReceived)),
-    Callback<udp::kEventSent>(L"OnSent", UDP_DISPID(OnSent)),
-    Callback<udp::kEventClosed>(L"OnClosed", UDP_DISPID(OnClosed)),
-    Callback<udp::kEventWsError>(L"OnWsError", UDP_DISPID(OnWsError)),
+    Callback<udp::kEventReady>(surface::OnReady),
+    Callback<udp::kEventReceived>(surface::OnReceived),
+    Callback<udp::kEventSent>(surface::OnSent),
+    Callback<udp::kEventClosed>(surface::OnClosed),
+    Callback<udp::kEventWsError>(surface::OnWsError),
 };
 
 }  // namespace

@@ -12,7 +12,6 @@
 namespace {
 
 using fw::DispArgs;
-using fw::DispParam;
 using host::Var;
 
 struct Probe {
@@ -34,78 +33,62 @@ struct Probe {
 Probe g;
 using Table = fw::DispTable<Probe>;
 
-constexpr DispParam kText[] = {{L"text", VT_BSTR}};
-constexpr DispParam kR8[] = {{L"value", VT_R8}};
-constexpr DispParam kI4[] = {{L"value", VT_I4}};
-constexpr DispParam kBool[] = {{L"value", VT_BOOL}};
-constexpr DispParam kTwoTextsAndData[] = {
-    {L"first", VT_BSTR}, {L"second", VT_BSTR}, {L"data", VT_VARIANT}};
-constexpr DispParam kData[] = {{L"data", VT_VARIANT}};
-
 const Table::Entry kProbe[] = {
-    Table::Member<&Probe::number>(L"Number", 1),
-    Table::Member<&Probe::flag, &Probe::OnFlagPut>(L"Flag", 2),
-    Table::Member<&Probe::label>(L"Label", 3),
-    Table::Accessors(L"Fixed", 4, VT_I4, [](Probe&, VARIANT* r) { fw::ResultI4(r, 42); }),
+    Table::Member<&Probe::number>(fw::DeclareProperty(L"Number", 1, VT_I2)),
+    Table::Member<&Probe::flag, &Probe::OnFlagPut>(fw::DeclareProperty(L"Flag", 2, VT_BOOL)),
+    Table::Member<&Probe::label>(fw::DeclareProperty(L"Label", 3, VT_BSTR)),
+    Table::Accessors(fw::DeclareProperty(L"Fixed", 4, VT_I4, fw::DispAccess::ReadOnly),
+                     [](Probe&, VARIANT* r) { fw::ResultI4(r, 42); }),
     Table::Accessors(
-        L"Any", 5, VT_VARIANT, [](Probe& p, VARIANT* r) { ::VariantCopy(r, p.any.get()); },
+        fw::DeclareProperty(L"Any", 5, VT_VARIANT),
+        [](Probe& p, VARIANT* r) { ::VariantCopy(r, p.any.get()); },
         [](Probe& p, const DispArgs& a) { p.any = Var(*a.Variant(0)); }),
+    Table::Method(fw::DeclareMethod(L"TakeText", 10, VT_EMPTY, {{L"text", VT_BSTR}}),
+                  [](Probe&, const DispArgs& a, VARIANT*) {
+                    ++g.calls;
+                    g.texts.push_back(std::wstring(a.Text(0)));
+                  }),
+    Table::Method(fw::DeclareMethod(L"TakeDouble", 11, VT_EMPTY, {{L"value", VT_R8}}),
+                  [](Probe&, const DispArgs& a, VARIANT*) {
+                    ++g.calls;
+                    g.r8 = a.R8(0);
+                  }),
+    Table::Method(fw::DeclareMethod(L"TakeLong", 12, VT_EMPTY, {{L"value", VT_I4}}),
+                  [](Probe&, const DispArgs& a, VARIANT*) {
+                    ++g.calls;
+                    g.i4 = a.I4(0);
+                  }),
+    Table::Method(fw::DeclareMethod(L"TakeBool", 13, VT_EMPTY, {{L"value", VT_BOOL}}),
+                  [](Probe&, const DispArgs& a, VARIANT*) {
+                    ++g.calls;
+                    g.boolean = a.Bool(0);
+                  }),
     Table::Method(
-        L"TakeText", 10, VT_EMPTY,
-        [](Probe&, const DispArgs& a, VARIANT*) {
-          ++g.calls;
-          g.texts.push_back(std::wstring(a.Text(0)));
-        },
-        kText),
-    Table::Method(
-        L"TakeDouble", 11, VT_EMPTY,
-        [](Probe&, const DispArgs& a, VARIANT*) {
-          ++g.calls;
-          g.r8 = a.R8(0);
-        },
-        kR8),
-    Table::Method(
-        L"TakeLong", 12, VT_EMPTY,
-        [](Probe&, const DispArgs& a, VARIANT*) {
-          ++g.calls;
-          g.i4 = a.I4(0);
-        },
-        kI4),
-    Table::Method(
-        L"TakeBool", 13, VT_EMPTY,
-        [](Probe&, const DispArgs& a, VARIANT*) {
-          ++g.calls;
-          g.boolean = a.Bool(0);
-        },
-        kBool),
-    Table::Method(
-        L"TakeThree", 14, VT_EMPTY,
+        fw::DeclareMethod(L"TakeThree", 14, VT_EMPTY,
+                          {{L"first", VT_BSTR}, {L"second", VT_BSTR}, {L"data", VT_VARIANT}}),
         [](Probe&, const DispArgs& a, VARIANT*) {
           ++g.calls;
           g.texts = {std::wstring(a.Text(0)), std::wstring(a.Text(1))};
           g.variantSeen = a.Variant(2);
           g.variantType = V_VT(a.Variant(2));
           if (V_VT(a.Variant(2)) == VT_ERROR) g.variantError = V_ERROR(a.Variant(2));
-        },
-        kTwoTextsAndData),
-    Table::Method(
-        L"TakeData", 15, VT_EMPTY,
-        [](Probe&, const DispArgs& a, VARIANT*) {
-          ++g.calls;
-          g.variantSeen = a.Variant(0);
-          g.variantType = V_VT(a.Variant(0));
-          if (V_VT(a.Variant(0)) == VT_ERROR) g.variantError = V_ERROR(a.Variant(0));
-        },
-        kData),
+        }),
+    Table::Method(fw::DeclareMethod(L"TakeData", 15, VT_EMPTY, {{L"data", VT_VARIANT}}),
+                  [](Probe&, const DispArgs& a, VARIANT*) {
+                    ++g.calls;
+                    g.variantSeen = a.Variant(0);
+                    g.variantType = V_VT(a.Variant(0));
+                    if (V_VT(a.Variant(0)) == VT_ERROR) g.variantError = V_ERROR(a.Variant(0));
+                  }),
     // Declared R8 but the body hands back a long: the caller still gets the declared type.
-    Table::Method(L"GiveDouble", 16, VT_R8,
+    Table::Method(fw::DeclareMethod(L"GiveDouble", 16, VT_R8),
                   [](Probe&, const DispArgs&, VARIANT* r) { fw::ResultI4(r, 65535); }),
-    Table::Method(L"Fail", 17, VT_EMPTY,
+    Table::Method(fw::DeclareMethod(L"Fail", 17, VT_EMPTY),
                   [](Probe&, const DispArgs&, VARIANT*) {
                     ++g.calls;
                     fw::ThrowError(host::kScodeBadArgument, host::kBadArgumentMessage);
                   }),
-    Table::Method(L"GiveText", 18, VT_BSTR,
+    Table::Method(fw::DeclareMethod(L"GiveText", 18, VT_BSTR),
                   [](Probe&, const DispArgs&, VARIANT* r) { fw::ResultText(r, L"Ü"); }),
 };
 

@@ -1,6 +1,10 @@
 // The persisted properties: names, order, defaults, and a save/load round trip.
 #include <gtest/gtest.h>
 
+#include <cwctype>
+#include <set>
+
+#include "control/surface.h"
 #include "support/host.h"
 #include "support/property_bag.h"
 
@@ -53,6 +57,24 @@ TEST(Persistence, SavesTheVersionTheExtentAndThePropertiesInOrder) {
   ASSERT_EQ(Query<IPersistPropertyBag>(h, IID_IPersistPropertyBag)->Save(&bag, TRUE, TRUE), S_OK);
   EXPECT_EQ(bag.Names(), kPersistedOrder);
   EXPECT_EQ(bag.Find(L"_Version")->get()->ulVal, 0x00010000u);
+}
+
+// The list's Saving column against the form: Rcvbuf and Sndbuf are saved under their names in
+// capitals, as earlier versions saved them; names beginning with "_" are the framework's.
+TEST(Persistence, SavesExactlyThePropertiesTheListMarksSaved) {
+  Host h;
+  PropertyBag bag;
+  ASSERT_EQ(Query<IPersistPropertyBag>(h, IID_IPersistPropertyBag)->Save(&bag, TRUE, TRUE), S_OK);
+  auto upper = [](std::wstring name) {
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
+    return name;
+  };
+  std::set<std::wstring> saved, marked;
+  for (const std::wstring& name : bag.Names())
+    if (name.rfind(L"_", 0) != 0) saved.insert(upper(name));
+  for (const udp::SurfaceMember* m : udp::kSurface)
+    if (m->saving == udp::Saving::Saved) marked.insert(upper(m->name));
+  EXPECT_EQ(saved, marked);
 }
 
 TEST(Persistence, NewControlHasTheDefaults) {

@@ -4,14 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "control/udp_ctrl.h"
+#include "control/surface.h"
 #include "support/typelib.h"
-#include "typelib/udp_guids.h"
 
 namespace {
 
@@ -90,36 +88,21 @@ std::map<std::string, Section> ParseReference(const std::string& text) {
   return sections;
 }
 
-// What the control refuses to set although the library does not mark it read-only.
-std::map<std::wstring, bool> EnforcedReadOnly(REFIID iid) {
-  struct Table {
-    const IID* iid;
-    std::span<const fw::DispEntry<udp::Endpoint>> entries;
-  };
-  // UdpSocket hands every member it shares with the control to the control's own table.
-  const Table tables[] = {{&udp::CUdpCtrl::ClassInfoOfUdp().dispatchIid[0], udp::kUdpDispatch},
-                          {&DIID_DUdpSocket, udp::kUdpDispatch}};
-  std::map<std::wstring, bool> readOnly;
-  for (const auto& table : tables) {
-    if (!IsEqualIID(*table.iid, iid)) continue;
-    for (const auto& e : table.entries)
-      readOnly[e.name] = e.binding != fw::DispBinding::Method &&
-                         (e.readOnly || (e.binding == fw::DispBinding::Accessors && !e.put));
-  }
-  return readOnly;
+// What the dispatcher refuses to set, whether or not the library marks it read-only: the list's
+// access, which the drift test holds the tables to.
+bool RefusesPut(const std::wstring& member) {
+  for (const udp::SurfaceMember* m : udp::kSurface)
+    if (member == m->name) return m->access == fw::DispAccess::ReadOnly;
+  return false;
 }
 
 std::map<std::string, Row> ExpectedRows(const host::LibInterface& itf) {
-  const auto enforced = EnforcedReadOnly(itf.iid);
   std::map<std::string, Row> rows;
   for (const auto& m : itf.members) {
     Row row{std::to_string(m.id), Narrow(m.name),
             m.property ? "property" : itf.source ? "event" : "method",
             Narrow(host::Declaration(m)), ""};
-    if (m.property) {
-      const auto it = enforced.find(m.name);
-      row.access = m.readOnly || (it != enforced.end() && it->second) ? "read-only" : "read/write";
-    }
+    if (m.property) row.access = m.readOnly || RefusesPut(m.name) ? "read-only" : "read/write";
     rows[row.member] = row;
   }
   return rows;

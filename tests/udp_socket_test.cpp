@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "control/surface.h"
 #include "control/udp_ctrl.h"
 #include "server/udp_socket.h"
 #include "support/container.h"
@@ -161,11 +162,12 @@ TEST_F(UdpSocketTest, NamesAndDispatchIdsAreThoseOfItsTypeInfoWithoutAboutBox) {
     EXPECT_EQ(socket_->GetIDsOfNames(IID_NULL, names, 1, 0, &found), S_OK);
     EXPECT_EQ(found, id) << testing::PrintToString(name);
   }
-  LPOLESTR aboutBox[] = {const_cast<LPOLESTR>(L"AboutBox")};
-  DISPID found = 0;
-  EXPECT_EQ(socket_->GetIDsOfNames(IID_NULL, aboutBox, 1, 0, &found), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(InvokeOn(socket_.get(), DISPID_ABOUTBOX, DISPATCH_METHOD, {}).hr,
-            DISP_E_MEMBERNOTFOUND);
+  for (const udp::SurfaceMember* m : controlOnly) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(m->name)};
+    DISPID found = 0;
+    EXPECT_EQ(socket_->GetIDsOfNames(IID_NULL, names, 1, 0, &found), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(InvokeOn(socket_.get(), m->dispid, DISPATCH_METHOD, {}).hr, DISP_E_MEMBERNOTFOUND);
+  }
 }
 
 TEST_F(UdpSocketTest, ExchangesDatagramsWithEventsAndRemembersTheSender) {

@@ -260,8 +260,8 @@ class Fuzzer {
       UINT count = 0;
       if (entry->binding == fw::DispBinding::Method) {
         call.flags = rng_.OneIn(4) ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : DISPATCH_METHOD;
-        count = static_cast<UINT>(entry->params.size());
-        if (count > 0 && entry->params[count - 1].type == VT_VARIANT && rng_.OneIn(4)) --count;
+        count = static_cast<UINT>(entry->Params().size());
+        if (count > 0 && entry->Params()[count - 1].type == VT_VARIANT && rng_.OneIn(4)) --count;
       } else if (rng_.OneIn(2)) {
         call.flags = DISPATCH_PROPERTYGET;
       } else {
@@ -272,7 +272,7 @@ class Fuzzer {
       call.args.resize(count);
       for (UINT i = 0; i < count; ++i) {
         VARIANT& a = call.args[count - 1 - i];  // parameter i
-        const bool data = i < entry->params.size() && entry->params[i].type == VT_VARIANT;
+        const bool data = i < entry->Params().size() && entry->Params()[i].type == VT_VARIANT;
         if (rng_.OneIn(data ? 4 : 2)) {
           RandomValue(c, &a);
         } else if (!data || rng_.OneIn(3)) {

@@ -16,7 +16,7 @@ namespace host {
 class Host;
 
 // The events of _DUdpEvents; every member's DISPID is UDP_DISPID(Name) (typelib/udp_dispids.h,
-// which the type library is built from too).
+// expanded from the list the type library is built from too).
 inline constexpr DISPID kWsError = UDP_DISPID(WsError), kReceived = UDP_DISPID(Received),
                         kClosed = UDP_DISPID(Closed), kReady = UDP_DISPID(Ready),
                         kSent = UDP_DISPID(Sent);

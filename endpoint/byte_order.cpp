@@ -1,5 +1,5 @@
 // Numbers to and from their network-order byte arrays. These methods touch no socket and no
-// member, so they work on a closed control and never change State or LastError.
+// member, so they work on a closed endpoint and never change State or LastError.
 #include <cmath>
 #include <cstdint>
 #include <new>

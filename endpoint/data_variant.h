@@ -1,4 +1,4 @@
-// The data VARIANT: how the control turns bytes into an automation value and back.
+// The data VARIANT: how the endpoint turns bytes into an automation value and back.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>

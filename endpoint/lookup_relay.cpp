@@ -17,9 +17,9 @@ constexpr UINT_PTR kRetentionTimer = 1;
 std::atomic<DWORD> g_retentionMs{2 * 60 * 1000};
 
 struct Request {
-  Endpoint* owner = nullptr;   // nullptr once the owner gave the request up or was destroyed
-  LookupBuffer heldBuffer;     // what the owner left for the sockets layer to finish
-  ULONGLONG freeAfter = 0;     // for a cancelled request: when its buffer is freed regardless
+  Endpoint* owner = nullptr;  // nullptr once the owner gave the request up or was destroyed
+  LookupBuffer heldBuffer;    // what the owner left for the sockets layer to finish
+  ULONGLONG freeAfter = 0;    // for a cancelled request: when its buffer is freed regardless
 };
 
 struct Relay {

@@ -1,7 +1,7 @@
 // Endpoint texts: numbers are converted at once, names start an asynchronous look-up.
-// Every request is addressed to the thread's look-up relay rather than to the window handed in
-// (the control's own): the relay outlives a control's window, and forwards the completion to
-// whatever window the control has by then.
+// Every request is addressed to the thread's look-up relay rather than to the owner's window: the
+// relay outlives that window, and forwards the completion to whatever window the owner has by
+// then.
 #include "endpoint/lookup_relay.h"
 #include "endpoint/endpoint.h"
 #include "framework/text.h"

@@ -85,8 +85,8 @@ void Endpoint::OnAsyncGetLocalServByName(const LookupCompletion& completion) {
 void Endpoint::SendWhenResolved() {
   // While the bind is owed the datagram waits for it (it must not leave from a port the system
   // chose for it, which the bind would then find taken): the bind, or its failure, sends it on.
-  if (!m_socket || !m_pendingData || m_pendingFailed ||
-      m_hostLookup.IsOutstanding() || m_servLookup.IsOutstanding() || m_bindPending)
+  if (!m_socket || !m_pendingData || m_pendingFailed || m_hostLookup.IsOutstanding() ||
+      m_servLookup.IsOutstanding() || m_bindPending)
     return;
   PostPendingWrite();
 }
@@ -174,7 +174,7 @@ void Endpoint::OnAsyncGetInetHost(const LookupCompletion& completion) {
   const hostent* entry = completion.host();
   in_addr address{};
   if (completion.error() != 0 || !FirstAddress(entry, address)) return;
-  // Straight to the members: no notification runs and the control is not marked modified.
+  // Straight to the members: no notification runs and the owner is not told of a change.
   auto& ws = Winsock();
   m_inetIp = static_cast<LONG>(ws.ntohl(address.s_addr));
   m_inetName = fw::WideFromAnsi(entry->h_name ? entry->h_name : "");

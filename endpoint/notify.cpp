@@ -136,8 +136,7 @@ void Endpoint::OnWindowChanged() {
 }
 
 void Endpoint::ResumeWaitingNotifications() {
-  if (m_socket && !m_inNotify && !m_events.HoldsNotifications() &&
-      m_notifyIn != m_notifyOut)
+  if (m_socket && !m_inNotify && !m_events.HoldsNotifications() && m_notifyIn != m_notifyOut)
     PostSocketNotify(0);
 }
 

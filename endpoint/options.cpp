@@ -1,4 +1,4 @@
-// Socket buffer sizes, the broadcast option and the read-only facts about the control and the
+// Socket buffer sizes, the broadcast option and the read-only facts about the endpoint and the
 // Windows Sockets implementation underneath it.
 #include "endpoint/endpoint.h"
 
@@ -33,7 +33,8 @@ bool ApplyBufferSize(SOCKET socket, int option, LONG size) {
 LONG Endpoint::GetSndbuf() {
   if (!m_socket) return m_sndbuf;
   LONG size = 0;
-  if (!QueryBufferSize(m_socket.get(), SO_SNDBUF, size)) FailCall(Winsock().WSAGetLastError(), false);
+  if (!QueryBufferSize(m_socket.get(), SO_SNDBUF, size))
+    FailCall(Winsock().WSAGetLastError(), false);
   return size;
 }
 
@@ -49,7 +50,8 @@ void Endpoint::SetSndbuf(LONG value) {
 LONG Endpoint::GetRcvbuf() {
   if (!m_socket) return m_rcvbuf;
   LONG size = 0;
-  if (!QueryBufferSize(m_socket.get(), SO_RCVBUF, size)) FailCall(Winsock().WSAGetLastError(), false);
+  if (!QueryBufferSize(m_socket.get(), SO_RCVBUF, size))
+    FailCall(Winsock().WSAGetLastError(), false);
   return size;
 }
 

@@ -79,16 +79,16 @@ void Endpoint::HandleWrite(WPARAM, LPARAM) {
   const int broadcast = m_broadcast ? 1 : 0;
   if (broadcast != m_socketBroadcast) {
     if (ws.setsockopt(m_socket.get(), SOL_SOCKET, SO_BROADCAST,
-                      reinterpret_cast<const char*>(&broadcast), sizeof broadcast) == SOCKET_ERROR) {
+                      reinterpret_cast<const char*>(&broadcast),
+                      sizeof broadcast) == SOCKET_ERROR) {
       ReportWinsockFailure(ws.WSAGetLastError(), where::kBroadcastOption, true);
       return;
     }
     m_socketBroadcast = broadcast;
   }
   const size_t length = m_pendingData.size();
-  if (length > 0 &&
-      udp_send(m_socket.get(), m_pendingData.data(), static_cast<int>(length), 0, m_sockAddr.Get(),
-               m_sockAddr.Length()) == SOCKET_ERROR) {
+  if (length > 0 && udp_send(m_socket.get(), m_pendingData.data(), static_cast<int>(length), 0,
+                             m_sockAddr.Get(), m_sockAddr.Length()) == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     if (error == WSAEWOULDBLOCK) return;  // the sockets layer posts FD_WRITE again when it can
     ReportWinsockFailure(error, where::kSend, true);

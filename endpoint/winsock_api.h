@@ -1,5 +1,5 @@
-// The one seam through which the control reaches Windows Sockets: a table of the operations it uses.
-// The table holds the real wsock32 functions; tests replace single entries.
+// The one seam through which the endpoint reaches Windows Sockets: a table of the operations it
+// uses. The table holds the real wsock32 functions; tests replace single entries.
 #pragma once
 #include <winsock.h>
 

@@ -45,10 +45,10 @@ CUdpSocket::CUdpSocket()
 CUdpSocket::~CUdpSocket() = default;
 
 HRESULT CUdpSocket::Initialise() {
-  if (!m_window.Create(kWindowClass, [this](UINT message, WPARAM wParam, LPARAM lParam,
-                                            LRESULT& result) {
-        return OnWindowMessage(message, wParam, lParam, result);
-      }))
+  if (!m_window.Create(kWindowClass,
+                       [this](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+                         return OnWindowMessage(message, wParam, lParam, result);
+                       }))
     return E_OUTOFMEMORY;
   m_endpoint.Start();
   return S_OK;

@@ -153,7 +153,8 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   std::vector<ReceiveWait*> m_receiveWaits;
 };
 
-// The members of _DUdpSocket that are the socket's own (the others are the ones it shares with the control).
+// The members of _DUdpSocket that are the socket's own (the others are the ones it shares with the
+// control).
 extern const std::span<const fw::DispEntry<CUdpSocket>> kUdpSocketDispatch;
 
 // The default limits of the receive queue.

@@ -28,7 +28,6 @@ class CUdpCtrl : public fw::COleControl, private EndpointEvents {
   static const fw::ControlClassInfo& ClassInfoOfUdp();
 
   // The engine behind the control's members (the tests that must look inside reach it here).
-  Endpoint& endpoint() { return m_endpoint; }
   const Endpoint& endpoint() const { return m_endpoint; }
 
   // --- the automation surface (udp_dispatch.cpp): the engine's members, and the About box ---

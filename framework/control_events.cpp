@@ -58,7 +58,7 @@ class HeldArgs {
 void COleControl::FireEvent(DISPID id, std::span<VARIANT> args) {
   // An event raised after the thaw but before the held ones would overtake them; the held event
   // being raised now raises its own follow-ups in place.
-  if (!AreEventsFrozen() && (!m_heldEvents.Pending() || m_heldEvents.IsRaising())) {
+  if (!m_heldEvents.MustWait(AreEventsFrozen())) {
     m_events.Fire(id, args);
     return;
   }

@@ -124,9 +124,7 @@ bool COleControl::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam
                        MB_OK | MB_ICONSTOP);
         return e.scode;
       });
-  if (!handled) return false;
-  ComBarrier([&] { OnMessageHandled(); });
-  return true;
+  return handled;
 }
 
 void COleControl::RecreateControlWindow() {

@@ -12,10 +12,11 @@ class HeldEvents {
   // Something waits or is being raised: what happens now must wait its turn.
   bool Pending() const { return m_raising || !m_queue.empty(); }
   bool IsRaising() const { return m_raising; }
-  // Runs work now unless the owner holds its events or earlier work waits; else it waits its
-  // turn. Work being raised runs its own follow-ups in place, so they do not overtake it.
+  // Whether what happens now must wait its turn: the owner holds its events, or earlier work
+  // waits. Work being raised runs its own follow-ups in place, so they do not overtake it.
+  bool MustWait(bool holding) const { return holding || (!m_queue.empty() && !m_raising); }
   void RunOrHold(bool holding, std::function<void()> work) {
-    if (holding || (!m_queue.empty() && !m_raising))
+    if (MustWait(holding))
       m_queue.push_back(std::move(work));
     else
       work();

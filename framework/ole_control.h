@@ -187,9 +187,6 @@ class COleControl : public automation_object<COleControl, IDispatch, IOleObject,
   virtual bool OnSetExtent(const SIZEL& size);
   // After the last thaw, once the held events have been raised.
   virtual void OnEventsThawed() {}
-  // After each message the control's window handled for it: nothing of that message runs
-  // further up the stack any more.
-  virtual void OnMessageHandled() {}
   // Drawing into a metafile; the base draws as on any other device.
   virtual void OnDrawMetafile(HDC dc, const RECT& bounds);
   // The Properties verb: the container's property frame when it offers one, else the

@@ -117,6 +117,13 @@ const fw::DispEntry<Endpoint> EndpointAccess::kDispatch[] = {
         surface::ReuseAddress,
         [](Endpoint& c, VARIANT* r) { fw::ResultBool(r, c.GetReuseAddress()); },
         [](Endpoint& c, const fw::DispArgs& a) { c.SetReuseAddress(a.Bool(0)); }),
+
+    // IPv6 and dual stack (extension members, 126 and 127)
+    Table::Accessors(
+        surface::Ipv6Only, [](Endpoint& c, VARIANT* r) { fw::ResultBool(r, c.GetIpv6Only()); },
+        [](Endpoint& c, const fw::DispArgs& a) { c.SetIpv6Only(a.Bool(0)); }),
+    Table::Accessors(surface::AddressFamily,
+                     [](Endpoint& c, VARIANT* r) { fw::ResultI4(r, c.GetAddressFamily()); }),
 };
 
 namespace {

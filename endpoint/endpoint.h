@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "endpoint/address_lookup.h"
 #include "endpoint/data_variant.h"
 #include "endpoint/endpoint_events.h"
 #include "endpoint/lookup_channel.h"
@@ -34,6 +35,7 @@ inline constexpr UINT kMsgGetHost = WM_USER + 2;
 inline constexpr UINT kMsgGetServ = WM_USER + 3;
 inline constexpr UINT kMsgGetLocalServ = WM_USER + 5;
 inline constexpr UINT kMsgGetInetHost = WM_USER + 6;
+inline constexpr UINT kMsgGetAddrInfo = WM_USER + 7;
 
 // State values the endpoint stores itself.
 inline constexpr short kStateClosed = 0;
@@ -72,6 +74,11 @@ class Endpoint {
   void Close();
   LONG GetSocket() const;
   bool IsOpen() const { return static_cast<bool>(m_socket); }
+  // IPv6 sockets: serve IPv6 peers only, or IPv4 ones too (dual stack, the default); counts at
+  // Open. The family of the open socket: AF_INET, kFamilyIpv6, 0 when closed.
+  BOOL GetIpv6Only() const { return m_ipv6Only; }
+  void SetIpv6Only(BOOL only) { m_ipv6Only = only ? TRUE : FALSE; }
+  LONG GetAddressFamily() const { return m_socket ? m_socketFamily : 0; }
 
   // --- sending and receiving (send.cpp, receive.cpp) ---
   void SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, VARIANT* data);
@@ -165,6 +172,20 @@ class Endpoint {
   INT_PTR AsyncGetServByName(const std::string& port);
   INT_PTR AsyncGetLocalServByName(const std::string& port);
   void SetLocalSockAddr(const std::wstring& address, u_short portNet);
+  // LocalAddress up to its first NUL, as every text of the control reads on its way to ANSI.
+  std::wstring_view LocalAddressText() const {
+    return std::wstring_view(m_localAddress).substr(0, m_localAddress.find(L'\0'));
+  }
+  // A destination text on an IPv6 socket: a literal or a dotted text at once (0), a name by the
+  // address resolver (1); fails the call when the socket's family cannot reach it.
+  INT_PTR ResolveIpv6Destination(std::wstring_view host);
+  // The socket is IPv6 and also serves IPv4 peers.
+  bool IsDualStack() const { return m_socketFamily == kFamilyIpv6 && !m_ipv6Only; }
+  // A look-up of the pending datagram's destination is outstanding.
+  bool DestinationLookupOutstanding() const {
+    return m_hostLookup.IsOutstanding() || m_servLookup.IsOutstanding() ||
+           m_addressLookup.IsOutstanding();
+  }
   // Starts a service look-up for protocol "udp" on one of the two service channels.
   INT_PTR StartServiceLookup(LookupChannel& channel, UINT message, const std::string& service);
   // Starts a request of a channel; the outstanding one is cancelled first, or else retired.
@@ -178,7 +199,23 @@ class Endpoint {
   // --- multicast (multicast.cpp) ---
   // Gives a new socket the stored options that differ from the system's defaults; false with the
   // Windows Sockets error left for the caller.
-  bool ApplyMulticastOptions(SOCKET socket);
+  // 0, or the Windows Sockets error of the option that failed.
+  int ApplyMulticastOptions(SOCKET socket, int family);
+  // WSAEAFNOSUPPORT when a MulticastInterface value (an IPv4 interface, or an IPv6 one named by
+  // index or address) is one a socket of the family cannot use, else 0.
+  int InterfaceMismatch(int family, unsigned long ipv4Interface, bool isIpv6) const;
+  // IPV6_V6ONLY off (dual stack) or on; false with the Windows Sockets error left for the caller.
+  static bool SetDualStack(SOCKET socket, bool dualStack);
+  // The IPv6 side (ipv6_options.cpp): groups joined by interface index, and the IPv6 level's
+  // options, each false with the Windows Sockets error left for the caller.
+  void JoinIpv6Group(const SocketAddress& group, VARIANT* iface);
+  void LeaveIpv6Group(const SocketAddress& group, VARIANT* iface);
+  // The interface index a MulticastInterface or JoinGroup text names: an index, or an IPv6
+  // address of an interface. Throws for anything else.
+  unsigned long Ipv6InterfaceIndexOf(std::wstring_view text);
+  static bool SetIpv6Hops(SOCKET socket, int hops);
+  static bool SetIpv6Loopback(SOCKET socket, bool loopback);
+  static bool SetIpv6Interface(SOCKET socket, unsigned long index);
 
   // --- notification dispatch (notify.cpp) ---
   LRESULT OnSocketNotify(WPARAM socket, LPARAM eventWord);
@@ -198,6 +235,7 @@ class Endpoint {
   void OnAsyncGetServByName(const LookupCompletion& completion);
   void OnAsyncGetLocalServByName(const LookupCompletion& completion);
   void OnAsyncGetInetHost(const LookupCompletion& completion);
+  void OnGetAddrInfoEx(const AddressLookupResult& result);
   void OnInetAddressChanged();
   void OnInetIpChanged();
   void OnInetNameChanged();
@@ -255,6 +293,11 @@ class Endpoint {
   bool m_wsaStarted = false;
   // The destination's host and service, the local service of Open, and the Inet trio.
   LookupChannel m_hostLookup, m_servLookup, m_localServLookup, m_inetLookup;
+  // The destination's host on an IPv6 socket.
+  AddressLookup m_addressLookup;
+  // IPv6 and dual stack: the option the next Open applies, and the open socket's family.
+  BOOL m_ipv6Only = FALSE;
+  int m_socketFamily = 0;
   std::wstring m_winsockVer, m_winsockDesc, m_winsockSysStat, m_winsockMaxSockets,
       m_winsockMaxDatagram;
   LONG m_wsaError = 0;
@@ -275,9 +318,24 @@ class Endpoint {
   std::wstring m_multicastInterface;
   unsigned long m_multicastInterfaceNet = INADDR_ANY;
   BOOL m_reuseAddress = FALSE;
+  // The IPv6 interface MulticastInterface names (an index; 0: the system's choice), and whether
+  // its text named one (an index or an IPv6 address) rather than an IPv4 address.
+  unsigned long m_multicastInterfaceIndex = 0;
+  bool m_multicastInterfaceIsIpv6 = false;
   // The groups the open socket joined, with the interface of each; the socket's close ends them.
   std::vector<ip_mreq> m_memberships;
+  struct Ipv6Membership {
+    SocketAddress group;
+    unsigned long index;
+  };
+  std::vector<Ipv6Membership> m_ipv6Memberships;
 };
+
+// The optional interface argument of JoinGroup and LeaveGroup as text: left out, empty or Null
+// (every interface) give nothing; a value that is no text is refused.
+std::optional<std::wstring> InterfaceArgument(VARIANT* argument);
+// A text up to its first NUL: Wine's WScript.Shell leaves one at the end of an expanded variable.
+std::wstring_view UpToNul(std::wstring_view text);
 
 // "255.255.255.255" and "-1": the broadcast address as a destination, any address as the local one.
 bool IsBroadcastText(std::wstring_view address);

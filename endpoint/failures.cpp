@@ -19,6 +19,7 @@ void Endpoint::ReportFailure(LONG ecode, const wchar_t* description, const wchar
     // same datagram again.
     CancelLookup(m_hostLookup);
     CancelLookup(m_servLookup);
+    m_addressLookup.Cancel();
   }
   // However the report ends (no memory to hold it, a handler's failure), the failure is settled
   // as one nobody cancelled: otherwise a failed datagram would stay pending and every SendTo

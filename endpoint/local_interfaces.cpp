@@ -22,10 +22,10 @@ MulticastInterfaces SystemMulticastInterfaces() {
   ULONG status = ERROR_BUFFER_OVERFLOW;
   for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
     buffer = std::make_unique<unsigned char[]>(size);
-    status = ::GetAdaptersAddresses(AF_INET, kFlags, nullptr,
+    status = ::GetAdaptersAddresses(AF_UNSPEC, kFlags, nullptr,
                                     reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
   }
-  if (status == ERROR_NO_DATA) return found;  // no IPv4 interface at all
+  if (status == ERROR_NO_DATA) return found;  // no interface at all
   if (status != ERROR_SUCCESS) {
     found.error = status;
     return found;
@@ -38,16 +38,25 @@ MulticastInterfaces SystemMulticastInterfaces() {
     if (adapter->OperStatus != IfOperStatusUp ||
         (!loopback && (adapter->Flags & IP_ADAPTER_NO_MULTICAST)))
       continue;
-    // One address per interface: a join names the interface by an address, and a second join on
-    // the same interface by another of its addresses would be a duplicate the system refuses.
+    // One IPv4 address per interface: a join names the interface by an address, and a second
+    // join on the same interface by another of its addresses would be a duplicate the system
+    // refuses. IPv6 joins name the interface by its index; all its addresses are kept to find
+    // the index of an address a host names.
+    bool ipv4Taken = false;
+    Ipv6Interface ipv6{adapter->IfIndex, {}};
     for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
       const SocketAddress address =
           SocketAddress::From(unicast->Address.lpSockaddr, unicast->Address.iSockaddrLength);
-      if (address.Family() == AF_INET) {
+      if (address.Family() == AF_INET && !ipv4Taken) {
         found.addresses.push_back(address.Ipv4Net());
-        break;
+        ipv4Taken = true;
+      } else if (address.Family() == AF_INET6) {
+        ipv6.addresses.push_back(address);
       }
     }
+    // Windows and Wine may report the IPv6 index apart, or only there (Wine reports 0 there).
+    if (adapter->Ipv6IfIndex != 0) ipv6.index = adapter->Ipv6IfIndex;
+    if (!ipv6.addresses.empty()) found.ipv6.push_back(std::move(ipv6));
   }
   return found;
 }

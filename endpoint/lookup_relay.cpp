@@ -4,6 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "endpoint/address_lookup.h"
 #include "framework/automation_error.h"
 #include "framework/module.h"
 
@@ -49,7 +50,7 @@ std::mutex& ClassLock() {
 
 bool IsCompletion(UINT message) {
   return message == kMsgGetHost || message == kMsgGetServ || message == kMsgGetLocalServ ||
-         message == kMsgGetInetHost;
+         message == kMsgGetInetHost || message == kMsgGetAddrInfo;
 }
 
 // The endpoint's owner runs the completion, as its notification window would.
@@ -114,6 +115,17 @@ LRESULT CALLBACK RelayWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       result = ::DefWindowProcW(window, message, wParam, lParam);
       return;
     }
+    // The resolver's results and its hold on the module come with its message: both end here,
+    // whoever the completion turns out to be for.
+    const bool fromResolver = message == kMsgGetAddrInfo;
+    const std::unique_ptr<AddressLookupResult> results(
+        fromResolver ? reinterpret_cast<AddressLookupResult*>(lParam) : nullptr);
+    struct ModuleHold {
+      bool held;
+      ~ModuleHold() {
+        if (held) fw::ModuleRelease();
+      }
+    } resolverHold{fromResolver};
     auto found = relay.requests.find(reinterpret_cast<HANDLE>(wParam));
     if (found == relay.requests.end()) return;
     // The sockets layer has finished with the buffer once its completion is posted.
@@ -146,6 +158,12 @@ HWND Window() {
 }
 
 void Track(HANDLE task, Endpoint* owner) { ThisThread().requests[task] = Request{owner, {}, 0}; }
+
+void ForgetTask(HANDLE task) {
+  Relay& relay = ThisThread();
+  if (auto found = relay.requests.find(task); found != relay.requests.end()) Forget(relay, found);
+  DestroyWhenIdle(relay);
+}
 
 bool IsPending(HANDLE task) { return task && ThisThread().requests.contains(task); }
 

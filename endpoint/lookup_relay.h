@@ -22,6 +22,8 @@ namespace udp::lookup_relay {
 HWND Window();
 // Records a request started with Window() whose completion belongs to owner.
 void Track(HANDLE task, Endpoint* owner);
+// Drops a request that did not start after all.
+void ForgetTask(HANDLE task);
 // Whether the sockets layer may still write the buffer of that request.
 bool IsPending(HANDLE task);
 // The owner has cancelled the request: the relay keeps its buffer until the completion arrives or

@@ -2,6 +2,7 @@
 // Every request is addressed to the thread's look-up relay rather than to the owner's window: the
 // relay outlives that window, and forwards the completion to whatever window the owner has by
 // then.
+#include "endpoint/errors.h"
 #include "endpoint/lookup_relay.h"
 #include "endpoint/endpoint.h"
 #include "framework/text.h"
@@ -24,6 +25,7 @@ void Endpoint::CancelLookup(LookupChannel& channel) noexcept {
 void Endpoint::HandOverLookups() {
   for (LookupChannel* channel : {&m_hostLookup, &m_servLookup, &m_localServLookup, &m_inetLookup})
     channel->HandOver();
+  m_addressLookup.HandOver();
   lookup_relay::ForgetOwner(this);
 }
 
@@ -82,6 +84,36 @@ INT_PTR Endpoint::AsyncGetHostByName(const std::string& host) {
   }));
 }
 
+INT_PTR Endpoint::ResolveIpv6Destination(std::wstring_view host) {
+  auto& ws = Winsock();
+  // A destination the socket cannot reach fails the call as the send would, nothing pending.
+  auto unreachable = [&] { FailCall(WSAEAFNOSUPPORT, true); };
+  if (LooksLikeIpv6(host)) {
+    const std::optional<SocketAddress> literal = SocketAddress::ParseIpv6(host);
+    if (!literal) ThrowUdpError(kErrBadArgument);
+    // An IPv4-mapped literal is an IPv4 peer: a socket that serves none cannot reach it.
+    if (m_ipv6Only && literal->Unmapped().Family() == AF_INET) unreachable();
+    m_addressLookup.Cancel();
+    m_sockAddr.SetHost(*literal);
+    return 0;
+  }
+  const std::string ansi = fw::AnsiFromWide(host);
+  const unsigned long dotted = IsBroadcastText(host) ? INADDR_BROADCAST : ws.inet_addr(ansi.c_str());
+  if (IsBroadcastText(host) || dotted != INADDR_NONE) {
+    // IPv6 has no broadcast; an IPv4 peer is reached by its mapped address on a dual-stack socket.
+    if (IsBroadcastText(host) || m_ipv6Only) unreachable();
+    m_addressLookup.Cancel();
+    m_sockAddr.SetHost(SocketAddress::Ipv4(dotted).Mapped());
+    return 0;
+  }
+  // An outstanding look-up of an earlier name would overwrite the destination when it completes.
+  m_addressLookup.Cancel();
+  if (const std::optional<int> error =
+          m_addressLookup.Start(this, std::wstring(host.substr(0, host.find(L'\0'))), !m_ipv6Only))
+    FailCall(*error, true);
+  return 1;
+}
+
 INT_PTR Endpoint::AsyncGetServByName(const std::string& port) {
   m_sockAddr.SetPortNet(Winsock().htons(LeadingNumberLow16(port).value_or(0)));
   if (m_sockAddr.PortNet() != 0) {
@@ -101,6 +133,16 @@ INT_PTR Endpoint::AsyncGetLocalServByName(const std::string& port) {
 }
 
 void Endpoint::SetLocalSockAddr(const std::wstring& address, u_short portNet) {
+  if (LooksLikeIpv6(address)) {
+    // Open has checked the text. While open the address reads as the system writes it ("::"
+    // for every address).
+    m_bindAddr = SocketAddress::ParseIpv6(LocalAddressText()).value_or(SocketAddress::AnyOf(kFamilyIpv6));
+    m_bindAddr.SetPortNet(portNet);
+    m_localPort = static_cast<short>(portNet);
+    m_localIp = 0;
+    m_localAddress = fw::WideFromAnsi(m_bindAddr.AddressText());
+    return;
+  }
   m_bindAddr = SocketAddress::Ipv4(INADDR_ANY, portNet);
   m_localPort = static_cast<short>(portNet);
   if (!address.empty() && !IsBroadcastText(address)) {

@@ -53,6 +53,20 @@ void Endpoint::OnAsyncGetHostByName(const LookupCompletion& completion) {
   SendWhenResolved();
 }
 
+void Endpoint::OnGetAddrInfoEx(const AddressLookupResult& result) {
+  // The resolver's first address in its order; on a dual-stack socket an IPv4 one is reached by
+  // its mapped address.
+  int error = result.error;
+  if (error == 0 && result.addresses.empty()) error = WSANO_DATA;
+  if (error != 0) {
+    ReportWinsockFailure(error, where::kGetAddrInfo, true);
+    return;
+  }
+  m_state = kStateLookedUp;
+  m_sockAddr.SetHost(result.addresses.front().Mapped());
+  SendWhenResolved();
+}
+
 void Endpoint::OnAsyncGetServByName(const LookupCompletion& completion) {
   if (const int error = completion.error()) {
     m_servLookup.Finish(completion);
@@ -85,8 +99,8 @@ void Endpoint::OnAsyncGetLocalServByName(const LookupCompletion& completion) {
 void Endpoint::SendWhenResolved() {
   // While the bind is owed the datagram waits for it (it must not leave from a port the system
   // chose for it, which the bind would then find taken): the bind, or its failure, sends it on.
-  if (!m_socket || !m_pendingData || m_pendingFailed || m_hostLookup.IsOutstanding() ||
-      m_servLookup.IsOutstanding() || m_bindPending)
+  if (!m_socket || !m_pendingData || m_pendingFailed || DestinationLookupOutstanding() ||
+      m_bindPending)
     return;
   PostPendingWrite();
 }
@@ -107,7 +121,10 @@ bool Endpoint::PostSocketNotify(LPARAM eventWord) {
 
 void Endpoint::MakeDeferredBind() {
   m_bindPending = FALSE;
-  SetLocalSockAddr(L"255.255.255.255", m_localPortNet);
+  // An IPv4 socket binds every address, as it always did; an IPv6 one the address it was opened
+  // for, which Open has checked.
+  SetLocalSockAddr(m_socketFamily == kFamilyIpv6 ? m_localAddress : L"255.255.255.255",
+                   m_localPortNet);
   auto& ws = Winsock();
   if (ws.bind(m_socket.get(), m_bindAddr.Get(), m_bindAddr.Length()) == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
@@ -200,6 +217,27 @@ std::wstring Endpoint::GetLocalHost() const { return m_hostName; }
 std::wstring Endpoint::HostIp(const std::wstring& remote) {
   auto& ws = Winsock();
   auto fail = [&](int error) { FailCall(error, false); };
+  // IPv6: a literal, or a name with no IPv4 address that the resolver finds an IPv6 one for.
+  auto ipv6Toward = [&](const SocketAddress& to) {
+    unique_socket probe(ws.socket(kFamilyIpv6, SOCK_DGRAM, 0));
+    if (!probe) fail(ws.WSAGetLastError());
+    SocketAddress target = to;
+    target.SetPortNet(ws.htons(kRouteProbePort));
+    if (ws.connect(probe.get(), target.Get(), target.Length()) == SOCKET_ERROR)
+      fail(ws.WSAGetLastError());
+    SocketAddress local;
+    int length = 0;
+    if (ws.getsockname(probe.get(), local.Out(&length), &length) == SOCKET_ERROR)
+      fail(ws.WSAGetLastError());
+    local.Written(length);
+    return fw::WideFromAnsi(local.AddressText());
+  };
+  const std::wstring_view remoteText = UpToNul(remote);
+  if (LooksLikeIpv6(remoteText)) {
+    const std::optional<SocketAddress> literal = SocketAddress::ParseIpv6(remoteText);
+    if (!literal) ThrowUdpError(kErrBadArgument);
+    return ipv6Toward(*literal);
+  }
 
   unique_socket probe(ws.socket(AF_INET, SOCK_DGRAM, 0));
   if (!probe) fail(ws.WSAGetLastError());
@@ -211,7 +249,14 @@ std::wstring Endpoint::HostIp(const std::wstring& remote) {
   SocketAddress to = SocketAddress::Ipv4(ws.inet_addr(target.c_str()), ws.htons(kRouteProbePort));
   if (to.Ipv4Net() == INADDR_NONE) {
     const hostent* entry = ws.gethostbyname(target.c_str());
-    if (!entry) fail(ws.WSAGetLastError());
+    if (!entry) {
+      const int error = ws.WSAGetLastError();
+      int resolverError = 0;
+      if (const std::optional<SocketAddress> ipv6 =
+              ResolveIpv6Now(std::wstring(remoteText), &resolverError))
+        return ipv6Toward(*ipv6);
+      fail(error);
+    }
     in_addr address{};
     if (!FirstAddress(entry, address)) fail(WSANO_DATA);
     to.SetIpv4Net(address.s_addr);

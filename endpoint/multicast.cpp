@@ -27,10 +27,6 @@ constexpr LONG kMaxTtl = 255;
 // wsock32 passes socket-level options on to the same provider, which takes it.
 constexpr int kExclusiveAddrUse = static_cast<int>(~SO_REUSEADDR);
 
-// The texts of these members end at their first NUL, as every other text of the control does on
-// its way to ANSI: Wine's WScript.Shell leaves a NUL at the end of an expanded variable.
-std::wstring_view UpToNul(std::wstring_view text) { return text.substr(0, text.find(L'\0')); }
-
 // Four decimal numbers of 0 to 255 with dots between them and nothing else, in network order.
 // inet_addr would also take "127.1" or "0x7f.1", which a host that types them rarely means.
 std::optional<unsigned long> ParseDotted(std::wstring_view text) {
@@ -63,22 +59,11 @@ unsigned long GroupOf(std::wstring_view text) {
   return *group;
 }
 
-// The optional interface argument: left out, empty or Null means every interface (nothing);
-// anything else must be the text of a dotted address.
+// The optional interface argument of an IPv4 group: the text of a dotted address.
 std::optional<unsigned long> InterfaceOf(VARIANT* argument) {
-  const VARIANT* v = argument;
-  // Script hosts pass their variables by reference.
-  for (int depth = 0; v && V_VT(v) == (VT_VARIANT | VT_BYREF) && depth < 8; ++depth)
-    v = V_VARIANTREF(v);
-  if (!v || V_VT(v) == VT_EMPTY || V_VT(v) == VT_NULL ||
-      (V_VT(v) == VT_ERROR && V_ERROR(v) == DISP_E_PARAMNOTFOUND))
-    return std::nullopt;
-  fw::unique_variant text;
-  if (FAILED(::VariantChangeType(&text, const_cast<VARIANT*>(v), 0, VT_BSTR)))
-    ThrowUdpError(kErrBadArgument);
-  const std::wstring_view view = UpToNul(fw::ViewOfBstr(V_BSTR(&text)));
-  if (view.empty()) return std::nullopt;
-  const std::optional<unsigned long> address = ParseDotted(view);
+  const std::optional<std::wstring> text = InterfaceArgument(argument);
+  if (!text) return std::nullopt;
+  const std::optional<unsigned long> address = ParseDotted(*text);
   if (!address) ThrowUdpError(kErrBadArgument);
   return address;
 }
@@ -124,11 +109,40 @@ bool SetInterfaceOption(SOCKET socket, unsigned long iface) {
                               sizeof address) != SOCKET_ERROR;
 }
 
+// An IPv6 group: ff00::/8.
+std::optional<SocketAddress> Ipv6GroupOf(std::wstring_view text) {
+  if (!LooksLikeIpv6(UpToNul(text))) return std::nullopt;
+  const std::optional<SocketAddress> group = SocketAddress::ParseIpv6(UpToNul(text));
+  if (!group || !group->IsMulticast()) ThrowUdpError(kErrBadArgument);
+  return group;
+}
+
 }  // namespace
+
+std::wstring_view UpToNul(std::wstring_view text) { return text.substr(0, text.find(L'\0')); }
+
+std::optional<std::wstring> InterfaceArgument(VARIANT* argument) {
+  const VARIANT* v = argument;
+  // Script hosts pass their variables by reference.
+  for (int depth = 0; v && V_VT(v) == (VT_VARIANT | VT_BYREF) && depth < 8; ++depth)
+    v = V_VARIANTREF(v);
+  if (!v || V_VT(v) == VT_EMPTY || V_VT(v) == VT_NULL ||
+      (V_VT(v) == VT_ERROR && V_ERROR(v) == DISP_E_PARAMNOTFOUND))
+    return std::nullopt;
+  fw::unique_variant text;
+  if (FAILED(::VariantChangeType(&text, const_cast<VARIANT*>(v), 0, VT_BSTR)))
+    ThrowUdpError(kErrBadArgument);
+  const std::wstring_view view = UpToNul(fw::ViewOfBstr(V_BSTR(&text)));
+  if (view.empty()) return std::nullopt;
+  return std::wstring(view);
+}
 
 void Endpoint::JoinGroup(std::wstring_view group, VARIANT* iface) {
   if (!m_socket) ThrowUdpError(kErrNotOpen);
+  if (const std::optional<SocketAddress> ipv6 = Ipv6GroupOf(group)) return JoinIpv6Group(*ipv6, iface);
   const unsigned long groupNet = GroupOf(group);
+  // A socket that serves IPv6 peers only has no IPv4 traffic to join a group with.
+  if (m_socketFamily == kFamilyIpv6 && m_ipv6Only) FailCall(WSAEAFNOSUPPORT, false);
   std::vector<unsigned long> interfaces;
   if (const std::optional<unsigned long> chosen = InterfaceOf(iface)) {
     interfaces.push_back(*chosen);
@@ -165,6 +179,7 @@ void Endpoint::JoinGroup(std::wstring_view group, VARIANT* iface) {
 
 void Endpoint::LeaveGroup(std::wstring_view group, VARIANT* iface) {
   if (!m_socket) ThrowUdpError(kErrNotOpen);
+  if (const std::optional<SocketAddress> ipv6 = Ipv6GroupOf(group)) return LeaveIpv6Group(*ipv6, iface);
   const unsigned long groupNet = GroupOf(group);
   const std::optional<unsigned long> chosen = InterfaceOf(iface);
   std::vector<ip_mreq> leaving;
@@ -199,16 +214,40 @@ void Endpoint::LeaveGroup(std::wstring_view group, VARIANT* iface) {
   Forget(m_memberships, stale);
 }
 
-// Of the multicast options only what differs from the system's defaults is set. The port-sharing
-// option is set always: Windows lets a later socket with SO_REUSEADDR bind a port that a socket
-// without it holds, and take its datagrams; SO_EXCLUSIVEADDRUSE keeps the port this socket's.
-bool Endpoint::ApplyMulticastOptions(SOCKET socket) {
-  return SetIntOption(socket, SOL_SOCKET, m_reuseAddress ? SO_REUSEADDR : kExclusiveAddrUse, 1) &&
-         (m_multicastTtl == kDefaultTtl ||
-          SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, m_multicastTtl)) &&
-         (m_multicastLoopback || SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, 0)) &&
-         (m_multicastInterfaceNet == INADDR_ANY ||
-          SetInterfaceOption(socket, m_multicastInterfaceNet));
+// Of the multicast options only what differs from the system's defaults is set, at the level of
+// the socket's family; an IPv4 interface also serves the IPv4 groups of a dual-stack socket. The
+// port-sharing option is set always: Windows lets a later socket with SO_REUSEADDR bind a port
+// that a socket without it holds, and take its datagrams; SO_EXCLUSIVEADDRUSE keeps the port
+// this socket's.
+int Endpoint::ApplyMulticastOptions(SOCKET socket, int family) {
+  auto& ws = Winsock();
+  const auto failed = [&](bool ok) { return ok ? 0 : ws.WSAGetLastError(); };
+  if (!SetIntOption(socket, SOL_SOCKET, m_reuseAddress ? SO_REUSEADDR : kExclusiveAddrUse, 1))
+    return ws.WSAGetLastError();
+  if (const int error =
+          InterfaceMismatch(family, m_multicastInterfaceNet, m_multicastInterfaceIsIpv6))
+    return error;
+  if (family == kFamilyIpv6)
+    return failed((m_multicastTtl == kDefaultTtl || SetIpv6Hops(socket, m_multicastTtl)) &&
+                  (m_multicastLoopback || SetIpv6Loopback(socket, false)) &&
+                  (m_multicastInterfaceIndex == 0 ||
+                   SetIpv6Interface(socket, m_multicastInterfaceIndex)) &&
+                  (m_multicastInterfaceNet == INADDR_ANY ||
+                   SetInterfaceOption(socket, m_multicastInterfaceNet)));
+  return failed((m_multicastTtl == kDefaultTtl ||
+                 SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, m_multicastTtl)) &&
+                (m_multicastLoopback || SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, 0)) &&
+                (m_multicastInterfaceNet == INADDR_ANY ||
+                 SetInterfaceOption(socket, m_multicastInterfaceNet)));
+}
+
+int Endpoint::InterfaceMismatch(int family, unsigned long ipv4Interface, bool isIpv6) const {
+  // An interface named by index or IPv6 address means nothing to an IPv4 socket, a dotted one
+  // nothing to a socket that serves IPv6 peers only.
+  const bool ipv4Socket = family != kFamilyIpv6;
+  if (isIpv6 && ipv4Socket) return WSAEAFNOSUPPORT;
+  if (ipv4Interface != INADDR_ANY && !ipv4Socket && m_ipv6Only) return WSAEAFNOSUPPORT;
+  return 0;
 }
 
 void Endpoint::RequireOpenSocketTook(bool took) {
@@ -219,28 +258,46 @@ void Endpoint::RequireOpenSocketTook(bool took) {
 // took it: a refused value leaves the property as it was.
 void Endpoint::SetMulticastTtl(LONG ttl) {
   if (ttl < 0 || ttl > kMaxTtl) ThrowUdpError(kErrBadArgument);
-  RequireOpenSocketTook(!m_socket ||
-                        SetIntOption(m_socket.get(), IPPROTO_IP, IP_MULTICAST_TTL, ttl));
+  RequireOpenSocketTook(!m_socket || (m_socketFamily == kFamilyIpv6
+                                          ? SetIpv6Hops(m_socket.get(), ttl)
+                                          : SetIntOption(m_socket.get(), IPPROTO_IP,
+                                                         IP_MULTICAST_TTL, ttl)));
   m_multicastTtl = ttl;
 }
 
 void Endpoint::SetMulticastLoopback(BOOL loopback) {
   const int value = loopback ? 1 : 0;
-  RequireOpenSocketTook(!m_socket ||
-                        SetIntOption(m_socket.get(), IPPROTO_IP, IP_MULTICAST_LOOP, value));
+  RequireOpenSocketTook(!m_socket || (m_socketFamily == kFamilyIpv6
+                                          ? SetIpv6Loopback(m_socket.get(), value != 0)
+                                          : SetIntOption(m_socket.get(), IPPROTO_IP,
+                                                         IP_MULTICAST_LOOP, value)));
   m_multicastLoopback = value;
 }
 
 void Endpoint::SetMulticastInterface(std::wstring_view address) {
-  unsigned long iface = INADDR_ANY;
+  // A dotted address names an IPv4 interface; an index or an IPv6 address an IPv6 one.
+  unsigned long iface = INADDR_ANY, index = 0;
+  bool isIpv6 = false;
   if (const std::wstring_view text = UpToNul(address); !text.empty()) {
-    const std::optional<unsigned long> parsed = ParseDotted(text);
-    if (!parsed) ThrowUdpError(kErrBadArgument);
-    iface = *parsed;
+    if (const std::optional<unsigned long> parsed = ParseDotted(text)) {
+      iface = *parsed;
+    } else {
+      index = Ipv6InterfaceIndexOf(text);
+      isIpv6 = true;
+    }
   }
-  RequireOpenSocketTook(!m_socket || SetInterfaceOption(m_socket.get(), iface));
+  if (m_socket) {
+    // The open socket must be able to use it, by the same rule as at Open.
+    if (const int mismatch = InterfaceMismatch(m_socketFamily, iface, isIpv6))
+      FailCall(mismatch, false);
+    RequireOpenSocketTook(m_socketFamily == kFamilyIpv6 && (isIpv6 || iface == INADDR_ANY)
+                              ? SetIpv6Interface(m_socket.get(), index)
+                              : SetInterfaceOption(m_socket.get(), iface));
+  }
   m_multicastInterface = address;
   m_multicastInterfaceNet = iface;
+  m_multicastInterfaceIndex = index;
+  m_multicastInterfaceIsIpv6 = isIpv6;
 }
 
 // Kept for the next Open only. The system reads the sharing options at the bind, and an open

@@ -118,6 +118,10 @@ bool Endpoint::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
     case kMsgGetInetHost:
       complete(m_inetLookup, &Endpoint::OnAsyncGetInetHost);
       return true;
+    case kMsgGetAddrInfo:
+      if (const AddressLookupResult* found = m_addressLookup.Claim(wParam, lParam))
+        OnGetAddrInfoEx(*found);
+      return true;
     default:
       return false;
   }

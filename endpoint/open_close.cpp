@@ -11,12 +11,19 @@ constexpr DWORD kSioUdpConnReset = 0x9800000C;  // _WSAIOW(IOC_VENDOR, 12)
 
 void Endpoint::Open(const std::wstring& localPort) {
   if (m_socket) ThrowUdpError(kErrAlreadyOpen);
+  // The family comes from the local address: an IPv6 text opens an IPv6 socket, anything else
+  // the IPv4 socket it always was. An IPv6 text that is no address is refused before anything is
+  // made: read as no address at all, it would open the port on every IPv4 address.
+  const bool ipv6 = LooksLikeIpv6(m_localAddress);
+  if (ipv6 && !SocketAddress::ParseIpv6(LocalAddressText())) ThrowUdpError(kErrBadArgument);
+  const int family = ipv6 ? kFamilyIpv6 : AF_INET;
   m_bindPending = FALSE;
   auto& ws = Winsock();
-  unique_socket socket(ws.socket(AF_INET, SOCK_DGRAM, 0));
+  unique_socket socket(ws.socket(family, SOCK_DGRAM, 0));
   if (!socket) FailCall(ws.WSAGetLastError(), true);
-  // Before any bind: the port-sharing options count only there.
-  if (!ApplyMulticastOptions(socket.get())) FailCall(ws.WSAGetLastError(), true);
+  // Before the bind: the system reads both the family option and the port-sharing ones there.
+  if (ipv6 && !SetDualStack(socket.get(), !m_ipv6Only)) FailCall(ws.WSAGetLastError(), true);
+  if (const int error = ApplyMulticastOptions(socket.get(), family)) FailCall(error, true);
   // Windows fails the next read with WSAECONNRESET after a datagram meets a port where nobody
   // listens; switch that report off. A stack without the option reports nothing of the kind, and
   // where it comes anyway the read handler skips it.
@@ -61,6 +68,7 @@ void Endpoint::Open(const std::wstring& localPort) {
   ++m_openCount;
   m_state = kStateOpened;
   m_readyFired = false;
+  m_socketFamily = family;
   m_socket = std::move(socket);
 }
 
@@ -82,11 +90,13 @@ int Endpoint::ReleaseEndpoint(SOCKET socket) {
   CancelLookup(m_hostLookup);
   CancelLookup(m_servLookup);
   CancelLookup(m_localServLookup);
+  m_addressLookup.Cancel();
   m_pendingData.Release();
   m_pendingFailed = false;
   m_receiveBuffer.reset();
   m_socketBroadcast = -1;
   m_memberships.clear();
+  m_ipv6Memberships.clear();
   return 0;
 }
 

@@ -22,17 +22,28 @@ void Endpoint::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
       if (kept) return;
       if (port) endpoint.CancelLookup(endpoint.m_servLookup);
       if (host) endpoint.CancelLookup(endpoint.m_hostLookup);
+      if (host) endpoint.m_addressLookup.Cancel();
     }
   } own{*this};
 
   auto& ws = Winsock();
-  if (m_sockAddr.Family() != AF_INET) m_sockAddr = SocketAddress::Ipv4(INADDR_ANY);
+  const bool ipv6 = m_socketFamily == kFamilyIpv6;
+  // An IPv6 text is an address, never a name: a malformed one is refused, and an IPv4 socket
+  // cannot reach a well-formed one. Both are known before anything starts.
+  if (!ipv6 && LooksLikeIpv6(remoteIp)) {
+    if (!SocketAddress::ParseIpv6(remoteIp)) ThrowUdpError(kErrBadArgument);
+    FailCall(WSAEAFNOSUPPORT, true);
+  }
+  if (m_sockAddr.Family() != m_socketFamily) m_sockAddr = SocketAddress::AnyOf(m_socketFamily);
   const INT_PTR portLookup = AsyncGetServByName(fw::AnsiFromWide(remotePort));
   if (portLookup == -1) FailCall(ws.WSAGetLastError(), true);
   own.port = portLookup != 0;
 
   INT_PTR hostLookup = 0;
-  if (IsBroadcastText(remoteIp)) {
+  if (ipv6) {
+    hostLookup = ResolveIpv6Destination(remoteIp);
+    own.host = hostLookup != 0;
+  } else if (IsBroadcastText(remoteIp)) {
     CancelLookup(m_hostLookup);
     m_sockAddr.SetIpv4Net(INADDR_BROADCAST);
     m_broadcast = TRUE;
@@ -72,7 +83,7 @@ void Endpoint::HandleWrite(WPARAM, LPARAM) {
   // Nor before its own look-ups: a write notification left over from an earlier datagram (the
   // ring keeps entries across Close and Open) would send it to a half-written destination. The
   // last completion sends it on.
-  if (m_hostLookup.IsOutstanding() || m_servLookup.IsOutstanding()) return;
+  if (DestinationLookupOutstanding()) return;
   auto& ws = Winsock();
   // The option goes to the socket before the first datagram and whenever Broadcast has changed
   // since: setting the value the socket already has would cost a system call per datagram.

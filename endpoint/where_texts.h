@@ -28,5 +28,7 @@ inline constexpr wchar_t kGetHost[] = L"OnAsyncGetHostByName()";
 inline constexpr wchar_t kGetServ[] = L"OnAsyncGetServByName()";
 inline constexpr wchar_t kGetLocalServ[] = L"OnAsyncGetLocalServByName()";
 inline constexpr wchar_t kInetLookup[] = L"OnInetAddressChanged";
+// A host name's look-up on an IPv6 socket (lookups.cpp).
+inline constexpr wchar_t kGetAddrInfo[] = L"OnGetAddrInfoEx()";
 
 }  // namespace udp::where

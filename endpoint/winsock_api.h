@@ -5,7 +5,13 @@
 
 #include "framework/unique_any.h"
 
+// ws2tcpip.h's address-information record; it cannot be included beside winsock.h.
+struct addrinfoExW;
+
 namespace udp {
+
+// GetAddrInfoExW's completion routine (LPLOOKUPSERVICE_COMPLETION_ROUTINE).
+using AddressLookupCompletion = void(CALLBACK*)(DWORD error, DWORD bytes, OVERLAPPED* overlapped);
 
 struct WinsockApi {
   int(PASCAL* WSAStartup)(WORD version, LPWSADATA data);
@@ -28,6 +34,23 @@ struct WinsockApi {
   // the entry fails with WSAEOPNOTSUPP.
   int(PASCAL* WSAIoctl)(SOCKET s, DWORD code, void* in, DWORD inLength, void* out,
                         DWORD outLength, DWORD* returned, void* overlapped, void* completion);
+  // ws2_32's functions for what Windows Sockets 1.1 lacks (IPv6 texts, the address resolver, the
+  // options of ws2tcpip.h), looked up at run time like WSAIoctl: where one is missing its entry
+  // fails with WSAEOPNOTSUPP (the resolver with WSAEOPNOTSUPP as its result).
+  int(PASCAL* WSAStringToAddressW)(wchar_t* text, int family, void* protocolInfo,
+                                   sockaddr* address, int* length);
+  int(PASCAL* WSAAddressToStringW)(sockaddr* address, DWORD length, void* protocolInfo,
+                                   wchar_t* text, DWORD* textLength);
+  int(PASCAL* GetAddrInfoExW)(const wchar_t* name, const wchar_t* service, DWORD nameSpace,
+                              GUID* provider, const addrinfoExW* hints, addrinfoExW** result,
+                              timeval* timeout, OVERLAPPED* overlapped,
+                              AddressLookupCompletion completion, HANDLE* cancelHandle);
+  int(PASCAL* GetAddrInfoExCancel)(HANDLE* cancelHandle);
+  void(PASCAL* FreeAddrInfoExW)(addrinfoExW* result);
+  // ws2_32's setsockopt and getsockopt take ws2tcpip.h's option numbers (the IPv6 level among
+  // them); wsock32's above take winsock.h's, which differ for the IP level.
+  int(PASCAL* ws2_setsockopt)(SOCKET s, int level, int option, const char* value, int length);
+  int(PASCAL* ws2_getsockopt)(SOCKET s, int level, int option, char* value, int* length);
   int(PASCAL* WSAAsyncSelect)(SOCKET s, HWND window, u_int message, long events);
   HANDLE(PASCAL* WSAAsyncGetHostByName)(HWND window, u_int message, const char* name,
                                         char* buffer, int length);

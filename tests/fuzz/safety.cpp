@@ -167,7 +167,7 @@ int PASCAL GuardedSetSockOpt(SOCKET s, int level, int option, const char* value,
 }
 
 // JoinGroup without an interface joins on these.
-udp::MulticastInterfaces LoopbackInterfaceOnly() { return {0, {::htonl(kLoopback)}}; }
+udp::MulticastInterfaces LoopbackInterfaceOnly() { return {0, {::htonl(kLoopback)}, {}}; }
 
 }  // namespace
 

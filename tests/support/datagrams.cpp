@@ -16,11 +16,15 @@ SOCKET SocketOf(Host& h) {
 }
 
 u_short BoundPort(Host& h, const Where& where) {
-  sockaddr_in a = {};
+  // Room for an IPv6 address; the port is where sockaddr_in has it in both families.
+  union {
+    sockaddr_in ipv4;
+    char storage[128];
+  } a = {};
   int len = sizeof a;
   if (::getsockname(SocketOf(h), reinterpret_cast<sockaddr*>(&a), &len) != 0)
     Fail("getsockname on the control's socket failed", where);
-  return ::ntohs(a.sin_port);
+  return ::ntohs(a.ipv4.sin_port);
 }
 
 u_short OpenAndWaitReady(Host& h, const std::wstring& localPort, const Where& where) {

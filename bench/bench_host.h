@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "endpoint/socket_address.h"
 #include "framework/unique_any.h"
 #include "support/host.h"
 
@@ -48,25 +49,39 @@ inline bool RunUntil(const std::function<bool()>& done, int idleMs = kIdleTimeou
   return true;
 }
 
-inline sockaddr_in Loopback(u_short port) {
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_port = ::htons(port);
-  a.sin_addr.s_addr = ::inet_addr(host::kLoopback);
+// The rows run on IPv4 (127.0.0.1) unless they name IPv6 (::1).
+enum class Family { Ipv4, Ipv6 };
+
+inline const wchar_t* LoopbackText(Family f) {
+  return f == Family::Ipv6 ? L"::1" : host::kLoopbackText;
+}
+
+inline udp::SocketAddress Loopback(u_short port, Family f = Family::Ipv4) {
+  udp::SocketAddress a = f == Family::Ipv6
+                             ? *udp::SocketAddress::ParseIpv6(LoopbackText(f))
+                             : udp::SocketAddress::Ipv4(::inet_addr(host::kLoopback));
+  a.SetPortNet(::htons(port));
   return a;
 }
 
-// A plain UDP socket on 127.0.0.1.
+// The port a socket is bound to, of either family.
+inline u_short BoundPort(SOCKET s) {
+  udp::SocketAddress a;
+  int len = 0;
+  ::getsockname(s, a.Out(&len), &len);
+  a.Written(len);
+  return ::ntohs(a.PortNet());
+}
+
+// A plain UDP socket on the loopback of a family.
 struct PlainSocket {
   SOCKET s = INVALID_SOCKET;
   u_short port = 0;
-  PlainSocket() {
-    s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = Loopback(0);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ::ntohs(a.sin_port);
+  explicit PlainSocket(Family f = Family::Ipv4) {
+    const udp::SocketAddress a = Loopback(0, f);
+    s = ::socket(a.Family(), SOCK_DGRAM, 0);
+    ::bind(s, a.Get(), a.Length());
+    port = BoundPort(s);
   }
   ~PlainSocket() { ::closesocket(s); }
   PlainSocket(const PlainSocket&) = delete;
@@ -87,8 +102,10 @@ class Control {
 
   host::EventSink& sink() { return host_.sink(); }
 
-  // Opens on a port of the system's choice, waits for Ready and returns the port.
-  u_short Open() {
+  // Opens on a port of the system's choice (on ::1 for IPv6), waits for Ready and returns the
+  // port.
+  u_short Open(Family f = Family::Ipv4) {
+    if (f == Family::Ipv6) host_.MustPut(L"LocalAddress", LoopbackText(f));
     bool ready = false;
     sink().onRaw = [&](DISPID id, DISPPARAMS*) { ready = ready || id == host::kReady; };
     VARIANT port;
@@ -102,10 +119,7 @@ class Control {
     ::VariantInit(&socket);
     Invoke(Id(L"Socket"), DISPATCH_PROPERTYGET, nullptr, 0, &socket);
     socket_ = static_cast<SOCKET>(static_cast<ULONG>(V_I4(&socket)));
-    sockaddr_in a = {};
-    int len = sizeof a;
-    ::getsockname(socket_, reinterpret_cast<sockaddr*>(&a), &len);
-    return ::ntohs(a.sin_port);
+    return BoundPort(socket_);
   }
   // Reads a property through IDispatch.
   HRESULT Get(DISPID id, VARIANT* result) {
@@ -118,9 +132,9 @@ class Control {
   // The arguments of one SendTo, built once and reused as a host's loop would.
   struct SendArgs {
     VARIANT args[3];  // last first: Data, RemotePort, RemoteIp
-    SendArgs(u_short port, size_t size) {
+    SendArgs(u_short port, size_t size, Family f = Family::Ipv4) {
       V_VT(&args[2]) = VT_BSTR;
-      V_BSTR(&args[2]) = ::SysAllocString(host::kLoopbackText);
+      V_BSTR(&args[2]) = ::SysAllocString(LoopbackText(f));
       V_VT(&args[1]) = VT_BSTR;
       V_BSTR(&args[1]) = ::SysAllocString(std::to_wstring(port).c_str());
       SAFEARRAYBOUND bound = {static_cast<ULONG>(size), 0};

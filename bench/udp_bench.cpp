@@ -41,11 +41,11 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
 
-Round ControlSend(int n, size_t size) {
+Round ControlSend(int n, size_t size, Family f = Family::Ipv4) {
   Control c;
-  c.Open();
-  PlainSocket receiver;
-  Control::SendArgs args(receiver.port, size);
+  c.Open(f);
+  PlainSocket receiver(f);
+  Control::SendArgs args(receiver.port, size, f);
   int sent = 0;
   c.sink().onRaw = [&](DISPID id, DISPPARAMS*) {
     if (id == host::kSent && ++sent < n) c.SendTo(args);
@@ -57,16 +57,15 @@ Round ControlSend(int n, size_t size) {
 }
 
 // The control's shape: each datagram is sent from a write notification the loop posted itself.
-Round BareSend(int n, size_t size, bool postEach) {
+Round BareSend(int n, size_t size, bool postEach, Family f = Family::Ipv4) {
   BareWindow w;
-  PlainSocket sender, receiver;
+  PlainSocket sender(f), receiver(f);
   w.Register(sender.s);
-  const sockaddr_in to = Loopback(receiver.port);
+  const udp::SocketAddress to = Loopback(receiver.port, f);
   std::vector<char> data(size, 0x5A);
   int sent = 0;
   auto sendOne = [&] {
-    ::sendto(sender.s, data.data(), static_cast<int>(size), 0,
-             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    ::sendto(sender.s, data.data(), static_cast<int>(size), 0, to.Get(), to.Length());
     ++sent;
   };
   const double start = Now();
@@ -86,15 +85,15 @@ Round BareSend(int n, size_t size, bool postEach) {
 
 // Datagrams from a plain socket to an object with the control's members, taken through its sink
 // or, with throughReceive (UdpSocket only), through Receive calls with no sink connected.
-Round ReceiveOn(Control& c, int n, size_t size, bool throughReceive) {
-  const u_short port = c.Open();
-  PlainSocket sender;
-  const sockaddr_in to = Loopback(port);
+Round ReceiveOn(Control& c, int n, size_t size, bool throughReceive,
+                Family f = Family::Ipv4) {
+  const u_short port = c.Open(f);
+  PlainSocket sender(f);
+  const udp::SocketAddress to = Loopback(port, f);
   std::vector<char> data(size, 0x5A);
   int sent = 0, received = 0;
   auto sendOne = [&] {
-    ::sendto(sender.s, data.data(), static_cast<int>(size), 0,
-             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    ::sendto(sender.s, data.data(), static_cast<int>(size), 0, to.Get(), to.Length());
     ++sent;
   };
   const DISPID receive = c.Id(L"Receive");
@@ -119,9 +118,9 @@ Round ReceiveOn(Control& c, int n, size_t size, bool throughReceive) {
   return {received / elapsed, n - received};
 }
 
-Round ControlReceive(int n, size_t size) {
+Round ControlReceive(int n, size_t size, Family f = Family::Ipv4) {
   Control c;
-  return ReceiveOn(c, n, size, false);
+  return ReceiveOn(c, n, size, false, f);
 }
 
 // UdpSocket receiving in a C++ host: through its connected sink, or through Receive calls.
@@ -133,24 +132,23 @@ Round SocketReceive(int n, size_t size, bool throughReceive) {
   return ReceiveOn(c, n, size, throughReceive);
 }
 
-Round BareReceive(int n, size_t size) {
+Round BareReceive(int n, size_t size, Family f = Family::Ipv4) {
   BareWindow w;
-  PlainSocket sender, receiver;
+  PlainSocket sender(f), receiver(f);
   w.Register(receiver.s);
-  const sockaddr_in to = Loopback(receiver.port);
+  const udp::SocketAddress to = Loopback(receiver.port, f);
   std::vector<char> data(size, 0x5A), buffer(65467);
   int sent = 0, received = 0;
   auto sendOne = [&] {
-    ::sendto(sender.s, data.data(), static_cast<int>(size), 0,
-             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    ::sendto(sender.s, data.data(), static_cast<int>(size), 0, to.Get(), to.Length());
     ++sent;
   };
   w.onNotify = [&](SOCKET s, WORD event) {
     if (event != FD_READ) return;
-    sockaddr_in from;
-    int len = sizeof from;
-    if (::recvfrom(s, buffer.data(), static_cast<int>(buffer.size()), 0,
-                   reinterpret_cast<sockaddr*>(&from), &len) <= 0)
+    udp::SocketAddress from;
+    int len = 0;
+    if (::recvfrom(s, buffer.data(), static_cast<int>(buffer.size()), 0, from.Out(&len), &len) <=
+        0)
       return;
     ++received;
     if (sent < n) sendOne();
@@ -197,7 +195,7 @@ Round BareRoundTrip(int n, size_t size) {
   PlainSocket a, b;
   w.Register(a.s);
   w.Register(b.s);
-  const sockaddr_in toA = Loopback(a.port), toB = Loopback(b.port);
+  const udp::SocketAddress toA = Loopback(a.port), toB = Loopback(b.port);
   std::vector<char> data(size, 0x5A), buffer(65467);
   bool pendingA = false, pendingB = false;
   std::vector<double> rtts;
@@ -209,16 +207,15 @@ Round BareRoundTrip(int n, size_t size) {
       bool& pending = isA ? pendingA : pendingB;
       if (!pending) return;
       pending = false;
-      const sockaddr_in& to = isA ? toB : toA;
-      ::sendto(s, data.data(), static_cast<int>(size), 0, reinterpret_cast<const sockaddr*>(&to),
-               sizeof to);
+      const udp::SocketAddress& to = isA ? toB : toA;
+      ::sendto(s, data.data(), static_cast<int>(size), 0, to.Get(), to.Length());
       return;
     }
     if (event != FD_READ) return;
-    sockaddr_in from;
-    int len = sizeof from;
-    if (::recvfrom(s, buffer.data(), static_cast<int>(buffer.size()), 0,
-                   reinterpret_cast<sockaddr*>(&from), &len) <= 0)
+    udp::SocketAddress from;
+    int len = 0;
+    if (::recvfrom(s, buffer.data(), static_cast<int>(buffer.size()), 0, from.Out(&len), &len) <=
+        0)
       return;
     if (isA) {
       const double t = Now();
@@ -347,6 +344,12 @@ int main(int argc, char** argv) {
     rows.push_back({"socket Receive " + s, [=] { return SocketReceive(n, size, true); },
                     [=] { return BareReceive(n, size); }, false, false});
   }
+  // IPv6 on ::1, against bare IPv6 loops.
+  constexpr size_t kIpv6Size = 32;
+  rows.push_back({"send v6 32", [=] { return ControlSend(n, kIpv6Size, Family::Ipv6); },
+                  [=] { return BareSend(n, kIpv6Size, true, Family::Ipv6); }});
+  rows.push_back({"receive v6 32", [=] { return ControlReceive(n, kIpv6Size, Family::Ipv6); },
+                  [=] { return BareReceive(n, kIpv6Size, Family::Ipv6); }});
 
   if (const char* only = TextArg(argc, argv, "--only")) {
     std::erase_if(rows, [&](const Row& r) { return r.name != only; });

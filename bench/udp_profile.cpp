@@ -28,13 +28,13 @@ int PASCAL InstantSendTo(SOCKET, const char*, int length, int, const sockaddr*, 
   return length;
 }
 
-sockaddr_in g_peer;
+udp::SocketAddress g_peer;
 int PASCAL InstantRecvFrom(SOCKET, char* buffer, int length, int, sockaddr* from, int* fromLength) {
   const int n = std::min(length, 32);
   std::memset(buffer, 0x5A, static_cast<size_t>(n));
-  if (from && fromLength && *fromLength >= static_cast<int>(sizeof g_peer)) {
-    std::memcpy(from, &g_peer, sizeof g_peer);
-    *fromLength = sizeof g_peer;
+  if (from && fromLength && *fromLength >= g_peer.Length()) {
+    std::memcpy(from, g_peer.Get(), static_cast<size_t>(g_peer.Length()));
+    *fromLength = g_peer.Length();
   }
   return n;
 }
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
   Step peekDispatch{"PeekMessage of a posted message (Wine)"};
 
   PlainSocket sink;
-  const sockaddr_in toSink = Loopback(sink.port);
+  const udp::SocketAddress toSink = Loopback(sink.port);
   std::vector<char> data(32, 0x5A);
   HWND window = nullptr;
   MSG msg;
@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
       ::setsockopt(sink.s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
     double t3 = Now();
     for (int i = 0; i < perBatch; ++i)
-      ::sendto(sink.s, data.data(), 32, 0, reinterpret_cast<const sockaddr*>(&toSink), sizeof toSink);
+      ::sendto(sink.s, data.data(), 32, 0, toSink.Get(), toSink.Length());
     double t4 = Now();
     post.us.push_back((t1 - t0) * 1e6 / perBatch);
     peekDispatch.us.push_back((t2 - t1) * 1e6 / perBatch);

@@ -318,10 +318,8 @@ class Endpoint {
   std::wstring m_multicastInterface;
   unsigned long m_multicastInterfaceNet = INADDR_ANY;
   BOOL m_reuseAddress = FALSE;
-  // The IPv6 interface MulticastInterface names (an index; 0: the system's choice), and whether
-  // its text named one (an index or an IPv6 address) rather than an IPv4 address.
+  // The IPv6 interface MulticastInterface names, by index (0: the system's choice).
   unsigned long m_multicastInterfaceIndex = 0;
-  bool m_multicastInterfaceIsIpv6 = false;
   // The groups the open socket joined, with the interface of each; the socket's close ends them.
   std::vector<ip_mreq> m_memberships;
   struct Ipv6Membership {

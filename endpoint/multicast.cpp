@@ -224,21 +224,20 @@ int Endpoint::ApplyMulticastOptions(SOCKET socket, int family) {
   const auto failed = [&](bool ok) { return ok ? 0 : ws.WSAGetLastError(); };
   if (!SetIntOption(socket, SOL_SOCKET, m_reuseAddress ? SO_REUSEADDR : kExclusiveAddrUse, 1))
     return ws.WSAGetLastError();
-  if (const int error =
-          InterfaceMismatch(family, m_multicastInterfaceNet, m_multicastInterfaceIsIpv6))
-    return error;
+  // An interface is applied only to a socket whose family can use it; the others get the
+  // system's choice (the assignment while open is where a mismatch is refused).
+  const bool ipv4Interface =
+      m_multicastInterfaceNet != INADDR_ANY && !(family == kFamilyIpv6 && m_ipv6Only);
   if (family == kFamilyIpv6)
     return failed((m_multicastTtl == kDefaultTtl || SetIpv6Hops(socket, m_multicastTtl)) &&
                   (m_multicastLoopback || SetIpv6Loopback(socket, false)) &&
                   (m_multicastInterfaceIndex == 0 ||
                    SetIpv6Interface(socket, m_multicastInterfaceIndex)) &&
-                  (m_multicastInterfaceNet == INADDR_ANY ||
-                   SetInterfaceOption(socket, m_multicastInterfaceNet)));
+                  (!ipv4Interface || SetInterfaceOption(socket, m_multicastInterfaceNet)));
   return failed((m_multicastTtl == kDefaultTtl ||
                  SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, m_multicastTtl)) &&
                 (m_multicastLoopback || SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, 0)) &&
-                (m_multicastInterfaceNet == INADDR_ANY ||
-                 SetInterfaceOption(socket, m_multicastInterfaceNet)));
+                (!ipv4Interface || SetInterfaceOption(socket, m_multicastInterfaceNet)));
 }
 
 int Endpoint::InterfaceMismatch(int family, unsigned long ipv4Interface, bool isIpv6) const {
@@ -287,7 +286,7 @@ void Endpoint::SetMulticastInterface(std::wstring_view address) {
     }
   }
   if (m_socket) {
-    // The open socket must be able to use it, by the same rule as at Open.
+    // The open socket must be able to use it.
     if (const int mismatch = InterfaceMismatch(m_socketFamily, iface, isIpv6))
       FailCall(mismatch, false);
     RequireOpenSocketTook(m_socketFamily == kFamilyIpv6 && (isIpv6 || iface == INADDR_ANY)
@@ -297,7 +296,6 @@ void Endpoint::SetMulticastInterface(std::wstring_view address) {
   m_multicastInterface = address;
   m_multicastInterfaceNet = iface;
   m_multicastInterfaceIndex = index;
-  m_multicastInterfaceIsIpv6 = isIpv6;
 }
 
 // Kept for the next Open only. The system reads the sharing options at the bind, and an open

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command in a private network namespace with loopback (and a route for 224.0.0.0/4 on it)
-# and a veth pair whose two ends are both inside, so that multicast never leaves this machine. Under Wine the wineserver owns
+# and a veth pair whose two ends are both inside, so that multicast never leaves this machine; and
+# in a private mount namespace whose /etc/hosts adds an IPv6-only name for mcast0's IPv6 address
+# (the machine's own has no IPv6 name, and glibc answers an IPv4 query for a name of ::1 with
+# 127.0.0.1), so that IPv6 look-ups of a name stay in a hosts file. Under Wine the wineserver owns
 # the sockets: the prefix's server is stopped before and started inside, and stopped again before
 # the namespace goes. Needs root, unshare and ip (iproute2); without them it says so and fails.
 # Usage: scripts/private_network.sh <command> [args...]
@@ -12,9 +15,15 @@ if [ "${UDP_PRIVATE_NETWORK:-}" != 1 ]; then
   command -v unshare >/dev/null || fail "the multicast tests need unshare (util-linux)"
   command -v ip >/dev/null || fail "the multicast tests need ip (iproute2)"
   wine_stop
-  exec unshare -n -- env UDP_PRIVATE_NETWORK=1 bash "$0" "$@"
+  exec unshare -n -m -- env UDP_PRIVATE_NETWORK=1 bash "$0" "$@"
 fi
 
+# The name the IPv6 look-up tests use; it has no IPv4 address.
+hosts="$(mktemp)"
+{ cat /etc/hosts; echo "2001:db8:1::1 ipv6-peer.test"; } >"$hosts"
+step "giving the private mount namespace its own /etc/hosts" mount --bind "$hosts" /etc/hosts
+# Joins of IPv6 groups on every interface include loopback, which must carry multicast for them.
+step "letting lo carry multicast" ip link set lo multicast on
 step "bringing up lo in the private network" ip link set lo up
 step "routing 224.0.0.0/4 to lo" ip route add 224.0.0.0/4 dev lo
 # A veth pair with both ends inside: an interface other than loopback (192.0.2.1), on which
@@ -24,6 +33,9 @@ step "addressing mcast0" ip addr add 192.0.2.1/24 dev mcast0
 step "addressing mcast1" ip addr add 192.0.2.2/24 dev mcast1
 step "bringing up mcast0" ip link set mcast0 up
 step "bringing up mcast1" ip link set mcast1 up
+# IPv6 addresses from the documentation range, usable at once (no duplicate detection).
+step "addressing mcast0 (IPv6)" ip -6 addr add 2001:db8:1::1/64 dev mcast0 nodad
+step "addressing mcast1 (IPv6)" ip -6 addr add 2001:db8:1::2/64 dev mcast1 nodad
 wine_start
 trap wine_stop EXIT
 "$@"

@@ -81,7 +81,7 @@ UDP_PROPERTY(MulticastInterface, 124, String, ReadWrite, Both, NotSaved)
 UDP_PROPERTY(ReuseAddress, 125, Boolean, ReadWrite, Both, NotSaved)
 /* IPv6 and dual stack */
 UDP_PROPERTY(Ipv6Only, 126, Boolean, ReadWrite, Both, NotSaved)
-UDP_PROPERTY(AddressFamily, 127, Long, ReadOnly, Both, NotSaved)
+UDP_PROPERTY(AddressFamily, 127, Long, ReadOnlyUnmarked, Both, NotSaved)
 
 /* UdpSocket's own properties: the last sender, the receive queue, the callbacks */
 UDP_PROPERTY(FromAddress, 103, String, ReadOnly, SocketOnly, NotSaved)

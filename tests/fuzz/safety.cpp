@@ -8,6 +8,7 @@
 #include <string>
 
 #include "endpoint/local_interfaces.h"
+#include "endpoint/socket_address.h"
 #include "control/udp_ctrl.h"
 #include "endpoint/winsock_api.h"
 #include "framework/text.h"
@@ -66,6 +67,14 @@ bool IsLoopbackName(const std::string& name) {
   return name == "localhost" || name == "127.0.0.1";
 }
 
+// The IPv6 texts of loopback, and texts the control refuses as malformed IPv6 before any use.
+bool IsSafeIpv6Text(const std::wstring& text) {
+  const std::wstring_view cut = udp::UpToNul(text);
+  if (!udp::LooksLikeIpv6(cut)) return false;
+  const std::optional<udp::SocketAddress> address = udp::SocketAddress::ParseIpv6(cut);
+  return !address || address->AddressText() == "::1" || address->AddressText() == "127.0.0.1";
+}
+
 Safety* g_safety = nullptr;
 udp::WinsockApi g_real;
 
@@ -75,24 +84,28 @@ void Refuse(const char* what, const std::string& detail) {
                g_step.index);
 }
 
+// 127.0.0.1, ::1 and ::ffff:127.0.0.1.
 bool IsLoopbackAddress(const sockaddr* address, int length) {
   if (!address || length < static_cast<int>(sizeof(sockaddr_in))) return false;
-  const auto* in = reinterpret_cast<const sockaddr_in*>(address);
-  return in->sin_family == AF_INET && ::ntohl(in->sin_addr.s_addr) == kLoopback;
+  const udp::SocketAddress a = udp::SocketAddress::From(address, length).Unmapped();
+  if (a.Family() == AF_INET) return ::ntohl(a.Ipv4Net()) == kLoopback;
+  return a.Family() == udp::kFamilyIpv6 && a.AddressText() == "::1";
+}
+
+u_short PortOf(const sockaddr* address, int length) {
+  if (!address || length < static_cast<int>(sizeof(sockaddr_in))) return 0;
+  return ::ntohs(udp::SocketAddress::From(address, length).PortNet());
 }
 
 std::string Describe(const sockaddr* address, int length) {
   if (!address || length < static_cast<int>(sizeof(sockaddr_in))) return "(no address)";
-  const auto* in = reinterpret_cast<const sockaddr_in*>(address);
-  char text[64];
-  std::snprintf(text, sizeof text, "%s:%u", ::inet_ntoa(in->sin_addr), ::ntohs(in->sin_port));
-  return text;
+  return udp::SocketAddress::From(address, length).AddressText() + " port " +
+         std::to_string(PortOf(address, length));
 }
 
 int PASCAL GuardedSendTo(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
                          int toLength) {
-  if (!IsLoopbackAddress(to, toLength) ||
-      !g_safety->AllowsPort(::ntohs(reinterpret_cast<const sockaddr_in*>(to)->sin_port))) {
+  if (!IsLoopbackAddress(to, toLength) || !g_safety->AllowsPort(PortOf(to, toLength))) {
     Refuse("sendto", Describe(to, toLength));
     ::WSASetLastError(WSAEACCES);
     return SOCKET_ERROR;
@@ -110,8 +123,7 @@ int PASCAL GuardedConnect(SOCKET s, const sockaddr* to, int toLength) {
 }
 
 int PASCAL GuardedBind(SOCKET s, const sockaddr* address, int length) {
-  const auto* in = reinterpret_cast<const sockaddr_in*>(address);
-  const u_short port = length >= static_cast<int>(sizeof(sockaddr_in)) ? ::ntohs(in->sin_port) : 0;
+  const u_short port = PortOf(address, length);
   if (port != 0 && !g_safety->AllowsPort(port)) {
     Refuse("bind", Describe(address, length));
     ::WSASetLastError(WSAEACCES);
@@ -166,6 +178,31 @@ int PASCAL GuardedSetSockOpt(SOCKET s, int level, int option, const char* value,
   return g_real.setsockopt(s, level, option, value, length);
 }
 
+// The address resolver of IPv6 sockets: loopback names only.
+int PASCAL GuardedGetAddrInfoEx(const wchar_t* name, const wchar_t* service, DWORD nameSpace,
+                                GUID* provider, const addrinfoExW* hints, addrinfoExW** results,
+                                timeval* timeout, OVERLAPPED* overlapped,
+                                udp::AddressLookupCompletion completion, HANDLE* handle) {
+  const std::string ansi = name ? fw::AnsiFromWide(name) : "(null)";
+  if (!name || !IsLoopbackName(ansi)) {
+    Refuse("GetAddrInfoExW", ansi);
+    return WSAHOST_NOT_FOUND;
+  }
+  return g_real.GetAddrInfoExW(name, service, nameSpace, provider, hints, results, timeout,
+                               overlapped, completion, handle);
+}
+
+// IPv6 groups are joined by interface index: the fuzzer joins none (IPV6_ADD_MEMBERSHIP, 12).
+int PASCAL GuardedWs2SetSockOpt(SOCKET s, int level, int option, const char* value, int length) {
+  constexpr int kLevelIpv6 = 41, kAddMembership = 12;
+  if (level == kLevelIpv6 && option == kAddMembership) {
+    Refuse("IPV6_ADD_MEMBERSHIP", "");
+    ::WSASetLastError(WSAEACCES);
+    return SOCKET_ERROR;
+  }
+  return g_real.ws2_setsockopt(s, level, option, value, length);
+}
+
 // JoinGroup without an interface joins on these.
 udp::MulticastInterfaces LoopbackInterfaceOnly() { return {0, {::htonl(kLoopback)}, {}}; }
 
@@ -190,6 +227,8 @@ void Safety::InstallGuard() {
   table.gethostbyname = GuardedGetHostByName;
   table.WSAAsyncGetHostByName = GuardedAsyncGetHostByName;
   table.WSAAsyncGetHostByAddr = GuardedAsyncGetHostByAddr;
+  table.GetAddrInfoExW = GuardedGetAddrInfoEx;
+  table.ws2_setsockopt = GuardedWs2SetSockOpt;
 }
 
 Sensitive Safety::ParameterOf(DISPID dispid, UINT position, UINT count) {
@@ -248,21 +287,23 @@ bool Safety::IsSafe(Sensitive kind, const VARIANT* value) const {
   const std::string ansi = WinsockText(text);
   switch (kind) {
     case Sensitive::RemoteIp:
-      return ansi == "127.0.0.1";
+      return ansi == "127.0.0.1" || IsSafeIpv6Text(text);
     case Sensitive::InetAddress:
       return ::ntohl(::inet_addr(ansi.c_str())) == kLoopback;
     case Sensitive::InetName:
-    case Sensitive::HostIp:
       return IsLoopbackName(ansi);
+    case Sensitive::HostIp:
+      return IsLoopbackName(ansi) || IsSafeIpv6Text(text);
     case Sensitive::LocalAddress:
-      return ansi.empty() || ansi == "127.0.0.1";
+      return ansi.empty() || ansi == "127.0.0.1" || IsSafeIpv6Text(text);
     case Sensitive::OpenPort:
       return IsSafePort(ansi, true, text);
     case Sensitive::SendPort:
       return IsSafePort(ansi, false, text);
     case Sensitive::GroupInterface:
-      // The control takes only digits and dots as an interface; anything else it refuses.
-      return text.empty() || text == L"127.0.0.1" ||
+      // An IPv4 interface is digits and dots with dots; anything else is refused, or names an
+      // IPv6 interface (an index, an address), where the seam's guard refuses every join.
+      return text.empty() || text == L"127.0.0.1" || text.find(L'.') == std::wstring::npos ||
              text.find_first_not_of(L"0123456789.") != std::wstring::npos;
     default:
       return false;

@@ -5,7 +5,11 @@ echo GROUP PORTFILE: joins GROUP on 127.0.0.1 on a port of the system's choice, 
   to PORTFILE, and answers every datagram with b"peer:" + the datagram, sent to the group at the
   sender's port.
 send GROUP PORT TEXT: sends TEXT to GROUP:PORT from loopback every 100 ms until killed.
-Nothing leaves loopback: IP_MULTICAST_IF is 127.0.0.1 and the TTL stays 1.
+echo6 GROUP PORTFILE: as echo, for an IPv6 group: joins it on every interface and answers by the
+  route the system chooses (one end of the private network's veth pair, which delivers to the
+  other end in the same namespace).
+Nothing leaves loopback: IP_MULTICAST_IF is 127.0.0.1 and the TTL stays 1; the IPv6 peer, with
+hops 1, runs only in the tests' private network, which has no way out.
 """
 import socket
 import struct
@@ -36,6 +40,25 @@ def echo(group, port_file):
             s.sendto(b"peer:" + data, (group, port))
 
 
+def echo6(group, port_file):
+    s = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+    s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_MULTICAST_HOPS, 1)
+    s.bind(("::", 0))
+    for _, name in socket.if_nameindex():
+        membership = socket.inet_pton(socket.AF_INET6, group) + struct.pack("@I", socket.if_nametoindex(name))
+        try:
+            s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_JOIN_GROUP, membership)
+        except OSError:
+            pass  # an interface without multicast
+    own_port = s.getsockname()[1]
+    with open(port_file, "w") as f:
+        f.write(str(own_port))
+    while True:
+        data, sender = s.recvfrom(65535)
+        if sender[1] != own_port:
+            s.sendto(b"peer:" + data, (group, sender[1]))
+
+
 def send(group, port, text):
     s = group_socket()
     s.bind((LOOPBACK, 0))
@@ -45,4 +68,4 @@ def send(group, port, text):
 
 
 if __name__ == "__main__":
-    {"echo": echo, "send": send}[sys.argv[1]](*sys.argv[2:])
+    {"echo": echo, "echo6": echo6, "send": send}[sys.argv[1]](*sys.argv[2:])

@@ -57,9 +57,8 @@ inline const wchar_t* LoopbackText(Family f) {
 }
 
 inline udp::SocketAddress Loopback(u_short port, Family f = Family::Ipv4) {
-  udp::SocketAddress a = f == Family::Ipv6
-                             ? *udp::SocketAddress::ParseIpv6(LoopbackText(f))
-                             : udp::SocketAddress::Ipv4(::inet_addr(host::kLoopback));
+  udp::SocketAddress a = f == Family::Ipv6 ? *udp::SocketAddress::ParseIpv6(LoopbackText(f))
+                                           : udp::SocketAddress::Ipv4(::inet_addr(host::kLoopback));
   a.SetPortNet(::htons(port));
   return a;
 }

@@ -85,8 +85,7 @@ Round BareSend(int n, size_t size, bool postEach, Family f = Family::Ipv4) {
 
 // Datagrams from a plain socket to an object with the control's members, taken through its sink
 // or, with throughReceive (UdpSocket only), through Receive calls with no sink connected.
-Round ReceiveOn(Control& c, int n, size_t size, bool throughReceive,
-                Family f = Family::Ipv4) {
+Round ReceiveOn(Control& c, int n, size_t size, bool throughReceive, Family f = Family::Ipv4) {
   const u_short port = c.Open(f);
   PlainSocket sender(f);
   const udp::SocketAddress to = Loopback(port, f);
@@ -147,8 +146,7 @@ Round BareReceive(int n, size_t size, Family f = Family::Ipv4) {
     if (event != FD_READ) return;
     udp::SocketAddress from;
     int len = 0;
-    if (::recvfrom(s, buffer.data(), static_cast<int>(buffer.size()), 0, from.Out(&len), &len) <=
-        0)
+    if (::recvfrom(s, buffer.data(), static_cast<int>(buffer.size()), 0, from.Out(&len), &len) <= 0)
       return;
     ++received;
     if (sent < n) sendOne();
@@ -214,8 +212,7 @@ Round BareRoundTrip(int n, size_t size) {
     if (event != FD_READ) return;
     udp::SocketAddress from;
     int len = 0;
-    if (::recvfrom(s, buffer.data(), static_cast<int>(buffer.size()), 0, from.Out(&len), &len) <=
-        0)
+    if (::recvfrom(s, buffer.data(), static_cast<int>(buffer.size()), 0, from.Out(&len), &len) <= 0)
       return;
     if (isA) {
       const double t = Now();

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
 
 #include "endpoint/lookup_relay.h"
 #include "endpoint/winsock_api.h"
@@ -13,61 +14,73 @@
 
 namespace udp {
 
-struct AddressLookup::Request {
+struct AddressLookupRequest {
   OVERLAPPED overlapped{};  // first: the completion routine is handed its address
   ADDRINFOEXW* results = nullptr;
   HANDLE cancelHandle = nullptr;
   HWND relay = nullptr;
-  // The routine and the channel; the last to let go frees the request.
-  std::atomic<int> users{2};
+  // For a resolver that cannot answer asynchronously (before Windows 8): what the pool's thread
+  // looks up.
+  std::wstring name;
+  ADDRINFOEXW hints{};
+  // Made at the start, so that a completion never lacks the memory to report.
+  std::unique_ptr<AddressLookupResult> message;
+  // The channel, the resolver and the posted message.
+  std::atomic<int> users{3};
   // Held around the cancel, so that the resolver's handle is never used once the routine has
   // run. Recursive: a resolver may complete a cancelled request inside the cancel call.
   std::recursive_mutex lock;
   bool completed = false;
 
+  AddressLookupRequest() { fw::ModuleAddRef(); }
+  ~AddressLookupRequest() { fw::ModuleRelease(); }
   void Release() {
     if (--users == 0) delete this;
   }
   static void CALLBACK Completed(DWORD error, DWORD bytes, OVERLAPPED* overlapped);
+  static DWORD WINAPI ResolveOnPool(void* request);
 };
 
-namespace {
-
-// The results as the message carries them; nothing when there is no memory for them, which the
-// endpoint reads as the resolver's failure for want of memory.
-AddressLookupResult* CopyResults(int error, const ADDRINFOEXW* results) noexcept {
-  try {
-    auto copy = std::make_unique<AddressLookupResult>();
-    copy->error = error;
-    for (const ADDRINFOEXW* r = results; r && error == 0;
-         r = reinterpret_cast<const ADDRINFOEXW*>(r->ai_next))
-      if (r->ai_addr && (r->ai_family == AF_INET || r->ai_family == AF_INET6))
-        copy->addresses.push_back(
-            SocketAddress::From(r->ai_addr, static_cast<int>(r->ai_addrlen)));
-    return copy.release();
-  } catch (...) {
-    return nullptr;
-  }
+// The system's thread pool waits for the resolver where the resolver cannot call back itself.
+DWORD WINAPI AddressLookupRequest::ResolveOnPool(void* context) {
+  auto* request = static_cast<AddressLookupRequest*>(context);
+  const int error = Winsock().GetAddrInfoExW(request->name.c_str(), nullptr, NS_ALL, nullptr,
+                                             reinterpret_cast<const addrinfoExW*>(&request->hints),
+                                             reinterpret_cast<addrinfoExW**>(&request->results),
+                                             nullptr, nullptr, nullptr, nullptr);
+  Completed(static_cast<DWORD>(error), 0, &request->overlapped);
+  return 0;
 }
 
-}  // namespace
+AddressLookupResult::~AddressLookupResult() {
+  if (m_request) m_request->Release();
+}
 
-// Runs on the resolver's thread: copy, free, post, let go. The module reference taken at the
-// start is the message's from here on, and is released where the message is handled.
-void CALLBACK AddressLookup::Request::Completed(DWORD error, DWORD, OVERLAPPED* overlapped) {
-  Request* request = reinterpret_cast<Request*>(overlapped);
+// Runs on the resolver's thread: copy, free, post, let go.
+void CALLBACK AddressLookupRequest::Completed(DWORD error, DWORD, OVERLAPPED* overlapped) {
+  auto* request = reinterpret_cast<AddressLookupRequest*>(overlapped);
   {
     std::lock_guard guard(request->lock);
     request->completed = true;
   }
-  AddressLookupResult* results = CopyResults(static_cast<int>(error), request->results);
+  AddressLookupResult& message = *request->message;
+  message.error = static_cast<int>(error);
+  try {
+    for (auto* r = request->results; r && error == 0;
+         r = reinterpret_cast<ADDRINFOEXW*>(r->ai_next))
+      if (r->ai_addr && (r->ai_family == AF_INET || r->ai_family == AF_INET6))
+        message.addresses.push_back(
+            SocketAddress::From(r->ai_addr, static_cast<int>(r->ai_addrlen)));
+  } catch (...) {
+    message.addresses.clear();
+    message.error = WSA_NOT_ENOUGH_MEMORY;
+  }
   if (request->results) Winsock().FreeAddrInfoExW(reinterpret_cast<addrinfoExW*>(request->results));
   request->results = nullptr;
+  AddressLookupResult* posted = request->message.release();
   if (!::PostMessageW(request->relay, kMsgGetAddrInfo, reinterpret_cast<WPARAM>(request),
-                      reinterpret_cast<LPARAM>(results))) {
-    delete results;
-    fw::ModuleRelease();
-  }
+                      reinterpret_cast<LPARAM>(posted)))
+    delete posted;
   request->Release();
 }
 
@@ -91,31 +104,49 @@ std::optional<SocketAddress> ResolveIpv6Now(const std::wstring& name, int* error
   return first;
 }
 
-std::optional<int> AddressLookup::Start(Endpoint* owner, const std::wstring& name,
-                                        bool withIpv4) {
+std::optional<int> AddressLookup::Start(Endpoint* owner, const std::wstring& name, bool withIpv4) {
   HWND relay = lookup_relay::Window();
   if (!relay) return WSAENOBUFS;
-  auto* request = new (std::nothrow) Request;
+  auto* request = new (std::nothrow) AddressLookupRequest;
   if (!request) return WSAENOBUFS;
+  request->message.reset(new (std::nothrow) AddressLookupResult(request));
+  if (!request->message) {
+    request->users = 1;
+    request->Release();
+    return WSAENOBUFS;
+  }
   request->relay = relay;
-  ADDRINFOEXW hints{};
+  ADDRINFOEXW& hints = request->hints;
   hints.ai_family = withIpv4 ? AF_UNSPEC : AF_INET6;
   hints.ai_socktype = SOCK_DGRAM;
   hints.ai_protocol = IPPROTO_UDP;
-  fw::ModuleAddRef();
   // Tracked before the call: the routine may post before the call returns.
-  lookup_relay::Track(reinterpret_cast<HANDLE>(request), owner);
-  const int started = Winsock().GetAddrInfoExW(
+  const auto task = reinterpret_cast<HANDLE>(request);
+  lookup_relay::Track(task, owner);
+  int started = Winsock().GetAddrInfoExW(
       name.c_str(), nullptr, NS_ALL, nullptr, reinterpret_cast<const addrinfoExW*>(&hints),
       reinterpret_cast<addrinfoExW**>(&request->results), nullptr, &request->overlapped,
-      &Request::Completed, &request->cancelHandle);
+      &AddressLookupRequest::Completed, &request->cancelHandle);
+  // A resolver without asynchronous requests refuses the OVERLAPPED: the pool waits instead.
+  if (started == WSAEINVAL || started == WSAEOPNOTSUPP) {
+    try {
+      request->name = name;
+      started =
+          ::QueueUserWorkItem(&AddressLookupRequest::ResolveOnPool, request, WT_EXECUTEDEFAULT)
+              ? WSA_IO_PENDING
+              : WSAENOBUFS;
+    } catch (const std::bad_alloc&) {
+      started = WSAENOBUFS;
+    }
+  }
   if (started == NO_ERROR) {
     // Answered at once: the completion still comes as a message, as from any other look-up.
-    Request::Completed(0, 0, &request->overlapped);
+    AddressLookupRequest::Completed(0, 0, &request->overlapped);
   } else if (started != WSA_IO_PENDING) {
-    lookup_relay::ForgetTask(reinterpret_cast<HANDLE>(request));
-    fw::ModuleRelease();
-    delete request;
+    lookup_relay::ForgetTask(task);
+    request->message.reset();  // the message's hold
+    request->users = 1;        // neither the resolver's nor a message's any more
+    request->Release();
     return started;
   }
   m_task = request;
@@ -136,11 +167,10 @@ void AddressLookup::Cancel() noexcept {
 }
 
 const AddressLookupResult* AddressLookup::Claim(WPARAM task, LPARAM result) {
-  if (!m_task || task != reinterpret_cast<WPARAM>(m_task)) return nullptr;
-  static const AddressLookupResult kNoMemory{WSA_NOT_ENOUGH_MEMORY, {}};
-  m_task->Release();
+  if (!m_task || task != reinterpret_cast<WPARAM>(m_task) || !result) return nullptr;
+  m_task->Release();  // the message still holds it while the result is read
   m_task = nullptr;
-  return result ? reinterpret_cast<const AddressLookupResult*>(result) : &kNoMemory;
+  return reinterpret_cast<const AddressLookupResult*>(result);
 }
 
 void AddressLookup::HandOver() noexcept {

@@ -1,14 +1,17 @@
 // A host name looked up for an IPv6 socket by the system's address resolver (GetAddrInfoExW),
-// asynchronously: the resolver calls back on a thread of its own, and the completion reaches the
-// endpoint as a window message through the look-up relay, like every other look-up's.
+// asynchronously: the resolver calls back on a thread of its own (where it cannot, before Windows
+// 8, a thread of the system's pool waits for it), and the completion reaches the endpoint as a
+// window message through the look-up relay, like every other look-up's.
 //
-// Implementation details. A request lives on the heap until both of its users are done with it:
-// the resolver's completion routine (which copies the results out, frees the resolver's list and
-// posts them) and the channel (which may cancel it). The results travel in the message, owned by
-// it: the relay frees them once delivered, or when no endpoint claims them; a completion that
-// cannot be posted (the relay window has gone with its thread) frees them itself. So nothing the
-// resolver writes is ever freed while it may still write it, and nothing is left behind when the
-// endpoint has gone. While a request runs it holds the module: the routine is code in it.
+// Implementation details. A request lives on the heap until all of its users are done with it:
+// the channel (which may cancel it), the resolver until its completion routine has run (which
+// copies the results out, frees the resolver's list and posts them), and the posted results. The
+// results travel in the message, owned by it: the relay frees them once delivered, or when no
+// endpoint claims them; a completion that cannot be posted (the relay window has gone with its
+// thread) frees them itself. So nothing the resolver writes is freed while it may still write it,
+// nothing is left behind when the endpoint has gone, and a request's address, which names it to
+// the relay, is not reused while a completion naming it may still arrive. A request holds the
+// module while it lives: the completion routine is code in it.
 #pragma once
 #include <windows.h>
 
@@ -22,11 +25,21 @@
 namespace udp {
 
 class Endpoint;
+struct AddressLookupRequest;
 
 // What a completion carries: the resolver's error (0 for none) and its addresses in its order.
 struct AddressLookupResult {
   int error = 0;
   std::vector<SocketAddress> addresses;
+
+  explicit AddressLookupResult(AddressLookupRequest* answered) : m_request(answered) {}
+  AddressLookupResult(const AddressLookupResult&) = delete;
+  AddressLookupResult& operator=(const AddressLookupResult&) = delete;
+  // Lets go of the request it answers.
+  ~AddressLookupResult();
+
+ private:
+  AddressLookupRequest* m_request;
 };
 
 // The first address of `name` the resolver gives at once (HostIp's look-up, which waits as
@@ -54,8 +67,7 @@ class AddressLookup {
   void HandOver() noexcept;
 
  private:
-  struct Request;
-  Request* m_task = nullptr;
+  AddressLookupRequest* m_task = nullptr;
 };
 
 }  // namespace udp

@@ -178,7 +178,7 @@ class Endpoint {
   }
   // A destination text on an IPv6 socket: a literal or a dotted text at once (0), a name by the
   // address resolver (1); fails the call when the socket's family cannot reach it.
-  INT_PTR ResolveIpv6Destination(std::wstring_view host);
+  INT_PTR ResolveIpv6Destination(std::wstring_view text);
   // The socket is IPv6 and also serves IPv4 peers.
   bool IsDualStack() const { return m_socketFamily == kFamilyIpv6 && !m_ipv6Only; }
   // A look-up of the pending datagram's destination is outstanding.

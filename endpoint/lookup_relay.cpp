@@ -115,17 +115,10 @@ LRESULT CALLBACK RelayWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       result = ::DefWindowProcW(window, message, wParam, lParam);
       return;
     }
-    // The resolver's results and its hold on the module come with its message: both end here,
-    // whoever the completion turns out to be for.
-    const bool fromResolver = message == kMsgGetAddrInfo;
+    // The resolver's results come with its message and end here, whoever they turn out to be
+    // for.
     const std::unique_ptr<AddressLookupResult> results(
-        fromResolver ? reinterpret_cast<AddressLookupResult*>(lParam) : nullptr);
-    struct ModuleHold {
-      bool held;
-      ~ModuleHold() {
-        if (held) fw::ModuleRelease();
-      }
-    } resolverHold{fromResolver};
+        message == kMsgGetAddrInfo ? reinterpret_cast<AddressLookupResult*>(lParam) : nullptr);
     auto found = relay.requests.find(reinterpret_cast<HANDLE>(wParam));
     if (found == relay.requests.end()) return;
     // The sockets layer has finished with the buffer once its completion is posted.

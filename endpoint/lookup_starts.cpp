@@ -84,8 +84,9 @@ INT_PTR Endpoint::AsyncGetHostByName(const std::string& host) {
   }));
 }
 
-INT_PTR Endpoint::ResolveIpv6Destination(std::wstring_view host) {
+INT_PTR Endpoint::ResolveIpv6Destination(std::wstring_view text) {
   auto& ws = Winsock();
+  const std::wstring_view host = UpToNul(text);
   // A destination the socket cannot reach fails the call as the send would, nothing pending.
   auto unreachable = [&] { FailCall(WSAEAFNOSUPPORT, true); };
   if (LooksLikeIpv6(host)) {
@@ -98,7 +99,8 @@ INT_PTR Endpoint::ResolveIpv6Destination(std::wstring_view host) {
     return 0;
   }
   const std::string ansi = fw::AnsiFromWide(host);
-  const unsigned long dotted = IsBroadcastText(host) ? INADDR_BROADCAST : ws.inet_addr(ansi.c_str());
+  const unsigned long dotted =
+      IsBroadcastText(host) ? INADDR_BROADCAST : ws.inet_addr(ansi.c_str());
   if (IsBroadcastText(host) || dotted != INADDR_NONE) {
     // IPv6 has no broadcast; an IPv4 peer is reached by its mapped address on a dual-stack socket.
     if (IsBroadcastText(host) || m_ipv6Only) unreachable();
@@ -108,8 +110,7 @@ INT_PTR Endpoint::ResolveIpv6Destination(std::wstring_view host) {
   }
   // An outstanding look-up of an earlier name would overwrite the destination when it completes.
   m_addressLookup.Cancel();
-  if (const std::optional<int> error =
-          m_addressLookup.Start(this, std::wstring(host.substr(0, host.find(L'\0'))), !m_ipv6Only))
+  if (const std::optional<int> error = m_addressLookup.Start(this, std::wstring(host), !m_ipv6Only))
     FailCall(*error, true);
   return 1;
 }
@@ -136,7 +137,8 @@ void Endpoint::SetLocalSockAddr(const std::wstring& address, u_short portNet) {
   if (LooksLikeIpv6(address)) {
     // Open has checked the text. While open the address reads as the system writes it ("::"
     // for every address).
-    m_bindAddr = SocketAddress::ParseIpv6(LocalAddressText()).value_or(SocketAddress::AnyOf(kFamilyIpv6));
+    m_bindAddr =
+        SocketAddress::ParseIpv6(UpToNul(address)).value_or(SocketAddress::AnyOf(kFamilyIpv6));
     m_bindAddr.SetPortNet(portNet);
     m_localPort = static_cast<short>(portNet);
     m_localIp = 0;

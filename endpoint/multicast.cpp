@@ -139,7 +139,8 @@ std::optional<std::wstring> InterfaceArgument(VARIANT* argument) {
 
 void Endpoint::JoinGroup(std::wstring_view group, VARIANT* iface) {
   if (!m_socket) ThrowUdpError(kErrNotOpen);
-  if (const std::optional<SocketAddress> ipv6 = Ipv6GroupOf(group)) return JoinIpv6Group(*ipv6, iface);
+  if (const std::optional<SocketAddress> ipv6 = Ipv6GroupOf(group))
+    return JoinIpv6Group(*ipv6, iface);
   const unsigned long groupNet = GroupOf(group);
   // A socket that serves IPv6 peers only has no IPv4 traffic to join a group with.
   if (m_socketFamily == kFamilyIpv6 && m_ipv6Only) FailCall(WSAEAFNOSUPPORT, false);
@@ -179,7 +180,8 @@ void Endpoint::JoinGroup(std::wstring_view group, VARIANT* iface) {
 
 void Endpoint::LeaveGroup(std::wstring_view group, VARIANT* iface) {
   if (!m_socket) ThrowUdpError(kErrNotOpen);
-  if (const std::optional<SocketAddress> ipv6 = Ipv6GroupOf(group)) return LeaveIpv6Group(*ipv6, iface);
+  if (const std::optional<SocketAddress> ipv6 = Ipv6GroupOf(group))
+    return LeaveIpv6Group(*ipv6, iface);
   const unsigned long groupNet = GroupOf(group);
   const std::optional<unsigned long> chosen = InterfaceOf(iface);
   std::vector<ip_mreq> leaving;
@@ -229,11 +231,11 @@ int Endpoint::ApplyMulticastOptions(SOCKET socket, int family) {
   const bool ipv4Interface =
       m_multicastInterfaceNet != INADDR_ANY && !(family == kFamilyIpv6 && m_ipv6Only);
   if (family == kFamilyIpv6)
-    return failed((m_multicastTtl == kDefaultTtl || SetIpv6Hops(socket, m_multicastTtl)) &&
-                  (m_multicastLoopback || SetIpv6Loopback(socket, false)) &&
-                  (m_multicastInterfaceIndex == 0 ||
-                   SetIpv6Interface(socket, m_multicastInterfaceIndex)) &&
-                  (!ipv4Interface || SetInterfaceOption(socket, m_multicastInterfaceNet)));
+    return failed(
+        (m_multicastTtl == kDefaultTtl || SetIpv6Hops(socket, m_multicastTtl)) &&
+        (m_multicastLoopback || SetIpv6Loopback(socket, false)) &&
+        (m_multicastInterfaceIndex == 0 || SetIpv6Interface(socket, m_multicastInterfaceIndex)) &&
+        (!ipv4Interface || SetInterfaceOption(socket, m_multicastInterfaceNet)));
   return failed((m_multicastTtl == kDefaultTtl ||
                  SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_TTL, m_multicastTtl)) &&
                 (m_multicastLoopback || SetIntOption(socket, IPPROTO_IP, IP_MULTICAST_LOOP, 0)) &&
@@ -257,19 +259,19 @@ void Endpoint::RequireOpenSocketTook(bool took) {
 // took it: a refused value leaves the property as it was.
 void Endpoint::SetMulticastTtl(LONG ttl) {
   if (ttl < 0 || ttl > kMaxTtl) ThrowUdpError(kErrBadArgument);
-  RequireOpenSocketTook(!m_socket || (m_socketFamily == kFamilyIpv6
-                                          ? SetIpv6Hops(m_socket.get(), ttl)
-                                          : SetIntOption(m_socket.get(), IPPROTO_IP,
-                                                         IP_MULTICAST_TTL, ttl)));
+  RequireOpenSocketTook(!m_socket ||
+                        (m_socketFamily == kFamilyIpv6
+                             ? SetIpv6Hops(m_socket.get(), ttl)
+                             : SetIntOption(m_socket.get(), IPPROTO_IP, IP_MULTICAST_TTL, ttl)));
   m_multicastTtl = ttl;
 }
 
 void Endpoint::SetMulticastLoopback(BOOL loopback) {
   const int value = loopback ? 1 : 0;
-  RequireOpenSocketTook(!m_socket || (m_socketFamily == kFamilyIpv6
-                                          ? SetIpv6Loopback(m_socket.get(), value != 0)
-                                          : SetIntOption(m_socket.get(), IPPROTO_IP,
-                                                         IP_MULTICAST_LOOP, value)));
+  RequireOpenSocketTook(!m_socket ||
+                        (m_socketFamily == kFamilyIpv6
+                             ? SetIpv6Loopback(m_socket.get(), value != 0)
+                             : SetIntOption(m_socket.get(), IPPROTO_IP, IP_MULTICAST_LOOP, value)));
   m_multicastLoopback = value;
 }
 

@@ -30,8 +30,8 @@ void Endpoint::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
   const bool ipv6 = m_socketFamily == kFamilyIpv6;
   // An IPv6 text is an address, never a name: a malformed one is refused, and an IPv4 socket
   // cannot reach a well-formed one. Both are known before anything starts.
-  if (!ipv6 && LooksLikeIpv6(remoteIp)) {
-    if (!SocketAddress::ParseIpv6(remoteIp)) ThrowUdpError(kErrBadArgument);
+  if (!ipv6 && LooksLikeIpv6(UpToNul(remoteIp))) {
+    if (!SocketAddress::ParseIpv6(UpToNul(remoteIp))) ThrowUdpError(kErrBadArgument);
     FailCall(WSAEAFNOSUPPORT, true);
   }
   if (m_sockAddr.Family() != m_socketFamily) m_sockAddr = SocketAddress::AnyOf(m_socketFamily);

@@ -38,7 +38,8 @@ bool HasIpv6TextShape(std::wstring_view text) {
     return false;
   const size_t percent = text.find(L'%');
   const std::wstring_view address = text.substr(0, percent);
-  if (!std::ranges::all_of(address, [](wchar_t c) { return IsHexDigit(c) || c == L':' || c == L'.'; }))
+  if (!std::ranges::all_of(address,
+                           [](wchar_t c) { return IsHexDigit(c) || c == L':' || c == L'.'; }))
     return false;
   if (percent == text.npos) return true;
   const std::wstring_view scope = text.substr(percent + 1);
@@ -121,11 +122,13 @@ unsigned long SocketAddress::ScopeId() const {
 bool SocketAddress::IsAny() const {
   if (Family() == AF_INET) return Ipv4Net() == INADDR_ANY;
   const unsigned char* bytes = Ipv6Bytes();
-  return Family() == AF_INET6 && std::all_of(bytes, bytes + 16, [](unsigned char b) { return b == 0; });
+  return Family() == AF_INET6 &&
+         std::all_of(bytes, bytes + 16, [](unsigned char b) { return b == 0; });
 }
 
 bool SocketAddress::IsMulticast() const {
-  if (Family() == AF_INET) return (reinterpret_cast<const u_char*>(&m_storage.ipv4.sin_addr)[0] & 0xF0) == 0xE0;
+  if (Family() == AF_INET)
+    return (reinterpret_cast<const u_char*>(&m_storage.ipv4.sin_addr)[0] & 0xF0) == 0xE0;
   return Family() == AF_INET6 && Ipv6Bytes()[0] == 0xFF;
 }
 

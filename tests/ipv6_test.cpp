@@ -30,11 +30,15 @@ struct FakeResolver {
   };
   static inline std::vector<Request> requests;
   static inline int cancels = 0;
+  // A resolver without asynchronous requests (before Windows 8): it refuses the OVERLAPPED and
+  // answers a plain call at once, here with "host not found".
+  static inline bool synchronousOnly = false;
   WinsockPatch patch;
 
-  FakeResolver() {
+  explicit FakeResolver(bool synchronous = false) {
     requests.clear();
     cancels = 0;
+    synchronousOnly = synchronous;
     patch->GetAddrInfoExW = Start;
     patch->GetAddrInfoExCancel = Cancel;
   }
@@ -42,6 +46,7 @@ struct FakeResolver {
                           addrinfoExW** results, timeval*, OVERLAPPED* overlapped,
                           udp::AddressLookupCompletion completion, HANDLE* handle) {
     *results = nullptr;
+    if (synchronousOnly) return overlapped ? WSAEINVAL : WSAHOST_NOT_FOUND;
     *handle = reinterpret_cast<HANDLE>(0x5150);
     requests.push_back({overlapped, completion});
     return ERROR_IO_PENDING;
@@ -64,10 +69,8 @@ TEST(Ipv6, TheLocalAddressChoosesTheFamily) {
     int family;
     const wchar_t* readWhileOpen;
   } const cases[] = {
-      {L"", kFamilyIpv4, L"255.255.255.255"},
-      {kLoopbackText, kFamilyIpv4, kLoopbackText},
-      {kIpv6Loopback, kFamilyIpv6, kIpv6Loopback},
-      {L"::", kFamilyIpv6, L"::"},
+      {L"", kFamilyIpv4, L"255.255.255.255"},           {kLoopbackText, kFamilyIpv4, kLoopbackText},
+      {kIpv6Loopback, kFamilyIpv6, kIpv6Loopback},      {L"::", kFamilyIpv6, L"::"},
       {L"0:0:0:0:0:0:0:1", kFamilyIpv6, kIpv6Loopback},  // read back as the system writes it
   };
   for (const Case& c : cases) {
@@ -87,9 +90,9 @@ TEST(Ipv6, TheLocalAddressChoosesTheFamily) {
 
 TEST(Ipv6, MalformedAddressTextsAreRefusedBeforeAnythingOpensOrSends) {
   const std::wstring overlong = L"::" + std::wstring(70, L'1');
-  for (const std::wstring& text : {std::wstring(L"1::2::3"), std::wstring(L"1:2:3:4:5:6:7:8:9"),
-                                   std::wstring(L"fe80::1%x"), std::wstring(L"[::1]"),
-                                   std::wstring(L"[::1]:53"), std::wstring(L"::1 "), overlong}) {
+  for (const std::wstring& text :
+       {std::wstring(L"1::2::3"), std::wstring(L"1:2:3:4:5:6:7:8:9"), std::wstring(L"fe80::1%x"),
+        std::wstring(L"[::1]"), std::wstring(L"[::1]:53"), std::wstring(L"::1 "), overlong}) {
     SCOPED_TRACE(testing::PrintToString(text));
     Host h;
     h.MustPut(L"LocalAddress", text);
@@ -176,19 +179,24 @@ TEST(Ipv6, DestinationsTheSocketsFamilyCannotReachFailInsideTheCall) {
 }
 
 TEST(Ipv6, ANameTheResolverCannotFindFailsAtItsCompletion) {
-  FakeResolver resolver;
-  Host h;
-  OpenOn(h, kIpv6Loopback);
-  h.MustCall(L"SendTo", {L"some-host", L"5000", Var::Bytes({1})});
-  EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
-  ASSERT_EQ(resolver.requests.size(), 1u);
-  FakeResolver::Complete(0, WSAHOST_NOT_FOUND);
-  ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
-  EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kWsError, kClosed}));
-  const Event error = h.sink().Of(kWsError).at(0);
-  EXPECT_EQ(error.args[0].i4(), WSAHOST_NOT_FOUND);
-  EXPECT_EQ(error.args[1].text(), kWinsockMessage);
-  EXPECT_EQ(error.args[2].text(), L"OnGetAddrInfoEx()");
+  for (const bool synchronous : {false, true}) {
+    SCOPED_TRACE(synchronous ? "resolver without asynchronous requests" : "asynchronous resolver");
+    FakeResolver resolver(synchronous);
+    Host h;
+    OpenOn(h, kIpv6Loopback);
+    h.MustCall(L"SendTo", {L"some-host", L"5000", Var::Bytes({1})});
+    EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
+    if (!synchronous) {
+      ASSERT_EQ(resolver.requests.size(), 1u);
+      FakeResolver::Complete(0, WSAHOST_NOT_FOUND);
+    }
+    ASSERT_TRUE(h.WaitForEvents(kClosed, 1));
+    EXPECT_EQ(h.sink().Order(), (std::vector<DISPID>{kReady, kWsError, kClosed}));
+    const Event error = h.sink().Of(kWsError).at(0);
+    EXPECT_EQ(error.args[0].i4(), WSAHOST_NOT_FOUND);
+    EXPECT_EQ(error.args[1].text(), kWinsockMessage);
+    EXPECT_EQ(error.args[2].text(), L"OnGetAddrInfoEx()");
+  }
 }
 
 TEST(Ipv6, CloseCancelsTheLookUpAndItsLateCompletionIsNobodys) {

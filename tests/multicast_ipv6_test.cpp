@@ -1,6 +1,7 @@
-// IPv6 groups and an IPv6-only name, inside the tests' private network (scripts/private_network.sh):
-// loopback carries multicast there, the veth pair has IPv6 addresses from the documentation range,
-// and /etc/hosts names mcast0's IPv6 address "ipv6-peer.test" (an IPv6 address only).
+// IPv6 groups and an IPv6-only name, inside the tests' private network
+// (scripts/private_network.sh): loopback carries multicast there, the veth pair has IPv6 addresses
+// from the documentation range, and /etc/hosts names mcast0's IPv6 address "ipv6-peer.test" (an
+// IPv6 address only).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,7 +16,7 @@ using namespace host;
 
 namespace {
 
-constexpr wchar_t kGroup6[] = L"ff15::10:12";  // the IPv6 member of run_with_group_peer.sh
+constexpr wchar_t kGroup6[] = L"ff15::10:12";         // the IPv6 member of run_with_group_peer.sh
 constexpr wchar_t kVethAddress[] = L"2001:db8:1::1";  // mcast0's
 
 std::vector<unsigned char> BytesOf(const std::string& text) { return {text.begin(), text.end()}; }

@@ -272,19 +272,26 @@ BSTR RandomText(Rng& rng, bool small) {
     case 17: return ::SysAllocString(L"-25536");
     case 18: return ::SysAllocString(L"True");
     // IPv6 texts: loopback, every address, mapped, scoped, malformed, a group.
-    case 19: return ::SysAllocString(L"::1");
-    case 20: return ::SysAllocString(L"::");
-    case 21: return ::SysAllocString(L"::ffff:127.0.0.1");
-    case 22: return ::SysAllocString(L"fe80::1%1");
-    case 23: return ::SysAllocString(rng.OneIn(2) ? L"1::2::3" : L"[::1]:7");
-    case 24: return ::SysAllocString(L"ff02::1");
+    case 19:
+      return ::SysAllocString(L"::1");
+    case 20:
+      return ::SysAllocString(L"::");
+    case 21:
+      return ::SysAllocString(L"::ffff:127.0.0.1");
+    case 22:
+      return ::SysAllocString(L"fe80::1%1");
+    case 23:
+      return ::SysAllocString(rng.OneIn(2) ? L"1::2::3" : L"[::1]:7");
+    case 24:
+      return ::SysAllocString(L"ff02::1");
     case 25: {
       const UINT n = 1 + rng.Below(64);
       BSTR b = ::SysAllocStringLen(nullptr, n);
       for (UINT i = 0; i < n; ++i) b[i] = static_cast<wchar_t>(rng.Bits());
       return b;
     }
-    case 26: return Repeat(L'x', 100000);
+    case 26:
+      return Repeat(L'x', 100000);
     default: return Repeat(static_cast<wchar_t>(0xD800 + rng.Below(0x800)), 100000);
   }
 }

@@ -14,13 +14,6 @@ namespace {
 constexpr int kFamilyIpv4 = 2, kFamilyIpv6 = 23;
 constexpr wchar_t kIpv6Loopback[] = L"::1";
 
-// Opens with LocalAddress (and Ipv6Only) set first; the bound port.
-u_short OpenOn(Host& h, const wchar_t* localAddress, bool ipv6Only = false) {
-  h.MustPut(L"LocalAddress", localAddress);
-  h.MustPut(L"Ipv6Only", ipv6Only);
-  return OpenAndWaitReady(h);
-}
-
 // The resolver standing in for Windows': every request waits until the test completes it, and
 // a cancel is recorded (Wine's resolver gives no handle to cancel with).
 struct FakeResolver {
@@ -77,7 +70,7 @@ TEST(Ipv6, TheLocalAddressChoosesTheFamily) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.localAddress)));
     Host h;
     EXPECT_EQ(h.MustGet(L"AddressFamily").i4(), 0);
-    OpenOn(h, c.localAddress);
+    OpenOnAddress(h, c.localAddress);
     EXPECT_EQ(h.MustGet(L"AddressFamily").i4(), c.family);
     EXPECT_EQ(h.MustGet(L"LocalAddress").text(), c.readWhileOpen);
     if (c.family == kFamilyIpv6) {
@@ -108,8 +101,8 @@ TEST(Ipv6, MalformedAddressTextsAreRefusedBeforeAnythingOpensOrSends) {
 
 TEST(Ipv6, DatagramsGoBothWaysOnTheIpv6Loopback) {
   Host server, client;
-  const u_short serverPort = OpenOn(server, kIpv6Loopback);
-  const u_short clientPort = OpenOn(client, kIpv6Loopback);
+  const u_short serverPort = OpenOnAddress(server, kIpv6Loopback);
+  const u_short clientPort = OpenOnAddress(client, kIpv6Loopback);
   server.sink().handler = [&](const Event& e, DISPPARAMS*) {
     // The reply goes to the sender's texts as the event gives them.
     if (e.id == kReceived) server.MustCall(L"SendTo", {e.args[0], e.args[1], e.args[2]});
@@ -129,7 +122,7 @@ TEST(Ipv6, DatagramsGoBothWaysOnTheIpv6Loopback) {
 
 TEST(Ipv6, ADualStackSocketServesIpv4PeersByTheirDottedAddress) {
   Host h;
-  const u_short port = OpenOn(h, L"::");
+  const u_short port = OpenOnAddress(h, L"::");
   PeerSocket peer;
   ASSERT_TRUE(peer.SendTo(port, {4}));
   ASSERT_TRUE(h.WaitForEvents(kReceived, 1));
@@ -166,7 +159,7 @@ TEST(Ipv6, DestinationsTheSocketsFamilyCannotReachFailInsideTheCall) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.destination)));
     Host h;
-    OpenOn(h, c.localAddress, c.ipv6Only);
+    OpenOnAddress(h, c.localAddress, c.ipv6Only);
     const CallResult r = h.Call(L"SendTo", {c.destination, L"5000", Var::Bytes({1})});
     EXPECT_EQ(r.scode, WinsockScode(WSAEAFNOSUPPORT));
     EXPECT_EQ(r.description, kWinsockMessage);
@@ -183,7 +176,7 @@ TEST(Ipv6, ANameTheResolverCannotFindFailsAtItsCompletion) {
     SCOPED_TRACE(synchronous ? "resolver without asynchronous requests" : "asynchronous resolver");
     FakeResolver resolver(synchronous);
     Host h;
-    OpenOn(h, kIpv6Loopback);
+    OpenOnAddress(h, kIpv6Loopback);
     h.MustCall(L"SendTo", {L"some-host", L"5000", Var::Bytes({1})});
     EXPECT_FALSE(h.MustGet(L"Sendable").boolean());
     if (!synchronous) {
@@ -202,7 +195,7 @@ TEST(Ipv6, ANameTheResolverCannotFindFailsAtItsCompletion) {
 TEST(Ipv6, CloseCancelsTheLookUpAndItsLateCompletionIsNobodys) {
   FakeResolver resolver;
   Host h;
-  OpenOn(h, kIpv6Loopback);
+  OpenOnAddress(h, kIpv6Loopback);
   h.MustCall(L"SendTo", {L"some-host", L"5000", Var::Bytes({1})});
   h.MustCall(L"Close");
   EXPECT_EQ(resolver.cancels, 1);

@@ -21,19 +21,13 @@ constexpr wchar_t kVethAddress[] = L"2001:db8:1::1";  // mcast0's
 
 std::vector<unsigned char> BytesOf(const std::string& text) { return {text.begin(), text.end()}; }
 
-u_short OpenOn(Host& h, const wchar_t* localAddress, bool ipv6Only = false) {
-  h.MustPut(L"LocalAddress", localAddress);
-  h.MustPut(L"Ipv6Only", ipv6Only);
-  return OpenAndWaitReady(h);
-}
-
 }  // namespace
 
 TEST(MulticastIpv6, GroupsAndOptionsFollowTheSocketsFamily) {
   Host dual, ipv6Only, ipv4;
-  OpenOn(dual, L"::");
-  OpenOn(ipv6Only, L"::", true);
-  OpenOn(ipv4, L"");
+  OpenOnAddress(dual, L"::");
+  OpenOnAddress(ipv6Only, L"::", true);
+  OpenOnAddress(ipv4, L"");
   // Joined on every interface with IPv6 (loopback included), by index, by an interface's address;
   // a second join of a pair is no error.
   for (const Var& iface : {Var::Missing(), Var(L"1"), Var(kVethAddress), Var(L"1")})
@@ -71,8 +65,8 @@ TEST(MulticastIpv6, GroupsAndOptionsFollowTheSocketsFamily) {
 
 TEST(Ipv6Names, AHostsFileNameReachesAnIpv6PeerAndHostIpAnswersForIt) {
   Host server, client;
-  const u_short port = OpenOn(server, kVethAddress);
-  OpenOn(client, L"::", true);
+  const u_short port = OpenOnAddress(server, kVethAddress);
+  OpenOnAddress(client, L"::", true);
   client.MustCall(L"SendTo", {L"ipv6-peer.test", PortText(port), Var::Bytes({6})});
   ASSERT_TRUE(server.WaitForEvents(kReceived, 1));
   EXPECT_EQ(server.sink().Of(kReceived).at(0).args[0].text(), kVethAddress);  // its own address
@@ -85,7 +79,7 @@ TEST(MulticastNativePeer, AnIpv6Python3MemberReceivesWhatTheControlSendsAndAnswe
   const char* peerPort = std::getenv("UDP_GROUP6_PEER_PORT");
   ASSERT_NE(peerPort, nullptr) << "run through tests/script/run_with_group_peer.sh";
   Host h;
-  OpenOn(h, L"::");
+  OpenOnAddress(h, L"::");
   h.MustCall(L"JoinGroup", {kGroup6});
   h.MustCall(L"SendTo", {kGroup6, fw::WideFromAnsi(peerPort), Var::Bytes(BytesOf("hi6"))});
   const auto answer = BytesOf("peer:hi6");

@@ -34,6 +34,12 @@ u_short OpenAndWaitReady(Host& h, const std::wstring& localPort, const Where& wh
   return BoundPort(h, where);
 }
 
+u_short OpenOnAddress(Host& h, const wchar_t* localAddress, bool ipv6Only, const Where& where) {
+  h.MustPut(L"LocalAddress", localAddress, where);
+  h.MustPut(L"Ipv6Only", ipv6Only, where);
+  return OpenAndWaitReady(h, L"0", where);
+}
+
 void PostSocketNotify(Host& h, WORD event, WORD error) {
   ::PostMessageW(h.Window(), WM_USER + 1, static_cast<WPARAM>(SocketOf(h)), MAKELONG(event, error));
 }

@@ -17,6 +17,10 @@ namespace host {
 // as Socket). A failure throws, naming the caller's line.
 u_short OpenAndWaitReady(Host& h, const std::wstring& localPort = L"0",
                          const Where& where = Where::current());
+// Opens on a local address (an IPv6 text opens an IPv6 socket, dual stack unless ipv6Only) as
+// OpenAndWaitReady does.
+u_short OpenOnAddress(Host& h, const wchar_t* localAddress, bool ipv6Only = false,
+                      const Where& where = Where::current());
 // The bound port of the control's current socket.
 u_short BoundPort(Host& h, const Where& where = Where::current());
 // The control's current socket, as Socket shows it.

@@ -65,8 +65,8 @@ void CUdpCtrl::OnEndpointReady() { FireEvent(kEventReady, {}); }
 void CUdpCtrl::OnEndpointSent() { FireEvent(kEventSent, {}); }
 void CUdpCtrl::OnEndpointClosed() { FireEvent(kEventClosed, {}); }
 
-void CUdpCtrl::OnEndpointReceived(const SocketAddress&, BSTR address, BSTR port, const char* data,
-                                  size_t length) {
+void CUdpCtrl::OnEndpointReceived(const SocketAddress&, BSTR address, BSTR port,
+                                  const PacketDestination& to, const char* data, size_t length) {
   fw::unique_variant bytes;
   try {
     VariantFromBytes(data, static_cast<UINT>(length), &bytes);
@@ -82,7 +82,16 @@ void CUdpCtrl::OnEndpointReceived(const SocketAddress&, BSTR address, BSTR port,
   V_VT(&args[1]) = VT_BSTR;
   V_BSTR(&args[1]) = port;
   args[2] = bytes;
+  // Raised now or, while the container holds events, later and in order: each Received takes its
+  // own destination from the queue as it is raised.
+  m_receivedDestinations.push_back(to);
   FireEvent(kEventReceived, args);
+}
+
+void CUdpCtrl::OnRaisingEvent(DISPID id) {
+  if (id != kEventReceived || m_receivedDestinations.empty()) return;
+  m_endpoint.SetCurrentDestination(m_receivedDestinations.front());
+  m_receivedDestinations.pop_front();
 }
 
 void CUdpCtrl::OnEndpointFailure(const EndpointFailure& failure) {

@@ -4,6 +4,7 @@
 // itself. The control runs on the thread that created it and is re-entered only through its own
 // event handlers.
 #pragma once
+#include <deque>
 #include <span>
 
 #include "endpoint/endpoint.h"
@@ -55,12 +56,16 @@ class CUdpCtrl : public fw::COleControl, private EndpointEvents {
 
   // EndpointEvents
   void OnEndpointReady() override;
-  void OnEndpointReceived(const SocketAddress& from, BSTR address, BSTR port, const char* data,
+  void OnEndpointReceived(const SocketAddress& from, BSTR address, BSTR port,
+                          const PacketDestination& to, const char* data,
                           size_t length) override;
   void OnEndpointSent() override;
   void OnEndpointClosed() override;
   // While events are held all of it waits its turn, so that the handler still decides.
   void OnEndpointFailure(const EndpointFailure& failure) override;
+  // A Received being raised (now, or later when it was held) makes its datagram's destination
+  // the one ToAddress and ToInterface read.
+  void OnRaisingEvent(DISPID id) override;
   void OnEndpointModified() override { SetModifiedFlag(); }
   HWND NotificationWindow() const override { return GetSafeHwnd(); }
   void RunEndpointMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -68,6 +73,8 @@ class CUdpCtrl : public fw::COleControl, private EndpointEvents {
   bool TellUser(const wchar_t* text, UINT style) override;
 
   // Last: it reports to the members above while it stops.
+  // The destinations of the Received events not yet raised, oldest first.
+  std::deque<PacketDestination> m_receivedDestinations;
   Endpoint m_endpoint;
 };
 

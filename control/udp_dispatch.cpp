@@ -124,6 +124,12 @@ const fw::DispEntry<Endpoint> EndpointAccess::kDispatch[] = {
         [](Endpoint& c, const fw::DispArgs& a) { c.SetIpv6Only(a.Bool(0)); }),
     Table::Accessors(surface::AddressFamily,
                      [](Endpoint& c, VARIANT* r) { fw::ResultI4(r, c.GetAddressFamily()); }),
+
+    // multi-homed hosts (extension members, 128 to 131)
+    Table::Accessors(surface::ToAddress,
+                     [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetToAddress()); }),
+    Table::Accessors(surface::ToInterface,
+                     [](Endpoint& c, VARIANT* r) { fw::ResultI4(r, c.GetToInterface()); }),
 };
 
 namespace {

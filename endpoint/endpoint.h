@@ -22,6 +22,7 @@
 #include "endpoint/data_variant.h"
 #include "endpoint/endpoint_events.h"
 #include "endpoint/lookup_channel.h"
+#include "endpoint/packet_info.h"
 #include "endpoint/sender_texts.h"
 #include "endpoint/socket_address.h"
 #include "endpoint/winsock_api.h"
@@ -79,6 +80,13 @@ class Endpoint {
   BOOL GetIpv6Only() const { return m_ipv6Only; }
   void SetIpv6Only(BOOL only) { m_ipv6Only = only ? TRUE : FALSE; }
   LONG GetAddressFamily() const { return m_socket ? m_socketFamily : 0; }
+  // The destination of the datagram the owner presents to its host (the control: the one whose
+  // Received is being raised; UdpSocket: the one Receive last returned or whose event is being
+  // raised): its text ("" where unknown) and the interface it arrived on (0 where unknown).
+  std::wstring GetToAddress() const;
+  LONG GetToInterface() const { return static_cast<LONG>(m_currentDestination.interfaceIndex); }
+  const PacketDestination& CurrentDestination() const { return m_currentDestination; }
+  void SetCurrentDestination(const PacketDestination& to) { m_currentDestination = to; }
 
   // --- sending and receiving (send.cpp, receive.cpp) ---
   void SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, VARIANT* data);
@@ -279,6 +287,10 @@ class Endpoint {
   // while Open waits for its service look-up keeps the destination it named.
   SocketAddress m_bindAddr;
   SocketAddress m_fromAddr;
+  // Reads each datagram's destination where the system can tell it (set up at Open); the
+  // destination the owner presents.
+  DestinationReader m_destinations;
+  PacketDestination m_currentDestination;
   // Kept from one datagram to the next while the endpoint is open: the read buffer, the texts
   // of the last sender, and the SO_BROADCAST value the socket has (-1: not set on this socket).
   std::unique_ptr<char[]> m_receiveBuffer;

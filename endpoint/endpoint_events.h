@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "endpoint/packet_info.h"
 #include "endpoint/socket_address.h"
 
 namespace udp {
@@ -28,10 +29,11 @@ struct EndpointFailure {
 class EndpointEvents {
  public:
   virtual void OnEndpointReady() = 0;
-  // One datagram, with its sender's texts as Received gives them. Everything is the endpoint's
-  // and valid only during the call.
+  // One datagram, with its sender's texts as Received gives them and its destination (unknown
+  // where the system cannot tell). Everything is the endpoint's and valid only during the call.
   virtual void OnEndpointReceived(const SocketAddress& from, BSTR address, BSTR port,
-                                  const char* data, size_t length) = 0;
+                                  const PacketDestination& to, const char* data,
+                                  size_t length) = 0;
   virtual void OnEndpointSent() = 0;
   virtual void OnEndpointClosed() = 0;
   // The owner raises the failure when it can, now or later, then hands it back with

@@ -60,6 +60,9 @@ void Endpoint::Open(const std::wstring& localPort) {
   }
   if (bindNow && ws.bind(socket.get(), m_bindAddr.Get(), m_bindAddr.Length()) == SOCKET_ERROR)
     FailCall(ws.WSAGetLastError(), true);
+  // Each datagram's destination is read with it where the system can tell it; elsewhere the
+  // reads stay recvfrom and the destination is unknown.
+  m_destinations.Enable(socket.get(), family, ipv6 && !m_ipv6Only);
   if (ws.WSAAsyncSelect(socket.get(), Window(), kMsgSocketNotify, FD_READ | FD_WRITE) ==
       SOCKET_ERROR)
     FailCall(ws.WSAGetLastError(), true);
@@ -97,6 +100,7 @@ int Endpoint::ReleaseEndpoint(SOCKET socket) {
   m_socketBroadcast = -1;
   m_memberships.clear();
   m_ipv6Memberships.clear();
+  m_destinations.Disable();
   return 0;
 }
 

@@ -22,8 +22,12 @@ void Endpoint::HandleRead(WPARAM, LPARAM) {
   }
   auto& ws = Winsock();
   int fromLength = 0;
-  const int n = udp_recv(m_socket.get(), m_receiveBuffer.get(), m_maxDatagram, 0,
-                         m_fromAddr.Out(&fromLength), &fromLength);
+  PacketDestination to;
+  const int n = m_destinations.Enabled()
+                    ? m_destinations.Receive(m_socket.get(), m_receiveBuffer.get(),
+                                             m_maxDatagram, m_fromAddr, to)
+                    : udp_recv(m_socket.get(), m_receiveBuffer.get(), m_maxDatagram, 0,
+                               m_fromAddr.Out(&fromLength), &fromLength);
   if (n == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     // A datagram sent earlier met a port where nobody listens (an ICMP report). That says nothing
@@ -35,7 +39,7 @@ void Endpoint::HandleRead(WPARAM, LPARAM) {
     return;
   }
   if (n == 0) return;
-  m_fromAddr.Written(fromLength);
+  if (!m_destinations.Enabled()) m_fromAddr.Written(fromLength);
 
   try {
     m_senderTexts.Update(m_fromAddr);
@@ -46,13 +50,17 @@ void Endpoint::HandleRead(WPARAM, LPARAM) {
   }
   // The owner copies the bytes out before any handler runs, so that a handler may close or
   // reopen.
-  m_events.OnEndpointReceived(m_fromAddr, m_senderTexts.address(), m_senderTexts.port(),
+  m_events.OnEndpointReceived(m_fromAddr, m_senderTexts.address(), m_senderTexts.port(), to,
                               m_receiveBuffer.get(), static_cast<size_t>(n));
 }
 
 int Endpoint::udp_recv(SOCKET s, char* buffer, int length, int flags, sockaddr* from,
                        int* fromLength) {
   return Winsock().recvfrom(s, buffer, length, flags, from, fromLength);
+}
+
+std::wstring Endpoint::GetToAddress() const {
+  return fw::WideFromAnsi(m_currentDestination.address.AddressText());
 }
 
 namespace {

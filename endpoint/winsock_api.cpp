@@ -72,6 +72,7 @@ const WinsockApi& SystemWinsock() {
       Ws2("FreeAddrInfoExW", FreeUnavailable),
       Ws2("setsockopt", SetOptionUnavailable),
       Ws2("getsockopt", GetOptionUnavailable),
+      detail::ReceiveMessageByExtension,
       ::WSAAsyncSelect,
       ::WSAAsyncGetHostByName,
       ::WSAAsyncGetHostByAddr,

@@ -5,8 +5,10 @@
 
 #include "framework/unique_any.h"
 
-// ws2tcpip.h's address-information record; it cannot be included beside winsock.h.
+// ws2tcpip.h's address-information record and winsock2.h's message; they cannot be included
+// beside winsock.h.
 struct addrinfoExW;
+struct _WSAMSG;
 
 namespace udp {
 
@@ -51,6 +53,10 @@ struct WinsockApi {
   // them); wsock32's above take winsock.h's, which differ for the IP level.
   int(PASCAL* ws2_setsockopt)(SOCKET s, int level, int option, const char* value, int length);
   int(PASCAL* ws2_getsockopt)(SOCKET s, int level, int option, char* value, int* length);
+  // WSARecvMsg, the extension function ws2_32 hands out through WSAIoctl, found once for the
+  // system's provider; where there is none it fails with WSAEOPNOTSUPP.
+  int(PASCAL* WSARecvMsg)(SOCKET s, _WSAMSG* message, DWORD* received, OVERLAPPED* overlapped,
+                          void* completion);
   int(PASCAL* WSAAsyncSelect)(SOCKET s, HWND window, u_int message, long events);
   HANDLE(PASCAL* WSAAsyncGetHostByName)(HWND window, u_int message, const char* name,
                                         char* buffer, int length);
@@ -66,6 +72,12 @@ struct WinsockApi {
   u_long(PASCAL* ntohl)(u_long value);
   u_short(PASCAL* ntohs)(u_short value);
 };
+
+namespace detail {
+// The system's WSARecvMsg through its extension pointer (winsock_extensions.cpp).
+int PASCAL ReceiveMessageByExtension(SOCKET s, _WSAMSG* message, DWORD* received,
+                                     OVERLAPPED* overlapped, void* completion);
+}  // namespace detail
 
 // The table in use.
 WinsockApi& Winsock();

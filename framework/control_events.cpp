@@ -59,11 +59,15 @@ void COleControl::FireEvent(DISPID id, std::span<VARIANT> args) {
   // An event raised after the thaw but before the held ones would overtake them; the held event
   // being raised now raises its own follow-ups in place.
   if (!m_heldEvents.MustWait(AreEventsFrozen())) {
+    OnRaisingEvent(id);
     m_events.Fire(id, args);
     return;
   }
   auto held = std::make_shared<HeldArgs>(args);
-  m_heldEvents.Hold([this, id, held] { m_events.Fire(id, held->args()); });
+  m_heldEvents.Hold([this, id, held] {
+    OnRaisingEvent(id);
+    m_events.Fire(id, held->args());
+  });
 }
 
 void COleControl::WhenEventsThawed(std::function<void()> work) {

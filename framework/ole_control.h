@@ -186,6 +186,8 @@ class COleControl : public automation_object<COleControl, IDispatch, IOleObject,
   virtual void OnSetClientSite();
   virtual bool OnSetExtent(const SIZEL& size);
   // After the last thaw, once the held events have been raised.
+  // An event is about to reach the sinks (at once, or when held events are raised).
+  virtual void OnRaisingEvent(DISPID) {}
   virtual void OnEventsThawed() {}
   // Drawing into a metafile; the base draws as on any other device.
   virtual void OnDrawMetafile(HDC dc, const RECT& bounds);

@@ -85,6 +85,7 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
   struct Datagram {
     uint64_t id;
     std::shared_ptr<const Sender> from;
+    udp::PacketDestination to;
     fw::unique_variant data;
     size_t size;
   };
@@ -95,7 +96,8 @@ class CUdpSocket final : public fw::automation_object<CUdpSocket, _DUdpSocket>,
 
   // udp::EndpointEvents (udp_socket_events.cpp)
   void OnEndpointReady() override;
-  void OnEndpointReceived(const udp::SocketAddress& from, BSTR address, BSTR port, const char* data,
+  void OnEndpointReceived(const udp::SocketAddress& from, BSTR address, BSTR port,
+                          const udp::PacketDestination& to, const char* data,
                           size_t length) override;
   void OnEndpointSent() override;
   void OnEndpointClosed() override;

@@ -44,7 +44,8 @@ void CUdpSocket::OnEndpointFailure(const udp::EndpointFailure& failure) {
 }
 
 void CUdpSocket::OnEndpointReceived(const udp::SocketAddress& from, BSTR address, BSTR port,
-                                    const char* data, size_t length) {
+                                    const udp::PacketDestination& to, const char* data,
+                                    size_t length) {
   ++m_eventsHeard;
   // The innermost waiting Receive that has none yet takes it, whatever the limits.
   const auto waiting = std::find_if(m_receiveWaits.rbegin(), m_receiveWaits.rend(),
@@ -68,7 +69,7 @@ void CUdpSocket::OnEndpointReceived(const udp::SocketAddress& from, BSTR address
       if (!sender->addressText || !sender->portText) throw std::bad_alloc();
       m_lastSender = std::move(sender);
     }
-    Datagram datagram{m_nextDatagram++, m_lastSender, {}, length};
+    Datagram datagram{m_nextDatagram++, m_lastSender, to, {}, length};
     udp::VariantFromBytes(data, static_cast<UINT>(length), &datagram.data);
     if (waiting != m_receiveWaits.rend()) {
       (*waiting)->datagram = std::move(datagram);
@@ -132,6 +133,10 @@ void CUdpSocket::RaiseReceived(uint64_t id) {
   TakeFromQueue(queued);
   const std::shared_ptr<const Sender> from = datagram.from;
   std::shared_ptr<const Sender> previous = std::exchange(m_from, from);
+  // ToAddress and ToInterface read the endpoint's current destination, as FromAddress reads
+  // m_from.
+  const udp::PacketDestination previousTo = m_endpoint.CurrentDestination();
+  m_endpoint.SetCurrentDestination(datagram.to);
   VARIANT args[3] = {};
   V_VT(&args[0]) = VT_BSTR;
   V_BSTR(&args[0]) = from->addressText.get();
@@ -144,7 +149,10 @@ void CUdpSocket::RaiseReceived(uint64_t id) {
   // nobody has seen its sender. It passed the limits as one a handler would take, so they are
   // checked now.
   if (!taken) {
-    if (m_from == from) m_from = std::move(previous);
+    if (m_from == from) {
+      m_from = std::move(previous);
+      m_endpoint.SetCurrentDestination(previousTo);
+    }
     Keep(std::move(datagram));
   }
 }

@@ -135,6 +135,7 @@ void CUdpSocket::Receive(LONG milliseconds, VARIANT* result) {
   if (!m_queue.empty()) {
     Datagram& oldest = m_queue.front();
     m_from = oldest.from;
+    m_endpoint.SetCurrentDestination(oldest.to);
     oldest.data.release_to(result);
     TakeFromQueue(m_queue.begin());
     return;
@@ -152,6 +153,7 @@ void CUdpSocket::Receive(LONG milliseconds, VARIANT* result) {
   Pump([&] { return wait.datagram.has_value() || !m_endpoint.IsOpen(); }, milliseconds);
   if (!wait.datagram) return;
   m_from = wait.datagram->from;
+  m_endpoint.SetCurrentDestination(wait.datagram->to);
   wait.datagram->data.release_to(result);
 }
 

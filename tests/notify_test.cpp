@@ -267,6 +267,7 @@ TEST(Notify, WsErrorHandlerThatReopensKeepsTheNewSocket) {
 
 namespace {
 int PASCAL ThrowingRecvFrom(SOCKET, char*, int, int, sockaddr*, int*) { throw std::bad_alloc(); }
+int PASCAL ThrowingRecvMsg(SOCKET, _WSAMSG*, DWORD*, OVERLAPPED*, void*) { throw std::bad_alloc(); }
 }  // namespace
 
 TEST(Notify, AHandlerThatFailsDoesNotStopLaterNotifications) {
@@ -277,6 +278,7 @@ TEST(Notify, AHandlerThatFailsDoesNotStopLaterNotifications) {
   {
     WinsockPatch patch;
     patch.api().recvfrom = ThrowingRecvFrom;
+    patch.api().WSARecvMsg = ThrowingRecvMsg;
     PostSocketNotify(h, FD_READ);
     PostSocketNotify(h, FD_READ, kMarkerBase);  // waits in the ring behind the failing one
     ASSERT_TRUE(host::PumpUntilIdle());

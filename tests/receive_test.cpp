@@ -20,6 +20,11 @@ int PASCAL FailingRecvFrom(SOCKET, char*, int, int, sockaddr*, int*) {
   ::WSASetLastError(g_failError);
   return SOCKET_ERROR;
 }
+// The same for the read that also gives the destination.
+int PASCAL FailingRecvMsg(SOCKET, _WSAMSG*, DWORD*, OVERLAPPED*, void*) {
+  ::WSASetLastError(g_failError);
+  return SOCKET_ERROR;
+}
 
 }  // namespace
 
@@ -143,6 +148,7 @@ TEST(Receive, OtherReadErrorIsReportedAndCloses) {
     WinsockPatch patch;
     g_failError = WSAENETDOWN;
     patch.api().recvfrom = FailingRecvFrom;
+    patch.api().WSARecvMsg = FailingRecvMsg;
     PeerSocket peer;
     ASSERT_TRUE(peer.SendTo(port, {1, 2}));
     ASSERT_TRUE(h.WaitForEvents(kClosed, 1));

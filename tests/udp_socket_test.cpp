@@ -603,3 +603,17 @@ TEST_F(UdpSocketTest, RegistrationWritesBothProgIdsAndUnregistrationRemovesThem)
 }
 
 }  // namespace
+
+TEST_F(UdpSocketTest, ToAddressIsThatOfTheDatagramReceiveLastReturned) {
+  EXPECT_EQ(Get(L"ToAddress").text(), L"");
+  const u_short port = OpenAndWaitReady();
+  Host sender;
+  host::OpenAndWaitReady(sender);
+  for (const wchar_t* destination : {L"127.0.0.2", L"127.0.0.1"}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(destination)));
+    sender.MustCall(L"SendTo", {destination, PortText(port), Var::Bytes({3})});
+    EXPECT_EQ(MustCall(L"Receive", {3000}).bytes(), Bytes{3});
+    EXPECT_EQ(Get(L"ToAddress").text(), destination);
+    EXPECT_GT(Get(L"ToInterface").i4(), 0);
+  }
+}

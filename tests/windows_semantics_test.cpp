@@ -162,10 +162,20 @@ int PASCAL FailOnceRecvFrom(SOCKET s, char* buffer, int length, int flags, socka
   }
   return udp::SystemWinsock().recvfrom(s, buffer, length, flags, from, fromLength);
 }
+int PASCAL FailOnceRecvMsg(SOCKET s, _WSAMSG* message, DWORD* received, OVERLAPPED* overlapped,
+                           void* completion) {
+  if (const int error = std::exchange(g_readFailure, 0)) {
+    ::WSASetLastError(error);
+    return SOCKET_ERROR;
+  }
+  return udp::SystemWinsock().WSARecvMsg(s, message, received, overlapped, completion);
+}
 
 int PASCAL RecordIoctl(SOCKET s, DWORD code, void* in, DWORD inLength, void* out, DWORD outLength,
                        DWORD* returned, void* overlapped, void* completion) {
-  g_ioctls.push_back({code, inLength == sizeof(BOOL) ? *static_cast<BOOL*>(in) : -1});
+  constexpr DWORD kUdpConnReset = 0x9800000C;
+  if (code == kUdpConnReset)
+    g_ioctls.push_back({code, inLength == sizeof(BOOL) ? *static_cast<BOOL*>(in) : -1});
   return udp::SystemWinsock().WSAIoctl(s, code, in, inLength, out, outLength, returned, overlapped,
                                        completion);
 }
@@ -176,6 +186,7 @@ class DeadPeerReport : public testing::TestWithParam<int> {};
 TEST_P(DeadPeerReport, IsSwitchedOffAndAReadThatReportsItIsSkipped) {
   host::WinsockPatch ws;
   ws->recvfrom = FailOnceRecvFrom;
+  ws->WSARecvMsg = FailOnceRecvMsg;
   ws->WSAIoctl = RecordIoctl;
   g_ioctls.clear();
   host::PeerSocket peer;

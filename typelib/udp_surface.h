@@ -82,6 +82,9 @@ UDP_PROPERTY(ReuseAddress, 125, Boolean, ReadWrite, Both, NotSaved)
 /* IPv6 and dual stack */
 UDP_PROPERTY(Ipv6Only, 126, Boolean, ReadWrite, Both, NotSaved)
 UDP_PROPERTY(AddressFamily, 127, Long, ReadOnlyUnmarked, Both, NotSaved)
+/* multi-homed hosts */
+UDP_PROPERTY(ToAddress, 128, String, ReadOnlyUnmarked, Both, NotSaved)
+UDP_PROPERTY(ToInterface, 129, Long, ReadOnlyUnmarked, Both, NotSaved)
 
 /* UdpSocket's own properties: the last sender, the receive queue, the callbacks */
 UDP_PROPERTY(FromAddress, 103, String, ReadOnly, SocketOnly, NotSaved)

@@ -1,0 +1,81 @@
+// Hosts with several addresses: each datagram's destination and interface, read inside Received
+// (127.0.0.1 and 127.0.0.2 both reach a socket bound to every address; ::1 and a dual-stack
+// socket's IPv4 peers too), and the fallback where the system cannot tell them.
+#include <gtest/gtest.h>
+
+#include "support/datagrams.h"
+#include "support/host.h"
+
+using namespace host;
+
+namespace {
+
+// What ToAddress and ToInterface read inside each Received.
+struct SeenDestinations {
+  std::vector<std::wstring> addresses;
+  std::vector<LONG> interfaces;
+  explicit SeenDestinations(Host& h) {
+    h.sink().handler = [&](const Event& e, DISPPARAMS*) {
+      if (e.id != kReceived) return;
+      addresses.push_back(h.MustGet(L"ToAddress").text());
+      interfaces.push_back(h.MustGet(L"ToInterface").i4());
+    };
+  }
+};
+
+// The sockets layer without extension functions: WSARecvMsg cannot be found.
+int PASCAL IoctlWithoutExtensions(SOCKET s, DWORD code, void* in, DWORD inLength, void* out,
+                                  DWORD outLength, DWORD* returned, void* overlapped,
+                                  void* completion) {
+  constexpr DWORD kGetExtensionFunction = 0xC8000006;
+  if (code == kGetExtensionFunction) {
+    ::WSASetLastError(WSAEOPNOTSUPP);
+    return SOCKET_ERROR;
+  }
+  return udp::SystemWinsock().WSAIoctl(s, code, in, inLength, out, outLength, returned,
+                                       overlapped, completion);
+}
+
+}  // namespace
+
+TEST(MultiHomed, EachDatagramsDestinationIsReadInsideItsReceived) {
+  struct Case {
+    const wchar_t* serverAddress;
+    const wchar_t* clientAddress;
+    const wchar_t* destination;
+  } const cases[] = {
+      {L"", L"", L"127.0.0.1"},
+      {L"", L"", L"127.0.0.2"},     // another address of loopback, the same socket
+      {L"::", L"::1", L"::1"},
+      {L"::", L"", L"127.0.0.2"},   // an IPv4 peer of a dual-stack socket: dotted, never mapped
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.destination)));
+    Host server, client;
+    EXPECT_EQ(server.MustGet(L"ToAddress").text(), L"");
+    EXPECT_EQ(server.MustGet(L"ToInterface").i4(), 0);
+    const u_short port = OpenOnAddress(server, c.serverAddress);
+    OpenOnAddress(client, c.clientAddress);
+    SeenDestinations seen(server);
+    client.MustCall(L"SendTo", {c.destination, PortText(port), Var::Bytes({1})});
+    ASSERT_TRUE(server.WaitForEvents(kReceived, 1));
+    EXPECT_EQ(seen.addresses, std::vector<std::wstring>{c.destination});
+    ASSERT_EQ(seen.interfaces.size(), 1u);
+    EXPECT_GT(seen.interfaces[0], 0);
+  }
+}
+
+TEST(MultiHomed, WithoutTheSystemsMessageCallTheDatagramStillArrivesAndItsDestinationIsUnknown) {
+  WinsockPatch patch;
+  patch->WSAIoctl = IoctlWithoutExtensions;
+
+  Host h;
+  const u_short port = OpenOnAddress(h, L"");
+  SeenDestinations seen(h);
+  PeerSocket peer;
+  ASSERT_TRUE(peer.SendTo(port, {2}));
+  ASSERT_TRUE(h.WaitForEvents(kReceived, 1));
+  EXPECT_EQ(seen.addresses, std::vector<std::wstring>{L""});
+  EXPECT_EQ(seen.interfaces, std::vector<LONG>{0});
+  EXPECT_EQ(h.sink().Of(kReceived).at(0).args[0].text(), kLoopbackText);
+}

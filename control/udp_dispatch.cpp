@@ -130,6 +130,10 @@ const fw::DispEntry<Endpoint> EndpointAccess::kDispatch[] = {
                      [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetToAddress()); }),
     Table::Accessors(surface::ToInterface,
                      [](Endpoint& c, VARIANT* r) { fw::ResultI4(r, c.GetToInterface()); }),
+    Table::Accessors(
+        surface::SourceAddress,
+        [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetSourceAddress()); },
+        [](Endpoint& c, const fw::DispArgs& a) { c.SetSourceAddress(a.Text(0)); }),
 };
 
 namespace {

@@ -86,6 +86,10 @@ class Endpoint {
   std::wstring GetToAddress() const;
   LONG GetToInterface() const { return static_cast<LONG>(m_currentDestination.interfaceIndex); }
   const PacketDestination& CurrentDestination() const { return m_currentDestination; }
+  // The local address the next datagrams leave from on a socket bound to every address; empty:
+  // the system's choice. Not saved with the form.
+  std::wstring GetSourceAddress() const { return m_sourceAddressText; }
+  void SetSourceAddress(std::wstring_view address);
   void SetCurrentDestination(const PacketDestination& to) { m_currentDestination = to; }
 
   // --- sending and receiving (send.cpp, receive.cpp) ---
@@ -189,6 +193,8 @@ class Endpoint {
   INT_PTR ResolveIpv6Destination(std::wstring_view text);
   // The socket is IPv6 and also serves IPv4 peers.
   bool IsDualStack() const { return m_socketFamily == kFamilyIpv6 && !m_ipv6Only; }
+  // SendTo's check of SourceAddress against the open socket and this host's addresses.
+  void CheckSourceAddress();
   // A look-up of the pending datagram's destination is outstanding.
   bool DestinationLookupOutstanding() const {
     return m_hostLookup.IsOutstanding() || m_servLookup.IsOutstanding() ||
@@ -291,6 +297,11 @@ class Endpoint {
   // destination the owner presents.
   DestinationReader m_destinations;
   PacketDestination m_currentDestination;
+  // SourceAddress as set, what it names (no address: the system's choice), and the endpoint
+  // (Open count) it was last found to be this host's on.
+  std::wstring m_sourceAddressText;
+  SocketAddress m_sourceAddress;
+  LONG m_sourceCheckedOn = 0;
   // Kept from one datagram to the next while the endpoint is open: the read buffer, the texts
   // of the last sender, and the SO_BROADCAST value the socket has (-1: not set on this socket).
   std::unique_ptr<char[]> m_receiveBuffer;
@@ -344,6 +355,8 @@ class Endpoint {
 // The optional interface argument of JoinGroup and LeaveGroup as text: left out, empty or Null
 // (every interface) give nothing; a value that is no text is refused.
 std::optional<std::wstring> InterfaceArgument(VARIANT* argument);
+// Four decimal numbers of 0 to 255 with dots between them and nothing else, in network order.
+std::optional<unsigned long> ParseDotted(std::wstring_view text);
 // A text up to its first NUL: Wine's WScript.Shell leaves one at the end of an expanded variable.
 std::wstring_view UpToNul(std::wstring_view text);
 

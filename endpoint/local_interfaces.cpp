@@ -1,5 +1,6 @@
 // GetAdaptersAddresses rather than GetIpAddrTable: only it says of each interface whether it is up
-// (OperStatus) and whether it can carry multicast (IP_ADAPTER_NO_MULTICAST). Its structures need
+// (OperStatus), whether it can carry multicast (IP_ADAPTER_NO_MULTICAST) and each address's
+// prefix length. Its structures need
 // the Windows Sockets 2 header, so this file, and only this one, includes winsock2.h; it makes
 // no socket call and hands out plain addresses.
 #include <winsock2.h>
@@ -32,12 +33,23 @@ MulticastInterfaces SystemMulticastInterfaces() {
   }
   for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()); adapter;
        adapter = adapter->Next) {
+    if (adapter->OperStatus != IfOperStatusUp) continue;
+    const bool loopback = adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
+    const bool pointToPoint = adapter->IfType == IF_TYPE_PPP || adapter->IfType == IF_TYPE_TUNNEL;
+    for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
+      const SocketAddress address =
+          SocketAddress::From(unicast->Address.lpSockaddr, unicast->Address.iSockaddrLength);
+      found.unicast.push_back(address);
+      // A /31 or /32 has no broadcast address.
+      const ULONG prefix = unicast->OnLinkPrefixLength;
+      if (address.Family() == AF_INET && !loopback && !pointToPoint && prefix < 31) {
+        const unsigned long hostBits = prefix == 0 ? 0xFFFFFFFFul : (0xFFFFFFFFul >> prefix);
+        found.broadcast.push_back(address.Ipv4Net() | ::htonl(hostBits));
+      }
+    }
     // Loopback stays even where it is flagged as not carrying multicast: a group joined there
     // still reaches the members on this machine.
-    const bool loopback = adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
-    if (adapter->OperStatus != IfOperStatusUp ||
-        (!loopback && (adapter->Flags & IP_ADAPTER_NO_MULTICAST)))
-      continue;
+    if (!loopback && (adapter->Flags & IP_ADAPTER_NO_MULTICAST)) continue;
     // One IPv4 address per interface: a join names the interface by an address, and a second
     // join on the same interface by another of its addresses would be a duplicate the system
     // refuses. IPv6 joins name the interface by its index; all its addresses are kept to find

@@ -17,6 +17,11 @@ struct MulticastInterfaces {
   unsigned long error = 0;               // the IP helper's error, 0 when the list is complete
   std::vector<unsigned long> addresses;  // IPv4 addresses in network order, loopback included
   std::vector<Ipv6Interface> ipv6;       // the interfaces with IPv6 addresses, loopback included
+  // Of every interface that is up, multicast or not: each unicast address (both families), and
+  // the directed broadcast address (network order) of each IPv4 address of an interface that can
+  // broadcast (not loopback, not point-to-point).
+  std::vector<SocketAddress> unicast;
+  std::vector<unsigned long> broadcast;
 };
 
 using MulticastInterfaceLister = MulticastInterfaces (*)();

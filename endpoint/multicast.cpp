@@ -27,29 +27,6 @@ constexpr LONG kMaxTtl = 255;
 // wsock32 passes socket-level options on to the same provider, which takes it.
 constexpr int kExclusiveAddrUse = static_cast<int>(~SO_REUSEADDR);
 
-// Four decimal numbers of 0 to 255 with dots between them and nothing else, in network order.
-// inet_addr would also take "127.1" or "0x7f.1", which a host that types them rarely means.
-std::optional<unsigned long> ParseDotted(std::wstring_view text) {
-  unsigned parts[4] = {};
-  size_t part = 0, digits = 0;
-  for (const wchar_t c : text) {
-    if (c == L'.') {
-      if (digits == 0 || ++part == 4) return std::nullopt;
-      digits = 0;
-    } else if (c >= L'0' && c <= L'9' && digits < 3) {
-      parts[part] = parts[part] * 10 + static_cast<unsigned>(c - L'0');
-      ++digits;
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (part != 3 || digits == 0 || std::ranges::any_of(parts, [](unsigned p) { return p > 255; }))
-    return std::nullopt;
-  in_addr address{};
-  address.S_un.S_un_b = {static_cast<u_char>(parts[0]), static_cast<u_char>(parts[1]),
-                         static_cast<u_char>(parts[2]), static_cast<u_char>(parts[3])};
-  return address.s_addr;
-}
 
 // A group address: dotted, in 224.0.0.0 to 239.255.255.255 (the first byte 1110xxxx).
 unsigned long GroupOf(std::wstring_view text) {
@@ -118,6 +95,29 @@ std::optional<SocketAddress> Ipv6GroupOf(std::wstring_view text) {
 }
 
 }  // namespace
+
+// inet_addr would also take "127.1" or "0x7f.1", which a host that types them rarely means.
+std::optional<unsigned long> ParseDotted(std::wstring_view text) {
+  unsigned parts[4] = {};
+  size_t part = 0, digits = 0;
+  for (const wchar_t c : text) {
+    if (c == L'.') {
+      if (digits == 0 || ++part == 4) return std::nullopt;
+      digits = 0;
+    } else if (c >= L'0' && c <= L'9' && digits < 3) {
+      parts[part] = parts[part] * 10 + static_cast<unsigned>(c - L'0');
+      ++digits;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (part != 3 || digits == 0 || std::ranges::any_of(parts, [](unsigned p) { return p > 255; }))
+    return std::nullopt;
+  in_addr address{};
+  address.S_un.S_un_b = {static_cast<u_char>(parts[0]), static_cast<u_char>(parts[1]),
+                         static_cast<u_char>(parts[2]), static_cast<u_char>(parts[3])};
+  return address.s_addr;
+}
 
 std::wstring_view UpToNul(std::wstring_view text) { return text.substr(0, text.find(L'\0')); }
 

@@ -79,4 +79,39 @@ int DestinationReader::Receive(SOCKET socket, char* buffer, int length, SocketAd
   return static_cast<int>(received);
 }
 
+int SendFrom(SOCKET socket, const char* data, int length, const SocketAddress& to,
+             const SocketAddress& source) {
+  alignas(WSACMSGHDR) char control[kControlSpace] = {};
+  auto* header = reinterpret_cast<WSACMSGHDR*>(control);
+  size_t controlLength = 0;
+  if (source.Family() == AF_INET6) {
+    IN6_PKTINFO info{};
+    std::memcpy(&info.ipi6_addr, source.Ipv6Bytes(), sizeof info.ipi6_addr);
+    header->cmsg_level = IPPROTO_IPV6;
+    header->cmsg_type = IPV6_PKTINFO;
+    header->cmsg_len = WSA_CMSG_LEN(sizeof info);
+    std::memcpy(WSA_CMSG_DATA(header), &info, sizeof info);
+    controlLength = WSA_CMSG_SPACE(sizeof info);
+  } else {
+    IN_PKTINFO info{};
+    info.ipi_addr.s_addr = source.Unmapped().Ipv4Net();
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = WSA_CMSG_LEN(sizeof info);
+    std::memcpy(WSA_CMSG_DATA(header), &info, sizeof info);
+    controlLength = WSA_CMSG_SPACE(sizeof info);
+  }
+  WSABUF buffer{static_cast<ULONG>(length), const_cast<char*>(data)};
+  WSAMSG message{};
+  message.name = const_cast<sockaddr*>(to.Get());
+  message.namelen = to.Length();
+  message.lpBuffers = &buffer;
+  message.dwBufferCount = 1;
+  message.Control = {static_cast<ULONG>(controlLength), control};
+  DWORD sent = 0;
+  if (Winsock().WSASendMsg(socket, &message, 0, &sent, nullptr, nullptr) == SOCKET_ERROR)
+    return SOCKET_ERROR;
+  return static_cast<int>(sent);
+}
+
 }  // namespace udp

@@ -14,6 +14,12 @@ struct PacketDestination {
   unsigned long interfaceIndex = 0;  // 0 when unknown
 };
 
+// Sends one datagram as sendto does, leaving from `source` (a local address of the socket's
+// family, or an IPv4 one on a dual-stack socket) by the packet-information control data of
+// WSASendMsg.
+int SendFrom(SOCKET socket, const char* data, int length, const SocketAddress& to,
+             const SocketAddress& source);
+
 class DestinationReader {
  public:
   // Asks the new socket for packet information (for IPv4 traffic too on a dual-stack socket) and

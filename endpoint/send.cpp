@@ -1,8 +1,12 @@
 // Sending: SendTo keeps one pending datagram and posts a write notification; the write handler
 // sends it and raises Sent.
+#include <algorithm>
+
 #include "endpoint/data_variant.h"
 #include "endpoint/errors.h"
 #include "endpoint/endpoint.h"
+#include "endpoint/local_interfaces.h"
+#include "endpoint/packet_info.h"
 #include "endpoint/where_texts.h"
 #include "framework/text.h"
 
@@ -53,6 +57,7 @@ void Endpoint::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
     own.host = hostLookup != 0;
   }
 
+  CheckSourceAddress();
   switch (m_pendingData.Take(data)) {
     case DataError::NotConvertible:
       m_state = kStateFailed;
@@ -98,8 +103,13 @@ void Endpoint::HandleWrite(WPARAM, LPARAM) {
     m_socketBroadcast = broadcast;
   }
   const size_t length = m_pendingData.size();
-  if (length > 0 && udp_send(m_socket.get(), m_pendingData.data(), static_cast<int>(length), 0,
-                             m_sockAddr.Get(), m_sockAddr.Length()) == SOCKET_ERROR) {
+  // With a source address the datagram says which local address it leaves from.
+  const bool fromSource = m_sourceAddress.Family() != AF_UNSPEC;
+  if (length > 0 &&
+      (fromSource ? SendFrom(m_socket.get(), m_pendingData.data(), static_cast<int>(length),
+                             m_sockAddr, m_sourceAddress)
+                  : udp_send(m_socket.get(), m_pendingData.data(), static_cast<int>(length), 0,
+                             m_sockAddr.Get(), m_sockAddr.Length())) == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     if (error == WSAEWOULDBLOCK) return;  // the sockets layer posts FD_WRITE again when it can
     ReportWinsockFailure(error, where::kSend, true);
@@ -112,6 +122,48 @@ void Endpoint::HandleWrite(WPARAM, LPARAM) {
 int Endpoint::udp_send(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
                        int toLength) {
   return Winsock().sendto(s, data, length, flags, to, toLength);
+}
+
+void Endpoint::SetSourceAddress(std::wstring_view address) {
+  const std::wstring_view text = UpToNul(address);
+  SocketAddress source;
+  if (LooksLikeIpv6(text)) {
+    const std::optional<SocketAddress> parsed = SocketAddress::ParseIpv6(text);
+    if (!parsed) ThrowUdpError(kErrBadArgument);
+    source = *parsed;
+  } else if (!text.empty()) {
+    const std::optional<unsigned long> parsed = ParseDotted(text);
+    if (!parsed) ThrowUdpError(kErrBadArgument);
+    source = SocketAddress::Ipv4(*parsed);
+  }
+  m_sourceAddressText = text;
+  m_sourceAddress = source;
+  m_sourceCheckedOn = 0;
+}
+
+void Endpoint::CheckSourceAddress() {
+  if (m_sourceAddress.Family() == AF_UNSPEC) return;
+  // An IPv4 source serves an IPv4 socket and the IPv4 peers of a dual-stack one.
+  const bool usable = m_sourceAddress.Family() == AF_INET
+                          ? m_socketFamily == AF_INET || IsDualStack()
+                          : m_socketFamily == kFamilyIpv6;
+  if (!usable) FailCall(WSAEAFNOSUPPORT, true);
+  // A socket bound to one address leaves from it and no other.
+  if (!m_bindAddr.IsAny() && !m_bindAddr.SameHost(m_sourceAddress)) FailCall(WSAEINVAL, true);
+  // Windows refuses a source that is not this host's only at the send, outside the call: the
+  // list of this host's addresses is asked once per endpoint and value.
+  if (m_sourceCheckedOn == m_openCount) return;
+  const MulticastInterfaces found = MulticastInterfaceSource()();
+  if (found.error != 0) ThrowSystemError(found.error);
+  // All of 127.0.0.0/8 is loopback, though the interface lists 127.0.0.1 alone.
+  const SocketAddress source = m_sourceAddress.Unmapped();
+  const bool loopbackNet =
+      source.Family() == AF_INET && (Winsock().ntohl(source.Ipv4Net()) >> 24) == 127;
+  if (!loopbackNet &&
+      std::ranges::none_of(found.unicast,
+                           [&](const SocketAddress& own) { return own.SameHost(source); }))
+    FailCall(WSAEADDRNOTAVAIL, true);
+  m_sourceCheckedOn = m_openCount;
 }
 
 BOOL Endpoint::GetSendable() const { return m_socket && !m_pendingData; }

@@ -149,6 +149,13 @@ SocketAddress SocketAddress::Unmapped() const {
   return Ipv4(address, PortNet());
 }
 
+bool SocketAddress::SameHost(const SocketAddress& other) const {
+  const SocketAddress a = Unmapped(), b = other.Unmapped();
+  if (a.Family() != b.Family()) return false;
+  if (a.Family() == AF_INET) return a.Ipv4Net() == b.Ipv4Net();
+  return a.Family() == AF_INET6 && std::memcmp(a.Ipv6Bytes(), b.Ipv6Bytes(), 16) == 0;
+}
+
 void SocketAddress::SetHost(const SocketAddress& host) {
   const u_short port = PortNet();
   *this = host;

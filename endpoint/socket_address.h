@@ -57,6 +57,8 @@ class SocketAddress {
   SocketAddress Mapped() const;
   // The other way: an IPv4-mapped IPv6 address as the IPv4 address it stands for.
   SocketAddress Unmapped() const;
+  // The same host address (an IPv4-mapped one as its IPv4 address), whatever the ports and scopes.
+  bool SameHost(const SocketAddress& other) const;
   // Takes the family, address and scope of `host`, keeping this address's port.
   void SetHost(const SocketAddress& host);
 

@@ -34,6 +34,10 @@ int PASCAL GetOptionUnavailable(SOCKET, int, int, char*, int*) {
   FailUnavailable();
   return SOCKET_ERROR;
 }
+int PASCAL SendMessageUnavailable(SOCKET, _WSAMSG*, DWORD, DWORD*, OVERLAPPED*, void*) {
+  FailUnavailable();
+  return SOCKET_ERROR;
+}
 
 // A function of ws2_32, or the stand-in when this system's ws2_32 lacks it. wsock32 forwards to
 // ws2_32, so it is normally loaded already. A library loaded here stays loaded for the process:
@@ -73,6 +77,7 @@ const WinsockApi& SystemWinsock() {
       Ws2("setsockopt", SetOptionUnavailable),
       Ws2("getsockopt", GetOptionUnavailable),
       detail::ReceiveMessageByExtension,
+      Ws2("WSASendMsg", SendMessageUnavailable),
       ::WSAAsyncSelect,
       ::WSAAsyncGetHostByName,
       ::WSAAsyncGetHostByAddr,

@@ -57,6 +57,9 @@ struct WinsockApi {
   // system's provider; where there is none it fails with WSAEOPNOTSUPP.
   int(PASCAL* WSARecvMsg)(SOCKET s, _WSAMSG* message, DWORD* received, OVERLAPPED* overlapped,
                           void* completion);
+  // ws2_32's WSASendMsg (Windows Vista and later), as the ws2_32 functions above.
+  int(PASCAL* WSASendMsg)(SOCKET s, _WSAMSG* message, DWORD flags, DWORD* sent,
+                          OVERLAPPED* overlapped, void* completion);
   int(PASCAL* WSAAsyncSelect)(SOCKET s, HWND window, u_int message, long events);
   HANDLE(PASCAL* WSAAsyncGetHostByName)(HWND window, u_int message, const char* name,
                                         char* buffer, int length);

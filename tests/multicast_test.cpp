@@ -274,7 +274,7 @@ class LoopbackAndATestNet {
 
  private:
   static udp::MulticastInterfaces Interfaces() {
-    return {0, {::inet_addr("127.0.0.1"), ::inet_addr("192.0.2.77")}, {}};
+    return {0, {::inet_addr("127.0.0.1"), ::inet_addr("192.0.2.77")}, {}, {}, {}};
   }
   static int PASCAL SetOption(SOCKET s, int level, int option, const char* value, int length) {
     ip_mreq m{};
@@ -351,7 +351,7 @@ TEST_F(MulticastTest, AJoinOnEveryInterfaceFailsWhenThereIsNone) {
     LONG lastError;
   } const cases[] = {
       {[] { return udp::MulticastInterfaces{}; }, WinsockScode(WSAEADDRNOTAVAIL), WSAEADDRNOTAVAIL},
-      {[] { return udp::MulticastInterfaces{ERROR_NOT_SUPPORTED, {}, {}}; },
+      {[] { return udp::MulticastInterfaces{ERROR_NOT_SUPPORTED, {}, {}, {}, {}}; },
        HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), 0},
   };
   for (const Case& c : cases) {

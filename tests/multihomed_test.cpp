@@ -5,6 +5,7 @@
 
 #include "support/datagrams.h"
 #include "support/host.h"
+#include "support/send_sources.h"
 
 using namespace host;
 
@@ -78,4 +79,59 @@ TEST(MultiHomed, WithoutTheSystemsMessageCallTheDatagramStillArrivesAndItsDestin
   EXPECT_EQ(seen.addresses, std::vector<std::wstring>{L""});
   EXPECT_EQ(seen.interfaces, std::vector<LONG>{0});
   EXPECT_EQ(h.sink().Of(kReceived).at(0).args[0].text(), kLoopbackText);
+}
+
+TEST(MultiHomed, AServerAnswersFromTheAddressItsPeerContacted) {
+  SendSources sources;
+  Host server, client;
+  const u_short port = OpenOnAddress(server, L"");
+  OpenOnAddress(client, L"");
+  server.sink().handler = [&](const Event& e, DISPPARAMS*) {
+    if (e.id != kReceived) return;
+    server.MustPut(L"SourceAddress", server.MustGet(L"ToAddress"));
+    server.MustCall(L"SendTo", {e.args[0], e.args[1], e.args[2]});
+  };
+  client.MustCall(L"SendTo", {L"127.0.0.2", PortText(port), Var::Bytes({9})});
+  ASSERT_TRUE(client.WaitForEvents(kReceived, 1));
+  EXPECT_EQ(client.sink().Of(kReceived).at(0).args[2].bytes(), std::vector<unsigned char>{9});
+  EXPECT_EQ(server.MustGet(L"SourceAddress").text(), L"127.0.0.2");
+  // Windows sends it from there; Wine drops the choice, so the seam shows what was asked.
+  EXPECT_EQ(SendSources::seen(), std::vector<std::string>{"127.0.0.2"});
+  // Empty again: the system's choice, by the plain send.
+  server.MustPut(L"SourceAddress", L"");
+  server.sink().handler = nullptr;
+  server.MustCall(L"SendTo", {kLoopbackText, PortText(BoundPort(client)), Var::Bytes({1})});
+  ASSERT_TRUE(client.WaitForEvents(kReceived, 2));
+  EXPECT_EQ(SendSources::seen().size(), 1u);
+}
+
+TEST(MultiHomed, ASourceTheSocketCannotUseFailsInsideSendTo) {
+  struct Case {
+    const wchar_t* localAddress;
+    bool ipv6Only;
+    const wchar_t* source;
+    int wsaError;
+  } const cases[] = {
+      {L"", false, L"192.0.2.99", WSAEADDRNOTAVAIL},  // not this host's
+      {kLoopbackText, false, L"127.0.0.2", WSAEINVAL},  // bound to another address
+      {L"", false, L"::1", WSAEAFNOSUPPORT},
+      {L"::", true, kLoopbackText, WSAEAFNOSUPPORT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.source)));
+    SendSources sources;
+    Host h;
+    OpenOnAddress(h, c.localAddress, c.ipv6Only);
+    h.MustPut(L"SourceAddress", c.source);
+    const CallResult r = h.Call(L"SendTo", {kLoopbackText, L"9", Var::Bytes({1})});
+    EXPECT_EQ(r.scode, WinsockScode(c.wsaError));
+    EXPECT_EQ(h.MustGet(L"LastError").i4(), c.wsaError);
+    EXPECT_TRUE(h.MustGet(L"Sendable").boolean());
+    EXPECT_TRUE(SendSources::seen().empty());
+  }
+  Host h;
+  for (const wchar_t* malformed : {L"1.2.3", L"1::2::3", L"localhost", L"127.1"}) {
+    EXPECT_EQ(h.Put(L"SourceAddress", malformed).scode, kScodeBadArgument);
+    EXPECT_EQ(h.MustGet(L"SourceAddress").text(), L"");
+  }
 }

@@ -85,6 +85,7 @@ UDP_PROPERTY(AddressFamily, 127, Long, ReadOnlyUnmarked, Both, NotSaved)
 /* multi-homed hosts */
 UDP_PROPERTY(ToAddress, 128, String, ReadOnlyUnmarked, Both, NotSaved)
 UDP_PROPERTY(ToInterface, 129, Long, ReadOnlyUnmarked, Both, NotSaved)
+UDP_PROPERTY(SourceAddress, 130, String, ReadWrite, Both, NotSaved)
 
 /* UdpSocket's own properties: the last sender, the receive queue, the callbacks */
 UDP_PROPERTY(FromAddress, 103, String, ReadOnly, SocketOnly, NotSaved)

@@ -204,7 +204,9 @@ int PASCAL GuardedWs2SetSockOpt(SOCKET s, int level, int option, const char* val
 }
 
 // JoinGroup without an interface joins on these.
-udp::MulticastInterfaces LoopbackInterfaceOnly() { return {0, {::htonl(kLoopback)}, {}}; }
+udp::MulticastInterfaces LoopbackInterfaceOnly() {
+  return {0, {::htonl(kLoopback)}, {}, {udp::SocketAddress::Ipv4(::htonl(kLoopback))}, {}};
+}
 
 }  // namespace
 

@@ -130,6 +130,8 @@ const fw::DispEntry<Endpoint> EndpointAccess::kDispatch[] = {
                      [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetToAddress()); }),
     Table::Accessors(surface::ToInterface,
                      [](Endpoint& c, VARIANT* r) { fw::ResultI4(r, c.GetToInterface()); }),
+    Table::Method(surface::BroadcastAll, [](Endpoint& c, const fw::DispArgs& a,
+                                            VARIANT*) { c.BroadcastAll(a.Text(0), a.Variant(1)); }),
     Table::Accessors(
         surface::SourceAddress,
         [](Endpoint& c, VARIANT* r) { fw::ResultText(r, c.GetSourceAddress()); },

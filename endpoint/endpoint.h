@@ -94,6 +94,10 @@ class Endpoint {
 
   // --- sending and receiving (send.cpp, receive.cpp) ---
   void SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, VARIANT* data);
+  // One pending datagram to the directed broadcast address of every IPv4 interface that is up
+  // and can broadcast (loopback excluded): one Sent when the last copy is out, one failure if any
+  // copy failed (the others are sent).
+  void BroadcastAll(std::wstring_view remotePort, VARIANT* data);
   BOOL GetSendable() const;
   void GetAnyData(VARIANT* result) const;
   void SetAnyData(VARIANT* value);
@@ -287,8 +291,15 @@ class Endpoint {
   uint64_t m_datagramsTaken = 0;
   BOOL m_bindPending = FALSE;
   LONG m_rcvbuf = 0, m_sndbuf = 0;
-  // The destination of the pending datagram.
+  // The destination of the pending datagram (for BroadcastAll: its port).
   SocketAddress m_sockAddr;
+  // BroadcastAll's destinations (network order), the next one to send to, and the first error of
+  // a copy; empty for a datagram of SendTo.
+  std::vector<unsigned long> m_broadcastTargets;
+  size_t m_broadcastNext = 0;
+  int m_broadcastError = 0;
+  // Sends BroadcastAll's copies from the next one on; false while the sockets layer is full.
+  bool SendBroadcastCopies(size_t length);
   // The local address of the next bind; kept apart from the destination so that a SendTo made
   // while Open waits for its service look-up keeps the destination it named.
   SocketAddress m_bindAddr;

@@ -43,6 +43,7 @@ void Endpoint::SettleFailure(const EndpointFailure& failure, bool cancelClose) {
   // The host keeps the port open so that it goes on working: the datagram whose failure it has
   // just heard goes (its look-ups were cancelled when it failed).
   m_pendingData.reset();
+  m_broadcastTargets.clear();
   m_pendingFailed = false;
 }
 

@@ -95,6 +95,7 @@ int Endpoint::ReleaseEndpoint(SOCKET socket) {
   CancelLookup(m_localServLookup);
   m_addressLookup.Cancel();
   m_pendingData.Release();
+  m_broadcastTargets.clear();
   m_pendingFailed = false;
   m_receiveBuffer.reset();
   m_socketBroadcast = -1;

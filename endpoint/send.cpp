@@ -1,6 +1,7 @@
 // Sending: SendTo keeps one pending datagram and posts a write notification; the write handler
 // sends it and raises Sent.
 #include <algorithm>
+#include <utility>
 
 #include "endpoint/data_variant.h"
 #include "endpoint/errors.h"
@@ -69,6 +70,7 @@ void Endpoint::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
       break;
   }
   m_pendingNumber = ++m_datagramsTaken;
+  m_broadcastTargets.clear();
 
   if (portLookup == 0 && hostLookup == 0 && !PostSocketNotify(FD_WRITE)) {
     // Nothing would ever send it: the call fails and leaves nothing pending.
@@ -103,6 +105,18 @@ void Endpoint::HandleWrite(WPARAM, LPARAM) {
     m_socketBroadcast = broadcast;
   }
   const size_t length = m_pendingData.size();
+  if (!m_broadcastTargets.empty()) {
+    if (!SendBroadcastCopies(length)) return;  // the sockets layer posts FD_WRITE again
+    const int error = std::exchange(m_broadcastError, 0);
+    m_broadcastTargets.clear();
+    if (error != 0) {
+      ReportWinsockFailure(error, where::kSend, true);
+      return;
+    }
+    m_pendingData.reset();
+    m_events.OnEndpointSent();
+    return;
+  }
   // With a source address the datagram says which local address it leaves from.
   const bool fromSource = m_sourceAddress.Family() != AF_UNSPEC;
   if (length > 0 &&
@@ -122,6 +136,78 @@ void Endpoint::HandleWrite(WPARAM, LPARAM) {
 int Endpoint::udp_send(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
                        int toLength) {
   return Winsock().sendto(s, data, length, flags, to, toLength);
+}
+
+void Endpoint::BroadcastAll(std::wstring_view remotePort, VARIANT* data) {
+  if (!m_socket) ThrowUdpError(kErrNotOpen);
+  if (m_pendingData) ThrowUdpError(kErrNotWritable);
+  if (remotePort.empty()) ThrowUdpError(kErrBadArgument);
+  // IPv6 has no broadcast, as SendTo says of the broadcast texts.
+  if (m_socketFamily == kFamilyIpv6) FailCall(WSAEAFNOSUPPORT, true);
+  const MulticastInterfaces found = MulticastInterfaceSource()();
+  if (found.error != 0) ThrowSystemError(found.error);
+  // Broadcasting nowhere is no broadcast: the host learns that no interface can carry one.
+  if (found.broadcast.empty()) FailCall(WSAEADDRNOTAVAIL, true);
+  CheckSourceAddress();
+
+  struct OwnLookup {
+    Endpoint& endpoint;
+    bool started = false, kept = false;
+    ~OwnLookup() {
+      if (started && !kept) endpoint.CancelLookup(endpoint.m_servLookup);
+    }
+  } own{*this};
+  // The port as SendTo reads it; the copies take their addresses from the list.
+  m_sockAddr = SocketAddress::Ipv4(INADDR_BROADCAST);
+  const INT_PTR portLookup = AsyncGetServByName(fw::AnsiFromWide(remotePort));
+  if (portLookup == -1) FailCall(Winsock().WSAGetLastError(), true);
+  own.started = portLookup != 0;
+  // An outstanding host look-up of an earlier SendTo would overwrite nothing here, but would
+  // hold this datagram back: it goes.
+  CancelLookup(m_hostLookup);
+  switch (m_pendingData.Take(data)) {
+    case DataError::NotConvertible:
+      m_state = kStateFailed;
+      ThrowUdpError(kErrBadArgument);
+    case DataError::CannotFlatten:
+      m_state = kStateFailed;
+      ThrowUdpError(kErrOutOfMemory);
+    case DataError::None:
+      break;
+  }
+  m_pendingNumber = ++m_datagramsTaken;
+  m_broadcastTargets = found.broadcast;
+  m_broadcastNext = 0;
+  m_broadcastError = 0;
+  // A broadcast needs the option, as a SendTo to the broadcast address sets it.
+  m_broadcast = TRUE;
+  if (portLookup == 0 && !PostSocketNotify(FD_WRITE)) {
+    m_pendingData.reset();
+    m_broadcastTargets.clear();
+    m_state = kStateFailed;
+    ThrowUdpError(kErrOutOfMemory);
+  }
+  own.kept = true;
+}
+
+bool Endpoint::SendBroadcastCopies(size_t length) {
+  auto& ws = Winsock();
+  const bool fromSource = m_sourceAddress.Family() != AF_UNSPEC;
+  for (; m_broadcastNext < m_broadcastTargets.size(); ++m_broadcastNext) {
+    SocketAddress to =
+        SocketAddress::Ipv4(m_broadcastTargets[m_broadcastNext], m_sockAddr.PortNet());
+    const int result = length == 0  ? 0
+                       : fromSource ? SendFrom(m_socket.get(), m_pendingData.data(),
+                                               static_cast<int>(length), to, m_sourceAddress)
+                                    : udp_send(m_socket.get(), m_pendingData.data(),
+                                               static_cast<int>(length), 0, to.Get(), to.Length());
+    if (result != SOCKET_ERROR) continue;
+    const int error = ws.WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) return false;
+    // One copy that fails fails the datagram; the others still go.
+    if (m_broadcastError == 0) m_broadcastError = error;
+  }
+  return true;
 }
 
 void Endpoint::SetSourceAddress(std::wstring_view address) {

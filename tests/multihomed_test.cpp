@@ -6,6 +6,7 @@
 #include "support/datagrams.h"
 #include "support/host.h"
 #include "support/send_sources.h"
+#include "endpoint/local_interfaces.h"
 
 using namespace host;
 
@@ -134,4 +135,86 @@ TEST(MultiHomed, ASourceTheSocketCannotUseFailsInsideSendTo) {
     EXPECT_EQ(h.Put(L"SourceAddress", malformed).scode, kScodeBadArgument);
     EXPECT_EQ(h.MustGet(L"SourceAddress").text(), L"");
   }
+}
+
+namespace {
+
+// Interfaces whose broadcast addresses are loopback's (delivered on this machine only) and, for
+// a copy that fails, a documentation address the sockets seam refuses without sending.
+constexpr char kLoopbackBroadcast[] = "127.255.255.255", kRefused[] = "192.0.2.255";
+std::vector<const char*> g_broadcasts;
+udp::MulticastInterfaces Broadcasting() {
+  udp::MulticastInterfaces found;
+  for (const char* address : g_broadcasts) found.broadcast.push_back(::inet_addr(address));
+  return found;
+}
+int PASCAL SendToRefusingOne(SOCKET s, const char* data, int length, int flags, const sockaddr* to,
+                             int toLength) {
+  if (udp::SocketAddress::From(to, toLength).AddressText() == kRefused) {
+    ::WSASetLastError(WSAENETUNREACH);
+    return SOCKET_ERROR;
+  }
+  return udp::SystemWinsock().sendto(s, data, length, flags, to, toLength);
+}
+
+struct BroadcastInterfaces {
+  udp::MulticastInterfaceLister saved = udp::MulticastInterfaceSource();
+  WinsockPatch patch;
+  explicit BroadcastInterfaces(std::vector<const char*> broadcasts) {
+    g_broadcasts = std::move(broadcasts);
+    udp::MulticastInterfaceSource() = Broadcasting;
+    patch->sendto = SendToRefusingOne;
+  }
+  ~BroadcastInterfaces() { udp::MulticastInterfaceSource() = saved; }
+};
+
+}  // namespace
+
+TEST(MultiHomed, BroadcastAllSendsOneCopyPerInterfaceAsOneDatagram) {
+  struct Case {
+    std::vector<const char*> broadcasts;
+    int copiesReceived;
+    int failure;  // the WsError of the datagram, 0 for Sent
+  } const cases[] = {
+      {{kLoopbackBroadcast, kLoopbackBroadcast}, 2, 0},
+      {{kRefused, kLoopbackBroadcast}, 1, WSAENETUNREACH},  // the other copy still goes
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.failure));
+    BroadcastInterfaces interfaces(c.broadcasts);
+    Host receiver, sender;
+    const u_short port = OpenOnAddress(receiver, L"");  // every address: broadcasts arrive
+    OpenOnAddress(sender, L"");
+    sender.CancelCloseOnWsError();
+    sender.MustCall(L"BroadcastAll", {PortText(port), Var::Bytes({4, 2})});
+    EXPECT_FALSE(sender.MustGet(L"Sendable").boolean());
+    EXPECT_TRUE(sender.MustGet(L"Broadcast").boolean());
+    ASSERT_TRUE(receiver.WaitForEvents(kReceived, c.copiesReceived));
+    ASSERT_TRUE(sender.WaitForEvents(c.failure ? kWsError : kSent, 1));
+    receiver.PumpFor(100);
+    EXPECT_EQ(receiver.sink().Count(kReceived), c.copiesReceived);
+    EXPECT_EQ(sender.sink().Count(kSent), c.failure ? 0 : 1);
+    EXPECT_EQ(sender.sink().Count(kWsError), c.failure ? 1 : 0);
+    if (c.failure) {
+      EXPECT_EQ(sender.sink().Of(kWsError).at(0).args[0].i4(), c.failure);
+    }
+    EXPECT_TRUE(sender.MustGet(L"Sendable").boolean());
+  }
+}
+
+TEST(MultiHomed, BroadcastAllRefusesWhatItCannotSend) {
+  BroadcastInterfaces interfaces({kLoopbackBroadcast});
+  Host h;
+  EXPECT_EQ(h.Call(L"BroadcastAll", {L"9", Var::Bytes({1})}).scode, kScodeNotOpen);
+  OpenOnAddress(h, L"");
+  EXPECT_EQ(h.Call(L"BroadcastAll", {L"", Var::Bytes({1})}).scode, kScodeBadArgument);
+  h.MustCall(L"SendTo", {kLoopbackText, L"9", Var::Bytes({1})});
+  EXPECT_EQ(h.Call(L"BroadcastAll", {L"9", Var::Bytes({1})}).scode, kScodeNotWritable);
+  ASSERT_TRUE(h.WaitForEvents(kSent, 1));
+  g_broadcasts.clear();  // a host with no interface that can broadcast
+  EXPECT_EQ(h.Call(L"BroadcastAll", {L"9", Var::Bytes({1})}).scode, WinsockScode(WSAEADDRNOTAVAIL));
+  Host ipv6;
+  OpenOnAddress(ipv6, L"::1");
+  EXPECT_EQ(ipv6.Call(L"BroadcastAll", {L"9", Var::Bytes({1})}).scode,
+            WinsockScode(WSAEAFNOSUPPORT));
 }

@@ -115,6 +115,8 @@ UDP_METHOD(AboutBox, -552, None, ControlOnly, ())
 /* multicast: a late-bound caller may leave the interface out */
 UDP_METHOD(JoinGroup, 120, None, Both, (UDP_PARAM(Group, String), UDP_PARAM_OPTIONAL(Interface)))
 UDP_METHOD(LeaveGroup, 121, None, Both, (UDP_PARAM(Group, String), UDP_PARAM_OPTIONAL(Interface)))
+/* multi-homed hosts: one datagram to the broadcast address of every IPv4 interface */
+UDP_METHOD(BroadcastAll, 131, None, Both, (UDP_PARAM(RemotePort, String), UDP_PARAM(Data, Variant)))
 /* UdpSocket's own: waiting, receiving, the text helpers */
 UDP_METHOD(Wait, 101, Boolean, SocketOnly, (UDP_PARAM_DEFAULT(Milliseconds, Long, 0)))
 UDP_METHOD(Receive, 102, Variant, SocketOnly, (UDP_PARAM_DEFAULT(Milliseconds, Long, 0)))

@@ -80,6 +80,11 @@ TEST(MulticastNativePeer, AnIpv6Python3MemberReceivesWhatTheControlSendsAndAnswe
   ASSERT_NE(peerPort, nullptr) << "run through tests/script/run_with_group_peer.sh";
   Host h;
   OpenOnAddress(h, L"::");
+  // A group's datagram was sent to the group: ToAddress says so inside Received.
+  std::vector<std::wstring> destinations;
+  h.sink().handler = [&](const Event& e, DISPPARAMS*) {
+    if (e.id == kReceived) destinations.push_back(h.MustGet(L"ToAddress").text());
+  };
   h.MustCall(L"JoinGroup", {kGroup6});
   h.MustCall(L"SendTo", {kGroup6, fw::WideFromAnsi(peerPort), Var::Bytes(BytesOf("hi6"))});
   const auto answer = BytesOf("peer:hi6");
@@ -88,9 +93,12 @@ TEST(MulticastNativePeer, AnIpv6Python3MemberReceivesWhatTheControlSendsAndAnswe
       if (b == answer) return true;
     return false;
   }));
-  for (const Event& e : h.sink().Of(kReceived))
-    if (e.args[2].bytes() == answer) {
-      EXPECT_NE(e.args[0].text().find(L':'), std::wstring::npos);  // an IPv6 sender
+  const std::vector<Event> received = h.sink().Of(kReceived);
+  ASSERT_EQ(received.size(), destinations.size());
+  for (size_t i = 0; i < received.size(); ++i)
+    if (received[i].args[2].bytes() == answer) {
+      EXPECT_NE(received[i].args[0].text().find(L':'), std::wstring::npos);  // an IPv6 sender
+      EXPECT_EQ(destinations[i], kGroup6);
     }
   h.MustCall(L"LeaveGroup", {kGroup6});
 }

@@ -1,9 +1,10 @@
-// IPv6 groups and an IPv6-only name, inside the tests' private network
-// (scripts/private_network.sh): loopback carries multicast there, the veth pair has IPv6 addresses
-// from the documentation range, and /etc/hosts names mcast0's IPv6 address "ipv6-peer.test" (an
-// IPv6 address only).
+// IPv6 groups, an IPv6-only name and a broadcast on every network, inside the tests' private
+// network (scripts/private_network.sh): loopback carries multicast there, the first veth pair has
+// IPv6 addresses from the documentation range, a second pair is a second IPv4 network, and
+// /etc/hosts names mcast0's IPv6 address "ipv6-peer.test" (an IPv6 address only).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -101,4 +102,23 @@ TEST(MulticastNativePeer, AnIpv6Python3MemberReceivesWhatTheControlSendsAndAnswe
       EXPECT_EQ(destinations[i], kGroup6);
     }
   h.MustCall(L"LeaveGroup", {kGroup6});
+}
+
+// Two networks (the veth pairs, 192.0.2.0/24 and 198.51.100.0/24): BroadcastAll reaches both, and
+// a listener bound to every address reads each network's broadcast address as ToAddress.
+TEST(MultiHomedNetworks, BroadcastAllReachesTheBroadcastAddressOfEveryNetwork) {
+  Host listener, sender;
+  const u_short port = OpenOnAddress(listener, L"");
+  std::vector<std::wstring> destinations;
+  listener.sink().handler = [&](const Event& e, DISPPARAMS*) {
+    if (e.id == kReceived) destinations.push_back(listener.MustGet(L"ToAddress").text());
+  };
+  OpenOnAddress(sender, L"");
+  sender.MustCall(L"BroadcastAll", {PortText(port), Var::Bytes({7})});
+  ASSERT_TRUE(sender.WaitForEvents(kSent, 1));
+  auto seen = [&](const wchar_t* address) {
+    return std::find(destinations.begin(), destinations.end(), address) != destinations.end();
+  };
+  ASSERT_TRUE(listener.PumpUntil([&] { return seen(L"192.0.2.255") && seen(L"198.51.100.255"); }));
+  EXPECT_EQ(sender.sink().Count(kWsError), 0);
 }

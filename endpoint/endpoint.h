@@ -197,6 +197,9 @@ class Endpoint {
   INT_PTR ResolveIpv6Destination(std::wstring_view text);
   // The socket is IPv6 and also serves IPv4 peers.
   bool IsDualStack() const { return m_socketFamily == kFamilyIpv6 && !m_ipv6Only; }
+  // The data of a new pending datagram, and its number; fails the call for data that cannot be
+  // sent.
+  void TakePendingData(VARIANT* data);
   // SendTo's check of SourceAddress against the open socket and this host's addresses.
   void CheckSourceAddress();
   // A look-up of the pending datagram's destination is outstanding.

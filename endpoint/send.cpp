@@ -59,17 +59,7 @@ void Endpoint::SendTo(std::wstring_view remoteIp, std::wstring_view remotePort, 
   }
 
   CheckSourceAddress();
-  switch (m_pendingData.Take(data)) {
-    case DataError::NotConvertible:
-      m_state = kStateFailed;
-      ThrowUdpError(kErrBadArgument);
-    case DataError::CannotFlatten:
-      m_state = kStateFailed;
-      ThrowUdpError(kErrOutOfMemory);
-    case DataError::None:
-      break;
-  }
-  m_pendingNumber = ++m_datagramsTaken;
+  TakePendingData(data);
   m_broadcastTargets.clear();
 
   if (portLookup == 0 && hostLookup == 0 && !PostSocketNotify(FD_WRITE)) {
@@ -165,17 +155,7 @@ void Endpoint::BroadcastAll(std::wstring_view remotePort, VARIANT* data) {
   // An outstanding host look-up of an earlier SendTo would overwrite nothing here, but would
   // hold this datagram back: it goes.
   CancelLookup(m_hostLookup);
-  switch (m_pendingData.Take(data)) {
-    case DataError::NotConvertible:
-      m_state = kStateFailed;
-      ThrowUdpError(kErrBadArgument);
-    case DataError::CannotFlatten:
-      m_state = kStateFailed;
-      ThrowUdpError(kErrOutOfMemory);
-    case DataError::None:
-      break;
-  }
-  m_pendingNumber = ++m_datagramsTaken;
+  TakePendingData(data);
   m_broadcastTargets = found.broadcast;
   m_broadcastNext = 0;
   m_broadcastError = 0;
@@ -250,6 +230,20 @@ void Endpoint::CheckSourceAddress() {
                            [&](const SocketAddress& own) { return own.SameHost(source); }))
     FailCall(WSAEADDRNOTAVAIL, true);
   m_sourceCheckedOn = m_openCount;
+}
+
+void Endpoint::TakePendingData(VARIANT* data) {
+  switch (m_pendingData.Take(data)) {
+    case DataError::NotConvertible:
+      m_state = kStateFailed;
+      ThrowUdpError(kErrBadArgument);
+    case DataError::CannotFlatten:
+      m_state = kStateFailed;
+      ThrowUdpError(kErrOutOfMemory);
+    case DataError::None:
+      break;
+  }
+  m_pendingNumber = ++m_datagramsTaken;
 }
 
 BOOL Endpoint::GetSendable() const { return m_socket && !m_pendingData; }

@@ -33,12 +33,21 @@ step "addressing mcast0" ip addr add 192.0.2.1/24 dev mcast0
 step "addressing mcast1" ip addr add 192.0.2.2/24 dev mcast1
 step "bringing up mcast0" ip link set mcast0 up
 step "bringing up mcast1" ip link set mcast1 up
-# A second network (198.51.100.0/24) on a second veth pair, for a broadcast on every interface.
+# A second network (198.51.100.0/24) on a second veth pair, for a broadcast on every interface;
+# its far end lives in a namespace of its own, "udp-peers", where native listeners run as the
+# devices of another network would.
 step "making the veth pair net0/net1" ip link add net0 type veth peer name net1
 step "addressing net0" ip addr add 198.51.100.1/24 dev net0
-step "addressing net1" ip addr add 198.51.100.2/24 dev net1
 step "bringing up net0" ip link set net0 up
-step "bringing up net1" ip link set net1 up
+# ip keeps named namespaces under /run/netns: a tmpfs of this mount namespace's own leaves nothing
+# behind on the machine.
+step "making /run/netns" mkdir -p /run/netns
+step "giving /run/netns a private tmpfs" mount -t tmpfs udp-netns /run/netns
+step "making the peers' namespace" ip netns add udp-peers
+step "moving net1 there" ip link set net1 netns udp-peers
+step "addressing net1" ip netns exec udp-peers ip addr add 198.51.100.2/24 dev net1
+step "bringing up net1" ip netns exec udp-peers ip link set net1 up
+step "bringing up the peers' lo" ip netns exec udp-peers ip link set lo up
 # IPv6 addresses from the documentation range, usable at once (no duplicate detection).
 step "addressing mcast0 (IPv6)" ip -6 addr add 2001:db8:1::1/64 dev mcast0 nodad
 step "addressing mcast1 (IPv6)" ip -6 addr add 2001:db8:1::2/64 dev mcast1 nodad

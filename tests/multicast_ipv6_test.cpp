@@ -122,3 +122,23 @@ TEST(MultiHomedNetworks, BroadcastAllReachesTheBroadcastAddressOfEveryNetwork) {
   ASSERT_TRUE(listener.PumpUntil([&] { return seen(L"192.0.2.255") && seen(L"198.51.100.255"); }));
   EXPECT_EQ(sender.sink().Count(kWsError), 0);
 }
+
+// Run by tests/script/run_with_group_peer.sh with the port of its listener on the second network,
+// in a namespace of its own: a device there hears BroadcastAll and answers.
+TEST(MulticastNativePeer, AListenerOnAnotherNetworkHearsBroadcastAllAndAnswers) {
+  const char* peerPort = std::getenv("UDP_BROADCAST_PEER_PORT");
+  ASSERT_NE(peerPort, nullptr) << "run through tests/script/run_with_group_peer.sh";
+  Host h;
+  OpenOnAddress(h, L"");
+  h.MustCall(L"BroadcastAll", {fw::WideFromAnsi(peerPort), Var::Bytes(BytesOf("hib"))});
+  const auto answer = BytesOf("peer:hib");
+  ASSERT_TRUE(h.PumpUntil([&] {
+    for (const auto& b : ReceivedData(h.sink()))
+      if (b == answer) return true;
+    return false;
+  }));
+  for (const Event& e : h.sink().Of(kReceived))
+    if (e.args[2].bytes() == answer) {
+      EXPECT_EQ(e.args[0].text(), L"198.51.100.2");
+    }
+}

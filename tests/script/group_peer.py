@@ -4,6 +4,9 @@
 echo GROUP PORTFILE: joins GROUP on 127.0.0.1 on a port of the system's choice, writes the port
   to PORTFILE, and answers every datagram with b"peer:" + the datagram, sent to the group at the
   sender's port.
+broadcast PORTFILE: listens on every address of its namespace on a port of the system's choice,
+  writes the port to PORTFILE, and answers every datagram with b"peer:" + the datagram, sent to
+  its sender (run in the private network's second namespace, reached by a directed broadcast).
 send GROUP PORT TEXT: sends TEXT to GROUP:PORT from loopback every 100 ms until killed.
 echo6 GROUP PORTFILE: as echo, for an IPv6 group: joins it on every interface and answers by the
   route the system chooses (one end of the private network's veth pair, which delivers to the
@@ -59,6 +62,16 @@ def echo6(group, port_file):
             s.sendto(b"peer:" + data, (group, sender[1]))
 
 
+def broadcast(port_file):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("", 0))
+    with open(port_file, "w") as f:
+        f.write(str(s.getsockname()[1]))
+    while True:
+        data, sender = s.recvfrom(65535)
+        s.sendto(b"peer:" + data, sender)
+
+
 def send(group, port, text):
     s = group_socket()
     s.bind((LOOPBACK, 0))
@@ -68,4 +81,4 @@ def send(group, port, text):
 
 
 if __name__ == "__main__":
-    {"echo": echo, "echo6": echo6, "send": send}[sys.argv[1]](*sys.argv[2:])
+    {"echo": echo, "echo6": echo6, "broadcast": broadcast, "send": send}[sys.argv[1]](*sys.argv[2:])

@@ -389,6 +389,11 @@ TEST(MulticastNativePeer, APython3MemberReceivesWhatTheControlSendsAndAnswers) {
   ASSERT_NE(peerPort, nullptr) << "run through tests/script/run_with_group_peer.sh";
   Host h;
   OpenAndWaitReady(h);
+  // Each group datagram was sent to the group: ToAddress says so inside Received.
+  std::vector<std::wstring> destinations;
+  h.sink().handler = [&](const Event& e, DISPPARAMS*) {
+    if (e.id == kReceived) destinations.push_back(h.MustGet(L"ToAddress").text());
+  };
   h.MustCall(L"JoinGroup", {Var(kGroup), Var(kLoopbackText)});
   h.MustCall(L"SendTo", {Var(kGroup), Var(fw::WideFromAnsi(peerPort)), Var::Bytes(BytesOf("hi"))});
   const Bytes answer = BytesOf("peer:hi");
@@ -397,9 +402,12 @@ TEST(MulticastNativePeer, APython3MemberReceivesWhatTheControlSendsAndAnswers) {
       if (b == answer) return true;
     return false;
   }));
-  for (const Event& e : h.sink().Of(kReceived))
-    if (e.args[2].bytes() == answer) {
-      EXPECT_EQ(e.args[0].text(), kLoopbackText);
+  const std::vector<Event> received = h.sink().Of(kReceived);
+  ASSERT_EQ(received.size(), destinations.size());
+  for (size_t i = 0; i < received.size(); ++i)
+    if (received[i].args[2].bytes() == answer) {
+      EXPECT_EQ(received[i].args[0].text(), kLoopbackText);
+      EXPECT_EQ(destinations[i], L"239.255.10.12");  // the peer's own group (the runner's)
     }
 }
 

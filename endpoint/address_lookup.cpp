@@ -14,6 +14,17 @@
 
 namespace udp {
 
+namespace {
+// What the resolver is asked for: UDP addresses of IPv6, and of IPv4 too when withIpv4.
+ADDRINFOEXW DatagramHints(bool withIpv4) {
+  ADDRINFOEXW hints{};
+  hints.ai_family = withIpv4 ? AF_UNSPEC : AF_INET6;
+  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_protocol = IPPROTO_UDP;
+  return hints;
+}
+}  // namespace
+
 struct AddressLookupRequest {
   OVERLAPPED overlapped{};  // first: the completion routine is handed its address
   ADDRINFOEXW* results = nullptr;
@@ -85,10 +96,7 @@ void CALLBACK AddressLookupRequest::Completed(DWORD error, DWORD, OVERLAPPED* ov
 }
 
 std::optional<SocketAddress> ResolveIpv6Now(const std::wstring& name, int* error) {
-  ADDRINFOEXW hints{};
-  hints.ai_family = AF_INET6;
-  hints.ai_socktype = SOCK_DGRAM;
-  hints.ai_protocol = IPPROTO_UDP;
+  const ADDRINFOEXW hints = DatagramHints(false);
   addrinfoExW* results = nullptr;
   auto& ws = Winsock();
   *error = ws.GetAddrInfoExW(name.c_str(), nullptr, NS_ALL, nullptr,
@@ -116,10 +124,7 @@ std::optional<int> AddressLookup::Start(Endpoint* owner, const std::wstring& nam
     return WSAENOBUFS;
   }
   request->relay = relay;
-  ADDRINFOEXW& hints = request->hints;
-  hints.ai_family = withIpv4 ? AF_UNSPEC : AF_INET6;
-  hints.ai_socktype = SOCK_DGRAM;
-  hints.ai_protocol = IPPROTO_UDP;
+  const ADDRINFOEXW& hints = request->hints = DatagramHints(withIpv4);
   // Tracked before the call: the routine may post before the call returns.
   const auto task = reinterpret_cast<HANDLE>(request);
   lookup_relay::Track(task, owner);

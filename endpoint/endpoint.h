@@ -262,6 +262,8 @@ class Endpoint {
   void OnInetNameChanged();
   void OnBroadcastChanged();
   void StartInetLookup(const std::function<HANDLE(HWND window, char* buffer)>& start);
+  // The Inet trio's look-up of the name of an IPv4 address (network order).
+  void StartInetLookupOfAddress(unsigned long addressNet);
   void MakeDeferredBind();
   // Sends the pending datagram on once nothing holds it back any more: no look-up of its
   // destination is outstanding and no bind is owed.
@@ -301,6 +303,8 @@ class Endpoint {
   std::vector<unsigned long> m_broadcastTargets;
   size_t m_broadcastNext = 0;
   int m_broadcastError = 0;
+  // Sends the pending datagram to one destination, from SourceAddress when one is set; as sendto.
+  int SendPending(const SocketAddress& to, size_t length);
   // Sends BroadcastAll's copies from the next one on; false while the sockets layer is full.
   bool SendBroadcastCopies(size_t length);
   // The local address of the next bind; kept apart from the destination so that a SendTo made

@@ -31,6 +31,23 @@ bool FirstAddress(const hostent* entry, in_addr& address) {
   return true;
 }
 
+// The local address of the route toward `to`: on a datagram socket connect only chooses the
+// route, and with it the local address, and sends nothing. 0, or the Windows Sockets error.
+int LocalAddressToward(SocketAddress to, SocketAddress& local) {
+  auto& ws = Winsock();
+  unique_socket probe(ws.socket(to.Family(), SOCK_DGRAM, 0));
+  if (!probe) return ws.WSAGetLastError();
+  const SocketAddress any = SocketAddress::AnyOf(to.Family());
+  ws.bind(probe.get(), any.Get(), any.Length());
+  to.SetPortNet(ws.htons(kRouteProbePort));
+  if (ws.connect(probe.get(), to.Get(), to.Length()) == SOCKET_ERROR) return ws.WSAGetLastError();
+  int length = 0;
+  if (ws.getsockname(probe.get(), local.Out(&length), &length) == SOCKET_ERROR)
+    return ws.WSAGetLastError();
+  local.Written(length);
+  return 0;
+}
+
 }  // namespace
 
 // Socket look-ups
@@ -150,15 +167,19 @@ void Endpoint::StartInetLookup(const std::function<HANDLE(HWND, char*)>& start) 
   if (!task) ReportWinsockFailure(Winsock().WSAGetLastError(), where::kInetLookup);
 }
 
+void Endpoint::StartInetLookupOfAddress(unsigned long addressNet) {
+  StartInetLookup([&](HWND window, char* buffer) {
+    return Winsock().WSAAsyncGetHostByAddr(window, kMsgGetInetHost,
+                                           reinterpret_cast<const char*>(&addressNet),
+                                           sizeof addressNet, AF_INET, buffer, kLookupBufferSize);
+  });
+}
+
 void Endpoint::OnInetAddressChanged() {
   auto& ws = Winsock();
   const unsigned long address = ws.inet_addr(fw::AnsiFromWide(m_inetAddress).c_str());
   m_inetIp = static_cast<LONG>(ws.ntohl(address));
-  StartInetLookup([&](HWND window, char* buffer) {
-    return ws.WSAAsyncGetHostByAddr(window, kMsgGetInetHost,
-                                    reinterpret_cast<const char*>(&address), sizeof address,
-                                    AF_INET, buffer, kLookupBufferSize);
-  });
+  StartInetLookupOfAddress(address);
   m_events.OnEndpointModified();
 }
 
@@ -167,11 +188,7 @@ void Endpoint::OnInetIpChanged() {
   in_addr address{};
   address.s_addr = ws.htonl(static_cast<u_long>(m_inetIp));
   m_inetAddress = fw::WideFromAnsi(ws.inet_ntoa(address));
-  StartInetLookup([&](HWND window, char* buffer) {
-    return ws.WSAAsyncGetHostByAddr(window, kMsgGetInetHost,
-                                    reinterpret_cast<const char*>(&address), sizeof address,
-                                    AF_INET, buffer, kLookupBufferSize);
-  });
+  StartInetLookupOfAddress(address.s_addr);
   m_events.OnEndpointModified();
 }
 
@@ -217,58 +234,37 @@ std::wstring Endpoint::GetLocalHost() const { return m_hostName; }
 std::wstring Endpoint::HostIp(const std::wstring& remote) {
   auto& ws = Winsock();
   auto fail = [&](int error) { FailCall(error, false); };
-  // IPv6: a literal, or a name with no IPv4 address that the resolver finds an IPv6 one for.
-  auto ipv6Toward = [&](const SocketAddress& to) {
-    unique_socket probe(ws.socket(kFamilyIpv6, SOCK_DGRAM, 0));
-    if (!probe) fail(ws.WSAGetLastError());
-    SocketAddress target = to;
-    target.SetPortNet(ws.htons(kRouteProbePort));
-    if (ws.connect(probe.get(), target.Get(), target.Length()) == SOCKET_ERROR)
-      fail(ws.WSAGetLastError());
+  auto toward = [&](const SocketAddress& to) {
     SocketAddress local;
-    int length = 0;
-    if (ws.getsockname(probe.get(), local.Out(&length), &length) == SOCKET_ERROR)
-      fail(ws.WSAGetLastError());
-    local.Written(length);
-    return fw::WideFromAnsi(local.AddressText());
+    if (const int error = LocalAddressToward(to, local)) fail(error);
+    return local;
   };
   const std::wstring_view remoteText = UpToNul(remote);
   if (LooksLikeIpv6(remoteText)) {
     const std::optional<SocketAddress> literal = SocketAddress::ParseIpv6(remoteText);
     if (!literal) ThrowUdpError(kErrBadArgument);
-    return ipv6Toward(*literal);
+    return fw::WideFromAnsi(toward(*literal).AddressText());
   }
-
-  unique_socket probe(ws.socket(AF_INET, SOCK_DGRAM, 0));
-  if (!probe) fail(ws.WSAGetLastError());
-  const SocketAddress any = SocketAddress::Ipv4(INADDR_ANY);
-  ws.bind(probe.get(), any.Get(), any.Length());
 
   const std::string target =
       remote.empty() ? std::string(kRouteProbeTarget) : fw::AnsiFromWide(remote);
-  SocketAddress to = SocketAddress::Ipv4(ws.inet_addr(target.c_str()), ws.htons(kRouteProbePort));
+  SocketAddress to = SocketAddress::Ipv4(ws.inet_addr(target.c_str()));
   if (to.Ipv4Net() == INADDR_NONE) {
     const hostent* entry = ws.gethostbyname(target.c_str());
     if (!entry) {
+      // A name with no IPv4 address: the IPv6 address the resolver finds, if any.
       const int error = ws.WSAGetLastError();
       int resolverError = 0;
       if (const std::optional<SocketAddress> ipv6 =
               ResolveIpv6Now(std::wstring(remoteText), &resolverError))
-        return ipv6Toward(*ipv6);
+        return fw::WideFromAnsi(toward(*ipv6).AddressText());
       fail(error);
     }
     in_addr address{};
     if (!FirstAddress(entry, address)) fail(WSANO_DATA);
     to.SetIpv4Net(address.s_addr);
   }
-  // On a datagram socket connect only chooses the route and with it the local address.
-  if (ws.connect(probe.get(), to.Get(), to.Length()) == SOCKET_ERROR) fail(ws.WSAGetLastError());
-  SocketAddress local;
-  int length = 0;
-  if (ws.getsockname(probe.get(), local.Out(&length), &length) == SOCKET_ERROR)
-    fail(ws.WSAGetLastError());
-  local.Written(length);
-  probe.reset();
+  const SocketAddress local = toward(to);
   if (local.Ipv4Net() != 0) return fw::WideFromAnsi(local.AddressText());
 
   // No address from the route: fall back to the address of the host's own name.

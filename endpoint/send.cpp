@@ -107,13 +107,7 @@ void Endpoint::HandleWrite(WPARAM, LPARAM) {
     m_events.OnEndpointSent();
     return;
   }
-  // With a source address the datagram says which local address it leaves from.
-  const bool fromSource = m_sourceAddress.Family() != AF_UNSPEC;
-  if (length > 0 &&
-      (fromSource ? SendFrom(m_socket.get(), m_pendingData.data(), static_cast<int>(length),
-                             m_sockAddr, m_sourceAddress)
-                  : udp_send(m_socket.get(), m_pendingData.data(), static_cast<int>(length), 0,
-                             m_sockAddr.Get(), m_sockAddr.Length())) == SOCKET_ERROR) {
+  if (length > 0 && SendPending(m_sockAddr, length) == SOCKET_ERROR) {
     const int error = ws.WSAGetLastError();
     if (error == WSAEWOULDBLOCK) return;  // the sockets layer posts FD_WRITE again when it can
     ReportWinsockFailure(error, where::kSend, true);
@@ -170,18 +164,21 @@ void Endpoint::BroadcastAll(std::wstring_view remotePort, VARIANT* data) {
   own.kept = true;
 }
 
+int Endpoint::SendPending(const SocketAddress& to, size_t length) {
+  // With a source address the datagram says which local address it leaves from.
+  if (m_sourceAddress.Family() != AF_UNSPEC)
+    return SendFrom(m_socket.get(), m_pendingData.data(), static_cast<int>(length), to,
+                    m_sourceAddress);
+  return udp_send(m_socket.get(), m_pendingData.data(), static_cast<int>(length), 0, to.Get(),
+                  to.Length());
+}
+
 bool Endpoint::SendBroadcastCopies(size_t length) {
   auto& ws = Winsock();
-  const bool fromSource = m_sourceAddress.Family() != AF_UNSPEC;
   for (; m_broadcastNext < m_broadcastTargets.size(); ++m_broadcastNext) {
-    SocketAddress to =
+    const SocketAddress to =
         SocketAddress::Ipv4(m_broadcastTargets[m_broadcastNext], m_sockAddr.PortNet());
-    const int result = length == 0  ? 0
-                       : fromSource ? SendFrom(m_socket.get(), m_pendingData.data(),
-                                               static_cast<int>(length), to, m_sourceAddress)
-                                    : udp_send(m_socket.get(), m_pendingData.data(),
-                                               static_cast<int>(length), 0, to.Get(), to.Length());
-    if (result != SOCKET_ERROR) continue;
+    if (length == 0 || SendPending(to, length) != SOCKET_ERROR) continue;
     const int error = ws.WSAGetLastError();
     if (error == WSAEWOULDBLOCK) return false;
     // One copy that fails fails the datagram; the others still go.

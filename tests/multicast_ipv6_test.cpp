@@ -82,25 +82,17 @@ TEST(MulticastNativePeer, AnIpv6Python3MemberReceivesWhatTheControlSendsAndAnswe
   Host h;
   OpenOnAddress(h, L"::");
   // A group's datagram was sent to the group: ToAddress says so inside Received.
-  std::vector<std::wstring> destinations;
-  h.sink().handler = [&](const Event& e, DISPPARAMS*) {
-    if (e.id == kReceived) destinations.push_back(h.MustGet(L"ToAddress").text());
-  };
+  const SeenDestinations seen(h);
   h.MustCall(L"JoinGroup", {kGroup6});
   h.MustCall(L"SendTo", {kGroup6, fw::WideFromAnsi(peerPort), Var::Bytes(BytesOf("hi6"))});
   const auto answer = BytesOf("peer:hi6");
-  ASSERT_TRUE(h.PumpUntil([&] {
-    for (const auto& b : ReceivedData(h.sink()))
-      if (b == answer) return true;
-    return false;
-  }));
+  ASSERT_TRUE(h.PumpUntil([&] { return !ReceivedIndicesOf(h.sink(), answer).empty(); }));
   const std::vector<Event> received = h.sink().Of(kReceived);
-  ASSERT_EQ(received.size(), destinations.size());
-  for (size_t i = 0; i < received.size(); ++i)
-    if (received[i].args[2].bytes() == answer) {
-      EXPECT_NE(received[i].args[0].text().find(L':'), std::wstring::npos);  // an IPv6 sender
-      EXPECT_EQ(destinations[i], kGroup6);
-    }
+  ASSERT_EQ(received.size(), seen.addresses.size());
+  for (const size_t i : ReceivedIndicesOf(h.sink(), answer)) {
+    EXPECT_NE(received[i].args[0].text().find(L':'), std::wstring::npos);  // an IPv6 sender
+    EXPECT_EQ(seen.addresses[i], kGroup6);
+  }
   h.MustCall(L"LeaveGroup", {kGroup6});
 }
 
@@ -109,17 +101,15 @@ TEST(MulticastNativePeer, AnIpv6Python3MemberReceivesWhatTheControlSendsAndAnswe
 TEST(MultiHomedNetworks, BroadcastAllReachesTheBroadcastAddressOfEveryNetwork) {
   Host listener, sender;
   const u_short port = OpenOnAddress(listener, L"");
-  std::vector<std::wstring> destinations;
-  listener.sink().handler = [&](const Event& e, DISPPARAMS*) {
-    if (e.id == kReceived) destinations.push_back(listener.MustGet(L"ToAddress").text());
-  };
+  const SeenDestinations seen(listener);
   OpenOnAddress(sender, L"");
   sender.MustCall(L"BroadcastAll", {PortText(port), Var::Bytes({7})});
   ASSERT_TRUE(sender.WaitForEvents(kSent, 1));
-  auto seen = [&](const wchar_t* address) {
-    return std::find(destinations.begin(), destinations.end(), address) != destinations.end();
+  auto heard = [&](const wchar_t* address) {
+    return std::ranges::find(seen.addresses, address) != seen.addresses.end();
   };
-  ASSERT_TRUE(listener.PumpUntil([&] { return seen(L"192.0.2.255") && seen(L"198.51.100.255"); }));
+  ASSERT_TRUE(
+      listener.PumpUntil([&] { return heard(L"192.0.2.255") && heard(L"198.51.100.255"); }));
   EXPECT_EQ(sender.sink().Count(kWsError), 0);
 }
 
@@ -132,13 +122,7 @@ TEST(MulticastNativePeer, AListenerOnAnotherNetworkHearsBroadcastAllAndAnswers) 
   OpenOnAddress(h, L"");
   h.MustCall(L"BroadcastAll", {fw::WideFromAnsi(peerPort), Var::Bytes(BytesOf("hib"))});
   const auto answer = BytesOf("peer:hib");
-  ASSERT_TRUE(h.PumpUntil([&] {
-    for (const auto& b : ReceivedData(h.sink()))
-      if (b == answer) return true;
-    return false;
-  }));
-  for (const Event& e : h.sink().Of(kReceived))
-    if (e.args[2].bytes() == answer) {
-      EXPECT_EQ(e.args[0].text(), L"198.51.100.2");
-    }
+  ASSERT_TRUE(h.PumpUntil([&] { return !ReceivedIndicesOf(h.sink(), answer).empty(); }));
+  for (const size_t i : ReceivedIndicesOf(h.sink(), answer))
+    EXPECT_EQ(h.sink().Of(kReceived)[i].args[0].text(), L"198.51.100.2");
 }

@@ -390,25 +390,17 @@ TEST(MulticastNativePeer, APython3MemberReceivesWhatTheControlSendsAndAnswers) {
   Host h;
   OpenAndWaitReady(h);
   // Each group datagram was sent to the group: ToAddress says so inside Received.
-  std::vector<std::wstring> destinations;
-  h.sink().handler = [&](const Event& e, DISPPARAMS*) {
-    if (e.id == kReceived) destinations.push_back(h.MustGet(L"ToAddress").text());
-  };
+  const SeenDestinations seen(h);
   h.MustCall(L"JoinGroup", {Var(kGroup), Var(kLoopbackText)});
   h.MustCall(L"SendTo", {Var(kGroup), Var(fw::WideFromAnsi(peerPort)), Var::Bytes(BytesOf("hi"))});
   const Bytes answer = BytesOf("peer:hi");
-  ASSERT_TRUE(h.PumpUntil([&] {
-    for (const Bytes& b : ReceivedData(h.sink()))
-      if (b == answer) return true;
-    return false;
-  }));
+  ASSERT_TRUE(h.PumpUntil([&] { return !ReceivedIndicesOf(h.sink(), answer).empty(); }));
   const std::vector<Event> received = h.sink().Of(kReceived);
-  ASSERT_EQ(received.size(), destinations.size());
-  for (size_t i = 0; i < received.size(); ++i)
-    if (received[i].args[2].bytes() == answer) {
-      EXPECT_EQ(received[i].args[0].text(), kLoopbackText);
-      EXPECT_EQ(destinations[i], L"239.255.10.12");  // the peer's own group (the runner's)
-    }
+  ASSERT_EQ(received.size(), seen.addresses.size());
+  for (const size_t i : ReceivedIndicesOf(h.sink(), answer)) {
+    EXPECT_EQ(received[i].args[0].text(), kLoopbackText);
+    EXPECT_EQ(seen.addresses[i], L"239.255.10.12");  // the peer's own group (the runner's)
+  }
 }
 
 }  // namespace

@@ -12,19 +12,6 @@ using namespace host;
 
 namespace {
 
-// What ToAddress and ToInterface read inside each Received.
-struct SeenDestinations {
-  std::vector<std::wstring> addresses;
-  std::vector<LONG> interfaces;
-  explicit SeenDestinations(Host& h) {
-    h.sink().handler = [&](const Event& e, DISPPARAMS*) {
-      if (e.id != kReceived) return;
-      addresses.push_back(h.MustGet(L"ToAddress").text());
-      interfaces.push_back(h.MustGet(L"ToInterface").i4());
-    };
-  }
-};
-
 // The sockets layer without extension functions: WSARecvMsg cannot be found.
 int PASCAL IoctlWithoutExtensions(SOCKET s, DWORD code, void* in, DWORD inLength, void* out,
                                   DWORD outLength, DWORD* returned, void* overlapped,

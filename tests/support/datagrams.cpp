@@ -56,6 +56,23 @@ int ExpectedMaxDatagram() {
   return raw == 0 ? 65467 : raw < 512 ? 512 : static_cast<int>(raw);
 }
 
+std::vector<size_t> ReceivedIndicesOf(const EventSink& sink,
+                                      const std::vector<unsigned char>& bytes) {
+  std::vector<size_t> found;
+  const std::vector<std::vector<unsigned char>> received = ReceivedData(sink);
+  for (size_t i = 0; i < received.size(); ++i)
+    if (received[i] == bytes) found.push_back(i);
+  return found;
+}
+
+SeenDestinations::SeenDestinations(Host& h) {
+  h.sink().handler = [this, &h](const Event& e, DISPPARAMS*) {
+    if (e.id != kReceived) return;
+    addresses.push_back(h.MustGet(L"ToAddress").text());
+    interfaces.push_back(h.MustGet(L"ToInterface").i4());
+  };
+}
+
 std::vector<std::vector<unsigned char>> ReceivedData(const EventSink& sink) {
   std::vector<std::vector<unsigned char>> out;
   for (auto& e : sink.events)

@@ -36,5 +36,17 @@ int ExpectedMaxDatagram();
 
 // The bytes of each Received event, in order.
 std::vector<std::vector<unsigned char>> ReceivedData(const EventSink& sink);
+// The positions among the Received events of those that carry these bytes.
+std::vector<size_t> ReceivedIndicesOf(const EventSink& sink,
+                                      const std::vector<unsigned char>& bytes);
+
+// What ToAddress and ToInterface read inside each Received of a host, in order (its handler).
+struct SeenDestinations {
+  std::vector<std::wstring> addresses;
+  std::vector<LONG> interfaces;
+  explicit SeenDestinations(Host& h);
+  SeenDestinations(const SeenDestinations&) = delete;  // the handler holds this one
+  SeenDestinations& operator=(const SeenDestinations&) = delete;
+};
 
 }  // namespace host
